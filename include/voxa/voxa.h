@@ -1,0 +1,93 @@
+/*
+ * voxa.h - the C interface of libvoxa, the host library of the eight-axis
+ * motion-controller boards.
+ *
+ * Every exported function acts on the one current board, selected with
+ * VOXA_Set_BoardID or by the open that succeeded last. Results are return
+ * values plus a process-wide error flag and last error code (VOXA_Is_Err,
+ * VOXA_Get_LastErr).
+ */
+#ifndef VOXA_VOXA_H
+#define VOXA_VOXA_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(VOXA_BUILDING_LIBRARY)
+#    define VOXA_API __declspec(dllexport)
+#  else
+#    define VOXA_API __declspec(dllimport)
+#  endif
+#  if defined(_M_IX86) || defined(__i386__)
+#    define VOXA_CALL __stdcall
+#  else
+#    define VOXA_CALL
+#  endif
+typedef wchar_t VOXA_WCHAR;
+#else
+#  define VOXA_API __attribute__((visibility("default")))
+#  define VOXA_CALL
+#  if defined(__cplusplus)
+typedef char16_t VOXA_WCHAR;
+#  else
+typedef uint16_t VOXA_WCHAR;
+#  endif
+#endif
+
+/* An opaque, pointer-sized window handle: the target of posted messages. */
+typedef void* VOXA_HWND;
+
+/* Error codes (VOXA_Get_LastErr). */
+#define VOXA_ERR_BOARD_ID      (-10) /* board id outside 0..7 */
+#define VOXA_ERR_SOFT_QUEUE    (-11) /* soft queue allocation failed */
+#define VOXA_ERR_NO_SLOT       (-20) /* no free board slot */
+#define VOXA_ERR_NOT_OPEN      (-21) /* the current board is not open */
+#define VOXA_ERR_OPEN          (-30) /* opening the link failed */
+#define VOXA_ERR_CONFIG_SAVE   (-40) /* writing the configuration file failed */
+#define VOXA_ERR_CONFIG_LOAD   (-41) /* loading the configuration file failed */
+#define VOXA_ERR_ARGUMENT      (-50) /* argument outside the accepted values */
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Application hooks (extensions: what the library does instead of
+ *      Windows beeps, posted window messages and message boxes) ---- */
+typedef void (VOXA_CALL *VOXA_BeepHandler)(unsigned int type);
+typedef void (VOXA_CALL *VOXA_MessageHandler)(VOXA_HWND window, unsigned int message,
+                                              uintptr_t wparam, intptr_t lparam);
+typedef void (VOXA_CALL *VOXA_ErrorReportHandler)(const char* caption, const char* text);
+
+VOXA_API void VOXA_CALL VOXA_Set_BeepHandler(VOXA_BeepHandler handler);
+VOXA_API void VOXA_CALL VOXA_Set_MessageHandler(VOXA_MessageHandler handler);
+VOXA_API void VOXA_CALL VOXA_Set_ErrorReportHandler(VOXA_ErrorReportHandler handler);
+
+/* ---- Board selection, errors, versions, links ---- */
+VOXA_API int  VOXA_CALL VOXA_Set_BoardID(int id);
+VOXA_API int  VOXA_CALL VOXA_Get_BoardID(void);
+VOXA_API int  VOXA_CALL VOXA_Is_Err(void);
+VOXA_API int  VOXA_CALL VOXA_Get_LastErr(void);
+VOXA_API void VOXA_CALL VOXA_Enable_ErrBeep(int on);
+VOXA_API int  VOXA_CALL VOXA_Is_Link(void);
+VOXA_API void VOXA_CALL VOXA_Get_DllVer(char* buf, int len);
+VOXA_API void VOXA_CALL VOXA_Get_wDllVer(VOXA_WCHAR* buf, int len);
+VOXA_API void VOXA_CALL VOXA_Get_EngineVer(char* buf, int len);
+VOXA_API int  VOXA_CALL VOXA_Open_Comm(int port, int baud);
+VOXA_API int  VOXA_CALL VOXA_Open_CommDevice(const char* path, int baud);
+VOXA_API int  VOXA_CALL VOXA_Open_Tcp(uint32_t address, int port, int rate);
+VOXA_API int  VOXA_CALL VOXA_Close(void);
+VOXA_API int  VOXA_CALL VOXA_Change_Comm_Baudrate(int baud);
+
+#ifdef __cplusplus
+}
+#endif
+
+#include "voxa_queue.h"
+#include "voxa_state.h"
+#include "voxa_system.h"
+#include "voxa_motion.h"
+#include "voxa_io.h"
+#include "voxa_config.h"
+#include "voxa_tools.h"
+
+#endif /* VOXA_VOXA_H */

@@ -1,0 +1,77 @@
+// The board table, the current board and the process-wide error state, and
+// the guard every board export passes through.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "controller/controller.h"
+#include "controller/errors.h"
+
+namespace voxa::api {
+
+constexpr int kBoards = 8;
+
+CQLM207X& Board(int id);  // id 0..7
+
+// Error state: flag, last code, beep switch.
+struct ErrorState {
+  std::atomic<int32_t> flag{0};
+  std::atomic<int32_t> last{0};
+  std::atomic<int32_t> beep{0};
+};
+ErrorState& Errors();
+std::atomic<int32_t>& CurrentBoard();
+
+// Records a failure: last code, flag, and the beep when it is switched on.
+void Fail(int code);
+// Beeps 0 for a success that beeps (opens, a live link query, config files).
+void SuccessBeep();
+
+// Clears the error flag and checks the current board; the controller, or
+// nullptr after recording -10 or -21.
+CQLM207X* Begin();
+
+// The guard: runs op on the current board's controller and returns its
+// result, or records the failure and returns `failure`. An ArgumentError
+// raised by op records -50.
+template <class R, class Op>
+R Guard(R failure, Op&& op) noexcept {
+  CQLM207X* c = Begin();
+  if (c == nullptr) return failure;
+  try {
+    return static_cast<R>(op(*c));
+  } catch (const ArgumentError&) {
+    Fail(VOXA_ERR_ARGUMENT);
+  } catch (...) {
+  }
+  return failure;
+}
+
+// The guard for exports that return no value.
+template <class Op>
+void GuardVoid(Op&& op) noexcept {
+  CQLM207X* c = Begin();
+  if (c == nullptr) return;
+  try {
+    op(*c);
+  } catch (const ArgumentError&) {
+    Fail(VOXA_ERR_ARGUMENT);
+  } catch (...) {
+  }
+}
+
+// Copies text into a caller's buffer: whole when it fits with its
+// terminator, else the first len-1 characters. Nothing for a null buffer or
+// a length below 1.
+template <class Ch>
+void CopyText(Ch* buf, int len, const Ch* text) {
+  if (buf == nullptr || len < 1 || text == nullptr) return;
+  int n = 0;
+  while (text[n] != 0) ++n;
+  if (n >= len) n = len - 1;
+  for (int k = 0; k < n; ++k) buf[k] = text[k];
+  buf[n] = 0;
+}
+
+}  // namespace voxa::api

@@ -1,0 +1,127 @@
+// Board selection, errors, versions, links and the application hooks.
+#include <cstdio>
+
+#include "api/board_table.h"
+
+using namespace voxa;
+using namespace voxa::api;
+
+namespace {
+
+constexpr char kDllVersion[] = "VOXA-DLL-V01-R05.201";
+constexpr char16_t kDllVersionW[] = u"VOXA-DLL-V01-R05.201";
+
+// Opens the first slot that is not open with `open`, selecting it on success.
+template <class OpenFn>
+int OpenFirstFree(OpenFn&& open) noexcept {
+  Errors().flag.store(0);
+  for (int i = 0; i < kBoards; ++i) {
+    CQLM207X& c = Board(i);
+    if (c.IsOpen()) continue;
+    int ok = 0;
+    try {
+      ok = open(c);
+    } catch (...) {
+      ok = 0;
+    }
+    if (!ok) {
+      Fail(VOXA_ERR_OPEN);
+      return -1;
+    }
+    CurrentBoard().store(i);
+    SuccessBeep();
+    return i;
+  }
+  Fail(VOXA_ERR_NO_SLOT);
+  return -1;
+}
+
+const char* StageWord(uint32_t stage) { return stage == 2 ? "Beta" : stage == 4 ? "Normal" : "-"; }
+
+}  // namespace
+
+extern "C" {
+
+VOXA_API void VOXA_CALL VOXA_Set_BeepHandler(VOXA_BeepHandler handler) { platform::SetBeepHandler(handler); }
+VOXA_API void VOXA_CALL VOXA_Set_MessageHandler(VOXA_MessageHandler handler) { platform::SetMessageHandler(handler); }
+VOXA_API void VOXA_CALL VOXA_Set_ErrorReportHandler(VOXA_ErrorReportHandler handler) {
+  platform::SetErrorReportHandler(handler);
+}
+
+VOXA_API int VOXA_CALL VOXA_Set_BoardID(int id) {
+  Errors().flag.store(0);
+  if (id < 0 || id >= kBoards) {
+    Fail(VOXA_ERR_BOARD_ID);
+    return 0;
+  }
+  if (!Board(id).IsOpen()) {
+    Fail(VOXA_ERR_NOT_OPEN);
+    return 0;
+  }
+  CurrentBoard().store(id);
+  return 1;
+}
+
+VOXA_API int VOXA_CALL VOXA_Get_BoardID(void) {
+  return Guard(-1, [](CQLM207X&) { return CurrentBoard().load(); });
+}
+
+VOXA_API int VOXA_CALL VOXA_Is_Err(void) { return Errors().flag.load(); }
+VOXA_API int VOXA_CALL VOXA_Get_LastErr(void) { return Errors().last.load(); }
+VOXA_API void VOXA_CALL VOXA_Enable_ErrBeep(int on) { Errors().beep.store(on ? 1 : 0); }
+
+VOXA_API int VOXA_CALL VOXA_Is_Link(void) {
+  return Guard(0, [](CQLM207X& c) {
+    if (c.IsLinked() && c.IsOpen()) {
+      SuccessBeep();
+      return 1;
+    }
+    return 0;
+  });
+}
+
+VOXA_API void VOXA_CALL VOXA_Get_DllVer(char* buf, int len) { CopyText(buf, len, kDllVersion); }
+VOXA_API void VOXA_CALL VOXA_Get_wDllVer(VOXA_WCHAR* buf, int len) {
+  CopyText(reinterpret_cast<char16_t*>(buf), len, kDllVersionW);
+}
+
+VOXA_API void VOXA_CALL VOXA_Get_EngineVer(char* buf, int len) {
+  GuardVoid([&](CQLM207X& c) {
+    const uint32_t w = c.GetRegWord(CHIPSTATUS, 7);
+    char text[512];
+    std::snprintf(text, sizeof text, "V%02d.%02d %s %s %s", static_cast<int>((w & 0xF000) >> 12),
+                  static_cast<int>((w & 0x0F00) >> 8), StageWord((w & 0x0F000000) >> 24),
+                  ((w & 0x00FF0000) >> 16) == 1 ? "Engine" : "-", (w & 0xFF) == 54 ? "K7R2" : "-");
+    CopyText(buf, len, text);
+  });
+}
+
+VOXA_API int VOXA_CALL VOXA_Open_Comm(int port, int baud) {
+  return OpenFirstFree([&](CQLM207X& c) { return c.OpenComm(static_cast<uint16_t>(port), static_cast<uint32_t>(baud)); });
+}
+
+VOXA_API int VOXA_CALL VOXA_Open_CommDevice(const char* path, int baud) {
+  return OpenFirstFree([&](CQLM207X& c) { return path ? c.OpenDevice(path, static_cast<uint32_t>(baud)) : 0; });
+}
+
+VOXA_API int VOXA_CALL VOXA_Open_Tcp(uint32_t address, int port, int rate) {
+  return OpenFirstFree([&](CQLM207X& c) { return c.OpenTcpLink(address, port & 0xFFFF, static_cast<uint32_t>(rate)); });
+}
+
+VOXA_API int VOXA_CALL VOXA_Close(void) {
+  const int32_t b = CurrentBoard().load();
+  if (b >= 0 && b < kBoards) Board(b).Unlink();
+  for (int i = 0; i < kBoards; ++i) {
+    if (Board(i).IsOpen()) {
+      VOXA_Set_BoardID(i);
+      break;
+    }
+  }
+  return 1;
+}
+
+VOXA_API int VOXA_CALL VOXA_Change_Comm_Baudrate(int baud) {
+  return Guard(0, [&](CQLM207X& c) { return c.transport().ChangeBaudRate(static_cast<uint32_t>(baud)); });
+}
+
+}  // extern "C"

@@ -1,0 +1,422 @@
+#include "controller/controller.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace voxa {
+
+// ---------------------------------------------------------------- CQLM207
+
+CQLM207::CQLM207() {
+  int k = 0;
+  for (int r = 0; r < 32; ++r)
+    if (r != CAL2 && r != CAL3) poll_table_[k++] = r;
+  ready_flag_ = soft_queue_.Allocate(SoftQueue::kDefaultCapacity);
+}
+
+CQLM207::~CQLM207() {
+  if (open_flag_.load()) CQLM207::Unlink();
+  // A thread that failed to start its partner may still run.
+  transport_.Close();
+  rx_wake_.Set();
+  timer_wake_.Set();
+  rx_thread_.Join();
+  timer_thread_.Join();
+  soft_queue_.Free();
+  ready_flag_ = 0;
+}
+
+void CQLM207::RxCallback(void* self) {
+  auto* c = static_cast<CQLM207*>(self);
+  if (c->ready_flag_) c->rx_wake_.Set();
+}
+
+int CQLM207::LinkPort(uint16_t port, uint32_t baud) {
+  if (!ready_flag_) return 0;
+  // A slot whose threads failed to start last time still holds an open
+  // transport; close it before opening again.
+  if (transport_.IsOpen() || rx_thread_.Joinable() || timer_thread_.Joinable()) CQLM207::Unlink();
+  transport_.SetRxCallback(&CQLM207::RxCallback, this);
+  int ok;
+  if (port == kLoopbackPort) {
+    ok = transport_.OpenTcpNoWait("127.0.0.1", 1000, baud, 3000, 5000);
+    if (ok) tcp_flag_.store(1);
+  } else if (port == kStoredTcpPort) {
+    char dotted[20];
+    const uint32_t a = board_address_;
+    std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", a & 0xFF, (a >> 8) & 0xFF, (a >> 16) & 0xFF, (a >> 24) & 0xFF);
+    ok = transport_.OpenTcp(dotted, static_cast<uint16_t>(board_tcp_port_), baud, 3000, 5000);
+    if (ok) tcp_flag_.store(1);
+  } else {
+    ok = transport_.OpenSerialNo(port, baud, 8, 0, 0);
+  }
+  if (!ok) {
+    transport_.ClearRxCallback();
+    transport_.ClearTxHook();
+    return 0;
+  }
+  return StartThreads();
+}
+
+int CQLM207::LinkDevice(const char* path, uint32_t baud) {
+  if (!ready_flag_ || path == nullptr) return 0;
+  if (transport_.IsOpen() || rx_thread_.Joinable() || timer_thread_.Joinable()) CQLM207::Unlink();
+  transport_.SetRxCallback(&CQLM207::RxCallback, this);
+  if (!transport_.OpenSerialDevice(path, baud)) {
+    transport_.ClearRxCallback();
+    transport_.ClearTxHook();
+    return 0;
+  }
+  return StartThreads();
+}
+
+int CQLM207::StartThreads() {
+  // The open flag goes up first: the timer thread runs only while it is set.
+  open_flag_.store(1);
+  rx_wake_.Reset();
+  timer_wake_.Reset();
+  if (!rx_thread_.Start([this] { ReceiveThreadMain(); })) {
+    open_flag_.store(0);
+    return 0;
+  }
+  if (!timer_thread_.Start([this] { TimerThreadMain(); })) {
+    open_flag_.store(0);
+    return 0;
+  }
+  return 1;
+}
+
+int CQLM207::LinkTcp(uint32_t address, int port, uint32_t rate) {
+  board_address_ = address;
+  board_tcp_port_ = port & 0xFFFF;
+  return LinkPort(kStoredTcpPort, rate);
+}
+
+void CQLM207::Unlink() {
+  transport_.Close();
+  if (open_flag_.exchange(0)) {
+    rx_wake_.Set();
+    timer_wake_.Set();
+  }
+  tcp_flag_.store(0);
+  // Both threads watch the flags and the events set above; they end at once.
+  rx_wake_.Set();
+  timer_wake_.Set();
+  rx_thread_.Join();
+  timer_thread_.Join();
+  link_flag_.store(0);
+}
+
+// ---------------------------------------------------------------- builder
+
+int CQLM207::SendBuilt(const FrameBuffer& f) {
+  const uint8_t* stored = &f.bytes[1];
+  if ((f.bytes[3] & kImmediate) || !soft_queue_.enabled()) return SendFrameDirect(stored);
+  return PushFrame(f);
+}
+
+int CQLM207::SendCommand(uint8_t opcode, uint8_t mask, uint8_t tag) {
+  if (!open_flag_.load()) return 0;
+  platform::Locked g(build_lock_);
+  bool built = false;
+  switch (KindOf(opcode)) {
+    case OpKind::System: built = BuildSystemCommand(frame_, controller_id_, opcode, tag); break;
+    case OpKind::Action: built = BuildActionCommand(frame_, controller_id_, opcode, mask, tag); break;
+    default: return SendRegCommand(opcode, mask, kWidth4, tag);
+  }
+  return built ? SendBuilt(frame_) : 0;
+}
+
+int CQLM207::SendRegCommand(uint8_t opcode, uint8_t mask, uint8_t descriptor, uint8_t tag) {
+  if (!open_flag_.load()) return 0;
+  platform::Locked g(build_lock_);
+  bool built = false;
+  switch (KindOf(opcode)) {
+    case OpKind::System: built = BuildSystemCommand(frame_, controller_id_, opcode, tag); break;
+    case OpKind::Action: built = BuildActionCommand(frame_, controller_id_, opcode, mask, tag); break;
+    case OpKind::ReadRequest:
+      built = BuildReadRequest(frame_, controller_id_, opcode, mask, descriptor, tag);
+      break;
+    case OpKind::RegisterWrite: {
+      const int r = ((opcode & 0x7F) - 0x10) >> 1;
+      uint32_t values[8];
+      {
+        platform::Locked s(mirror_.Lock());
+        std::memcpy(values, mirror_.Image() + r * kWords, sizeof values);
+      }
+      built = BuildRegisterWrite(frame_, controller_id_, opcode, mask, descriptor, tag, values);
+      break;
+    }
+  }
+  return built ? SendBuilt(frame_) : 0;
+}
+
+int CQLM207::SendReadRequest(int immediate, int r, uint8_t mask, uint8_t descriptor, uint8_t tag) {
+  const uint8_t opcode = static_cast<uint8_t>(0x10 + 2 * (r & 0x1F) + (immediate ? kImmediate : 0));
+  return SendRegCommand(opcode, mask, descriptor, tag);
+}
+
+int CQLM207::SendRegWrite(int immediate, int r, uint8_t mask, uint8_t descriptor, uint8_t tag) {
+  const uint8_t opcode = static_cast<uint8_t>(0x11 + 2 * (r & 0x1F) + (immediate ? kImmediate : 0));
+  return SendRegCommand(opcode, mask, descriptor, tag);
+}
+
+// ---------------------------------------------------------------- queue and send
+
+int CQLM207::PushFrame(const FrameBuffer& f) {
+  platform::Locked g(queue_transfer_lock_);
+  return soft_queue_.Push(&f.bytes[1]);
+}
+
+int CQLM207::PopAndSendFrame() {
+  platform::Locked g(queue_transfer_lock_);
+  uint8_t stored[kFrameBufferSize];
+  if (soft_queue_.Pop(stored, sizeof stored) == 0) return 0;
+  return SendFrameDirect(stored);
+}
+
+void CQLM207::ClearSoftQueue() {
+  // Holding the transfer lock, a clear never falls inside a frame's push or pop.
+  platform::Locked g(queue_transfer_lock_);
+  soft_queue_.Clear();
+}
+
+int CQLM207::SendFrameDirect(const uint8_t* stored) {
+  const int len = stored[0] & 0x7F;
+  uint8_t wire[kFrameBufferSize + 1];
+  wire[0] = kStartByte;
+  std::memcpy(wire + 1, stored, static_cast<size_t>(len));
+  wire[len + 1] = FrameChecksum(wire, static_cast<size_t>(len) + 1);
+  const int size = len + 2;
+
+  platform::Locked g(send_lock_);
+  if (transport_.TxGetFree() <= len + 5) return 0;
+  // The whole frame goes into the transmit ring at once, never half of it.
+  if (!transport_.TxPushBlock(wire, static_cast<uint32_t>(size))) return 0;
+  if (transport_.GetType() == 1) {
+    if (transport_.IsPortOpen()) {
+      uint8_t out[10000];
+      uint32_t n = transport_.TxPopBlock(out, sizeof out);
+      if (n) transport_.WritePort(out, n);
+    } else {
+      transport_.TxClear();
+    }
+  } else if (transport_.GetType() == 2) {
+    if (transport_.IsConnected())
+      transport_.Send();
+    else
+      transport_.TxClear();
+  } else {
+    transport_.TxClear();
+  }
+  return 1;
+}
+
+// ---------------------------------------------------------------- completion
+
+uint8_t CQLM207::AwaitedId() {
+  platform::Locked g(mirror_.Lock());
+  return awaited_id_;
+}
+
+uint8_t CQLM207::CompletedId() {
+  platform::Locked g(mirror_.Lock());
+  return completed_id_;
+}
+
+void CQLM207::NoteIdSent(uint8_t id) {
+  platform::Locked g(mirror_.Lock());
+  reported_[id] = 0;
+}
+
+bool CQLM207::ReportedSinceSent(uint8_t id) {
+  platform::Locked g(mirror_.Lock());
+  return reported_[id] != 0;
+}
+
+int CQLM207::WaitMotion(uint8_t id, uint32_t timeout_ms) {
+  const auto deadline = platform::Clock::now() + std::chrono::milliseconds(timeout_ms);
+  // The event is cleared before the awaited ID is published, so a match
+  // that lands in between is not wiped out.
+  completion_.Reset();
+  {
+    platform::Locked g(mirror_.Lock());
+    awaited_id_ = id;
+    // The board may have reported the ID before this wait began (a fast link
+    // answers between the command and the wait).
+    if (id != 0xFF && id != kNoTag && reported_[id]) {
+      awaited_id_ = kNoTag;
+      return 1;
+    }
+  }
+  if (timeout_ms == 0) return completion_.Test() ? 1 : 0;
+  return completion_.WaitUntil(deadline) ? 1 : 0;
+}
+
+void CQLM207::OnComplete(uint32_t payload_word) {
+  const uint8_t c = static_cast<uint8_t>(payload_word & 0xFF);
+  {
+    platform::Locked g(mirror_.Lock());
+    completed_id_ = c;
+    reported_[c] = 1;
+    if (awaited_id_ == c || awaited_id_ == 0xFF) {
+      completion_.Set();
+      awaited_id_ = kNoTag;
+    }
+  }
+  PostEvent(kEventComplete, payload_word);
+}
+
+void CQLM207::OnEventPacket(uint32_t payload_word) { PostEvent(kEventComparator, payload_word); }
+
+void CQLM207::RegisterEvent(int event, VOXA_HWND window, uint32_t message) {
+  if (event < 0 || event >= kEventTableSize) return;
+  platform::Locked g(mirror_.Lock());
+  events_[event].window = window;
+  events_[event].message = message;
+}
+
+void CQLM207::PostEvent(int event, uint32_t payload_word) {
+  EventEntry e;
+  {
+    platform::Locked g(mirror_.Lock());
+    e = events_[event];
+  }
+  // Posted outside the state lock: the handler may call back into the library.
+  if (e.window != nullptr)
+    platform::PostAppMessage(e.window, e.message, reinterpret_cast<uintptr_t>(this),
+                             static_cast<intptr_t>(static_cast<int32_t>(payload_word)));
+}
+
+// ---------------------------------------------------------------- receive thread
+
+void CQLM207::ReceiveThreadMain() {
+  FrameParser parser;
+  uint8_t chunk[4096];
+  while (transport_.IsOpen()) {
+    // Close sets the wake event, so no periodic wake-up is needed to notice it.
+    rx_wake_.WaitForever();
+    if (!transport_.IsOpen()) break;
+    for (;;) {
+      const uint32_t n = transport_.RxPopBlock(chunk, sizeof chunk);
+      if (n == 0) break;
+      for (uint32_t k = 0; k < n; ++k) {
+        if (parser.Feed(chunk[k])) {
+          const RxFrame& f = parser.frame();
+          OnFrame(f.bytes, f.n + 2);
+          DispatchFrame(mirror_, counters_, this, f);
+        }
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------- CQLM207Y
+
+CQLM207Y::CQLM207Y() { std::memset(mode_stack_, kImmediate, sizeof mode_stack_); }
+
+CQLM207Y::~CQLM207Y() { CQLM207Y::Unlink(); }
+
+void CQLM207Y::Unlink() { CQLM207::Unlink(); }
+
+int CQLM207Y::OpenComm(uint16_t port, uint32_t baud) {
+  const int ok = CQLM207::LinkPort(port, baud);
+  if (ok) port_number_.store(port);
+  return ok;
+}
+
+int CQLM207Y::OpenDevice(const char* path, uint32_t baud) {
+  const int ok = CQLM207::LinkDevice(path, baud);
+  if (ok) port_number_.store(0);
+  return ok;
+}
+
+int CQLM207Y::OpenTcpLink(uint32_t address, int port, uint32_t rate) { return LinkTcp(address, port, rate); }
+
+uint8_t CQLM207Y::CommandMode() {
+  platform::Locked g(mirror_.Lock());
+  return mode_;
+}
+
+void CQLM207Y::SetCommandMode(uint8_t m) {
+  platform::Locked g(mirror_.Lock());
+  mode_ = m;
+}
+
+int CQLM207Y::ModeStackDepth() {
+  platform::Locked g(mirror_.Lock());
+  return mode_depth_;
+}
+
+void CQLM207Y::PushMode(uint8_t m) {
+  platform::Locked g(mirror_.Lock());
+  if (mode_depth_ < kModeStackSize) mode_stack_[mode_depth_++] = m;
+}
+
+uint8_t CQLM207Y::PopMode() {
+  platform::Locked g(mirror_.Lock());
+  if (mode_depth_ > 0) return mode_stack_[--mode_depth_];
+  return 0x77;
+}
+
+void CQLM207Y::EnterQueueCmd() {
+  group_lock_.Enter();
+  PushMode(CommandMode());
+  SetCommandMode(0);
+}
+
+void CQLM207Y::LeaveQueueCmd() {
+  const uint8_t m = PopMode();
+  SetCommandMode(m);
+  if (m == kImmediate) SendCommand(0x8C, 0, kTagSystem);
+  group_lock_.Leave();
+}
+
+void CQLM207Y::EnterImCmd() {
+  group_lock_.Enter();
+  PushMode(CommandMode());
+  SetCommandMode(kImmediate);
+  SendCommand(0x8C, 0, kTagSystem);
+}
+
+void CQLM207Y::LeaveImCmd() {
+  const uint8_t m = PopMode();
+  if (m != 0) {
+    SetCommandMode(kImmediate);
+  } else {
+    SendCommand(0x8D, 0, kTagSystem);
+    SetCommandMode(0);
+  }
+  group_lock_.Leave();
+}
+
+void CQLM207Y::SetCmdId(uint8_t id) {
+  platform::Locked g(mirror_.Lock());
+  cmd_id_ = id;
+  reg_tag_ = id;
+}
+
+uint8_t CQLM207Y::CmdId() {
+  platform::Locked g(mirror_.Lock());
+  return cmd_id_;
+}
+
+uint8_t CQLM207Y::RegTag() {
+  platform::Locked g(mirror_.Lock());
+  return reg_tag_;
+}
+
+int CQLM207Y::WriteRegTagged(int r, uint8_t mask, uint8_t tag) {
+  return SendRegWrite(Immediate() ? 1 : 0, r, mask, kWidth4, tag);
+}
+
+int CQLM207Y::ActionTagged(uint8_t code, uint8_t mask, uint8_t tag) {
+  if (tag != kNoTag) NoteIdSent(tag);
+  return SendCommand(static_cast<uint8_t>((code & 0x7F) | ImmediateFlag()), mask, tag);
+}
+
+int CQLM207Y::System(uint8_t code, uint8_t tag) {
+  return SendCommand(static_cast<uint8_t>((code & 0x7F) | ImmediateFlag()), 0, tag);
+}
+
+}  // namespace voxa

@@ -1,0 +1,207 @@
+// The controller object: one per board slot. It owns the link to the board,
+// the register images, the command builder, the soft queue, the receive and
+// timer threads and the locks that tie them together.
+//
+// Lock order: command group lock, build lock, queue transfer lock, queue
+// ring lock; the transfer lock or the build lock before the send lock; the
+// state lock alone or last; the transport's ring locks innermost.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "controller/frame.h"
+#include "controller/soft_queue.h"
+#include "families/io/io_state.h"
+#include "families/motion/motion_state.h"
+#include "platform/owned_lock.h"
+#include "platform/platform.h"
+#include "state/receive.h"
+#include "state/state_mirror.h"
+#include "transport/comm.h"
+
+namespace voxa {
+
+// Events of the event table that can be registered.
+constexpr int kEventComplete = 7;
+constexpr int kEventComparator = 10;
+constexpr int kEventTableSize = 14;
+
+constexpr uint16_t kLoopbackPort = 0xFFFF;
+constexpr uint16_t kStoredTcpPort = 10000;
+
+class CQLM207 : public ReceiveEvents {
+ public:
+  CQLM207();
+  ~CQLM207() override;
+  CQLM207(const CQLM207&) = delete;
+  CQLM207& operator=(const CQLM207&) = delete;
+
+  // Link operations.
+  virtual int LinkPort(uint16_t port, uint32_t baud);
+  virtual int LinkDevice(const char* path, uint32_t baud);
+  virtual int LinkTcp(uint32_t address, int port, uint32_t rate);
+  virtual void Unlink();
+
+  // ---- register image (state lock) ----
+  StateMirror& mirror() { return mirror_; }
+  platform::CriticalSection& StateLock() { return mirror_.Lock(); }
+  uint32_t GetRegWord(int r, int i) { return mirror_.GetRegWord(r, i); }
+  void SetRegWord(int r, int i, uint32_t v) { mirror_.SetRegWord(r, i, v); }
+  void OrRegBits(int r, int i, uint32_t bits) { mirror_.OrRegBits(r, i, bits); }
+  void ClrRegBits(int r, int i, uint32_t bits) { mirror_.ClrRegBits(r, i, bits); }
+  void SetRegField(int r, int i, uint32_t mask, uint32_t v) { mirror_.SetRegField(r, i, mask, v); }
+  uint32_t TestRegBits(int r, int i, uint32_t mask) { return mirror_.TestRegBits(r, i, mask); }
+
+  // ---- command builder: 1 when built and handed on, 0 otherwise ----
+  int SendCommand(uint8_t opcode, uint8_t mask, uint8_t tag);
+  int SendRegCommand(uint8_t opcode, uint8_t mask, uint8_t descriptor, uint8_t tag);
+  int SendReadRequest(int immediate, int r, uint8_t mask, uint8_t descriptor, uint8_t tag);
+  int SendRegWrite(int immediate, int r, uint8_t mask, uint8_t descriptor, uint8_t tag);
+
+  // ---- soft queue and direct send ----
+  int PushFrame(const FrameBuffer& f);
+  int PopAndSendFrame();
+  int SendFrameDirect(const uint8_t* stored_frame);  // L, id, payload
+  void ClearSoftQueue();
+  int AllocateSoftQueue(int32_t size) { return soft_queue_.Allocate(size); }
+  SoftQueue& soft_queue() { return soft_queue_; }
+
+  // ---- state ----
+  int IsOpen() const { return open_flag_.load(); }
+  int IsReady() const { return ready_flag_; }
+  int IsLinked() const { return link_flag_.load(); }
+  int IsTcp() const { return tcp_flag_.load(); }
+  uint16_t PortNumber() const { return port_number_.load(); }
+  CVX_Comm_Socket& transport() { return transport_; }
+  PacketCounters& counters() { return counters_; }
+  MotionState& motion_state() { return motion_state_; }
+  IoState& io_state() { return io_state_; }
+  int EngineVersionNumber() { return EngineVersion(GetRegWord(CHIPSTATUS, 7)); }
+
+  // ---- completion and messages ----
+  // Blocks until the board reports the ID complete (0xFF: any ID); 1 when
+  // it did, 0 on timeout.
+  int WaitMotion(uint8_t id, uint32_t timeout_ms);
+  uint8_t AwaitedId();
+  uint8_t CompletedId();
+  void RegisterEvent(int event, VOXA_HWND window, uint32_t message);
+  // Marks that a command carrying this ID went to the board: a completion
+  // reported for it from now on is remembered until a wait takes it.
+  void NoteIdSent(uint8_t id);
+  // True when the board reported this ID complete since it was last sent.
+  bool ReportedSinceSent(uint8_t id);
+
+  // ReceiveEvents
+  void OnComplete(uint32_t payload_word) override;
+  void OnEventPacket(uint32_t payload_word) override;
+
+  // Called by the 10 ms periodic timer.
+  void TimerTick();
+
+ protected:
+  void ReceiveThreadMain();
+  void TimerThreadMain();
+  static void RxCallback(void* self);
+  static void TimerCallback(void* self);
+  int SendBuilt(const FrameBuffer& f);
+  int StartThreads();
+  void PostEvent(int event, uint32_t payload_word);
+
+  std::atomic<uint16_t> port_number_{0};
+  uint8_t controller_id_ = 0;
+
+  StateMirror mirror_;
+  platform::CriticalSection build_lock_;
+  platform::CriticalSection send_lock_;
+  platform::CriticalSection queue_transfer_lock_;
+  platform::Event rx_wake_{false};
+  platform::Event completion_{false};
+  platform::Event timer_wake_{true};
+
+  CVX_Comm_Socket transport_;
+  uint32_t board_address_ = 0x3200A8C0;  // 192.168.0.50 in network byte order
+  int32_t board_tcp_port_ = 1000;
+  std::atomic<int> tcp_flag_{0};
+  int ready_flag_ = 0;
+  std::atomic<int> open_flag_{0};
+  std::atomic<int> link_flag_{0};
+  platform::Thread timer_thread_;
+  platform::Thread rx_thread_;
+
+  struct EventEntry {
+    VOXA_HWND window = nullptr;
+    uint32_t message = 0;
+  };
+  EventEntry events_[kEventTableSize];  // state lock
+
+  uint8_t awaited_id_ = 0;    // state lock
+  uint8_t completed_id_ = 0;  // state lock
+  uint8_t reported_[256] = {};  // state lock: completion seen since the ID was last sent
+
+  FrameBuffer frame_{};  // build lock
+  SoftQueue soft_queue_;
+
+  int32_t poll_index_ = 0;  // timer thread only
+  int32_t poll_table_[30];
+  int32_t limit_hold_off_ = 5;  // timer callback only
+
+  PacketCounters counters_;
+  MotionState motion_state_;
+  IoState io_state_;
+};
+
+// Adds the command mode, the command ID and the register-write tag.
+class CQLM207Y : public CQLM207 {
+ public:
+  static constexpr int kModeStackSize = 1024;
+
+  CQLM207Y();
+  ~CQLM207Y() override;
+
+  void Unlink() override;
+  int OpenComm(uint16_t port, uint32_t baud);
+  int OpenDevice(const char* path, uint32_t baud);
+  int OpenTcpLink(uint32_t address, int port, uint32_t rate);
+
+  // Command mode.
+  uint8_t CommandMode();
+  bool Immediate() { return CommandMode() == kImmediate; }
+  uint8_t ImmediateFlag() { return Immediate() ? kImmediate : 0; }
+  void PushMode(uint8_t m);
+  uint8_t PopMode();
+  void EnterQueueCmd();
+  void LeaveQueueCmd();
+  void EnterImCmd();
+  void LeaveImCmd();
+  void SetCommandMode(uint8_t m);
+  int ModeStackDepth();
+
+  // Command ID and register-write tag.
+  void SetCmdId(uint8_t id);
+  uint8_t CmdId();
+  uint8_t RegTag();
+
+  // What the families send: everything by the command mode.
+  int WriteReg(int r, uint8_t mask) { return WriteRegTagged(r, mask, RegTag()); }
+  int WriteRegTagged(int r, uint8_t mask, uint8_t tag);
+  int Action(uint8_t code, uint8_t mask) { return ActionTagged(code, mask, CmdId()); }
+  int ActionTagged(uint8_t code, uint8_t mask, uint8_t tag);
+  int System(uint8_t code, uint8_t tag);
+
+ protected:
+  platform::OwnedLock group_lock_;
+  uint8_t mode_ = 0;                   // state lock
+  uint8_t reg_tag_ = kNoTag;           // state lock
+  uint8_t cmd_id_ = kNoTag;            // state lock
+  uint8_t mode_stack_[kModeStackSize];  // state lock
+  int32_t mode_depth_ = 0;             // state lock
+};
+
+class CQLM207X : public CQLM207Y {
+ public:
+  CQLM207X() = default;
+  ~CQLM207X() override = default;
+};
+
+}  // namespace voxa

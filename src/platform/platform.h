@@ -1,0 +1,109 @@
+// The platform layer: threads, locks, events, time and the application hooks.
+// It is the only code that talks to the operating system; serial ports,
+// sockets and the poller live beside it (serial.h, net.h).
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "voxa/voxa.h"
+
+namespace voxa::platform {
+
+using Clock = std::chrono::steady_clock;
+
+// A re-entrant lock, as a critical section: the owning thread may enter again.
+class CriticalSection {
+ public:
+  void Enter() { m_.lock(); }
+  bool TryEnter() { return m_.try_lock(); }
+  void Leave() { m_.unlock(); }
+  // BasicLockable, so std::lock_guard and std::unique_lock work too.
+  void lock() { m_.lock(); }
+  bool try_lock() { return m_.try_lock(); }
+  void unlock() { m_.unlock(); }
+
+ private:
+  std::recursive_mutex m_;
+};
+
+class Locked {
+ public:
+  explicit Locked(CriticalSection& cs) : cs_(cs) { cs_.Enter(); }
+  ~Locked() { cs_.Leave(); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+
+ private:
+  CriticalSection& cs_;
+};
+
+// An event, auto-reset (one waiter is released and the event clears) or
+// manual-reset (stays set until Reset).
+class Event {
+ public:
+  explicit Event(bool manual_reset, bool initially_set = false)
+      : manual_(manual_reset), set_(initially_set) {}
+  void Set();
+  void Reset();
+  // Waits at most ms milliseconds; returns true when the event was set.
+  bool Wait(uint32_t ms);
+  bool WaitUntil(Clock::time_point deadline);
+  void WaitForever();
+  // Tests the event without waiting (consumes it when auto-reset).
+  bool Test();
+
+ private:
+  bool TakeLocked();
+  std::mutex m_;
+  std::condition_variable cv_;
+  const bool manual_;
+  bool set_;
+};
+
+// A worker thread. Joining waits until the thread has ended; nothing is ever
+// killed, so every thread body must watch its own stop signal.
+class Thread {
+ public:
+  Thread() = default;
+  ~Thread() { Join(); }
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+  bool Start(std::function<void()> body);
+  void Join();
+  bool Joinable() const { return t_.joinable(); }
+  bool IsCurrent() const { return t_.get_id() == std::this_thread::get_id(); }
+
+ private:
+  std::thread t_;
+};
+
+// Milliseconds since an arbitrary start, wrapping at 2^32.
+uint32_t TickCount();
+void SleepMs(uint32_t ms);
+
+// A periodic timer, standing in for the multimedia timer: the callback runs
+// every period milliseconds on absolute deadlines, so ticks do not drift.
+// One timer thread serves every timer of the process. Kill returns only once
+// the callback is not running and will not run again.
+using TimerCallback = void (*)(void* arg);
+int TimerStart(uint32_t period_ms, TimerCallback cb, void* arg);
+void TimerKill(int id);
+
+// Application hooks.
+void SetBeepHandler(VOXA_BeepHandler h);
+void SetMessageHandler(VOXA_MessageHandler h);
+void SetErrorReportHandler(VOXA_ErrorReportHandler h);
+void Beep(unsigned type);
+void PostAppMessage(VOXA_HWND window, unsigned message, uintptr_t wparam, intptr_t lparam);
+void ReportError(const char* caption, const char* text);
+// The text of a system error number (the system's message for it).
+const char* SystemErrorText(int err, char* buf, size_t len);
+int LastSystemError();
+
+}  // namespace voxa::platform

@@ -1,0 +1,67 @@
+// A serial device: a tty opened raw, with the board's line settings, reads
+// that never block and a wake-up that ends every wait of the port at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace voxa::platform {
+
+struct SerialSettings {
+  uint32_t baud = 115200;
+  uint8_t byte_size = 8;  // 5..8
+  uint8_t stop_bits = 0;  // 0 one, 1 one and a half, 2 two
+  uint8_t parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
+};
+
+// The device of serial port number n (1-based): /dev/ttyS<n-1>. Empty for 0.
+std::string SerialDeviceName(uint16_t port);
+
+// True when the rate is one the platform can set on a tty.
+bool SerialBaudSupported(uint32_t baud);
+
+class SerialPort {
+ public:
+  enum class Wait { kReadable, kWoken, kHangup, kTimeout };
+
+  SerialPort() = default;
+  ~SerialPort() { Close(); }
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  // Opens a tty (a pseudo-terminal included) for exclusive use, raw, no flow
+  // control, DTR and RTS low, the given settings; both directions purged.
+  // Returns 0 or the system error number (EINVAL for a setting the platform
+  // cannot apply).
+  int Open(const char* path, const SerialSettings& settings);
+  bool IsOpen() const { return fd_ >= 0; }
+  // Replaces the rate only and purges both directions; 0 or the error
+  // number (the former rate stays on failure).
+  int SetBaud(uint32_t baud);
+  // Discards what the driver holds in both directions.
+  void Purge();
+  // Reads what the driver holds, never blocking: the bytes read, 0 when
+  // there are none, -1 on a device error (*err holds it).
+  long Read(uint8_t* buf, size_t max, int* err);
+  // Hands all bytes to the driver, waiting for room while its queue is full.
+  // Gives up after wait_ms without progress, or at once after Wake. Returns
+  // the bytes handed over.
+  size_t Write(const uint8_t* buf, size_t n, int wait_ms);
+  // Waits until bytes can be read, the port hangs up, Wake was called, or
+  // timeout_ms (-1: no limit) has passed.
+  Wait WaitReadable(int timeout_ms);
+  // Waits only for Wake.
+  void WaitForWake();
+  // Ends every wait of this port, now and until Close.
+  void Wake();
+  // Reads the line settings back; 0 or the error number.
+  int GetSettings(SerialSettings* out) const;
+  void Close();
+
+ private:
+  int fd_ = -1;
+  int wake_fd_ = -1;
+};
+
+}  // namespace voxa::platform

@@ -1,0 +1,282 @@
+#include "state/receive.h"
+
+#include <algorithm>
+
+namespace voxa {
+
+bool FrameParser::Feed(uint8_t b) {
+  switch (state_) {
+    case 0:
+      if (b == 0xFE) {
+        f_.bytes[0] = b;
+        sum_ = b;
+        state_ = 1;
+      }
+      return false;
+    case 1:
+      if (b == 0xFE) return false;  // a repeated start byte
+      f_.bytes[1] = b;
+      f_.n = b & 0x7F;
+      i_ = 0;
+      if (f_.n < 2) {
+        state_ = 0;
+        return false;
+      }
+      sum_ = static_cast<uint8_t>(sum_ + b);
+      state_ = 2;
+      return false;
+    case 2:
+      if (b == 0xFE) {  // a new start where the id was expected
+        f_.bytes[0] = b;
+        sum_ = b;
+        state_ = 1;
+        return false;
+      }
+      f_.bytes[2] = b;
+      sum_ = static_cast<uint8_t>(sum_ + b);
+      i_ = 1;
+      j_ = 0;
+      state_ = 3;
+      return false;
+    default:
+      ++i_;
+      ++j_;
+      if (i_ < f_.n) {
+        f_.bytes[2 + j_] = b;
+        sum_ = static_cast<uint8_t>(sum_ + b);
+        return false;
+      }
+      state_ = 0;
+      f_.checksum = b;
+      f_.body_count = j_ - 1;
+      f_.tag = f_.bytes[f_.n];
+      return b == sum_;
+  }
+}
+
+int EngineVersion(uint32_t w) { return static_cast<int>(((w & 0xF000) >> 12) * 100 + ((w & 0x0F00) >> 8)); }
+
+namespace {
+
+struct Unit {
+  uint8_t mask;
+  bool delta;
+  int width;
+  int count;
+  uint32_t v[8];
+};
+
+// Reads the descriptor at p and the values after it; false when the unit is
+// malformed or does not end at or before byte n.
+bool ReadUnit(const RxFrame& f, int& p, uint8_t mask, uint8_t d, Unit& u) {
+  const int wc = (d >> 4) & 3;
+  const int count = d & 0x0F;
+  if (wc == 3 || count == 0 || count > 8) return false;
+  const int width = 1 << wc;
+  if (p + count * width - 1 > f.n) return false;
+  u.mask = mask;
+  u.delta = (d & 0x40) != 0;
+  u.width = width;
+  u.count = count;
+  for (int k = 0; k < count; ++k) {
+    uint32_t x = 0;
+    for (int b = 0; b < width; ++b) x |= static_cast<uint32_t>(f.bytes[p + k * width + b]) << (8 * b);
+    u.v[k] = x;
+  }
+  p += count * width;
+  return true;
+}
+
+void ApplyUnit(uint32_t* image, int r, const Unit& u) {
+  uint32_t* words = image + r * kWords;
+  int k = 0;
+  for (int i = 0; i < 8; ++i) {
+    if (!(u.mask & (1u << i))) continue;
+    const uint32_t v = u.v[k];
+    if (!u.delta) {
+      if (u.width == 1)
+        words[i] = (words[i] & ~0xFFu) | v;
+      else if (u.width == 2)
+        words[i] = (words[i] & ~0xFFFFu) | v;
+      else
+        words[i] = v;
+    } else {
+      int32_t inc = u.width == 1 ? static_cast<int8_t>(v) : u.width == 2 ? static_cast<int16_t>(v) : static_cast<int32_t>(v);
+      words[i] += static_cast<uint32_t>(inc);
+    }
+    if (k < u.count - 1) ++k;
+  }
+}
+
+constexpr int kCustomGroup = -1;
+struct Group {
+  uint8_t bit;
+  int reg;
+};
+constexpr Group kGroups[] = {
+    {0x01, CHIPSTATUS}, {0x02, AXISSTATUS}, {0x04, CURPOS}, {0x08, ENCPOS},
+    {0x10, CURVEL},     {0x20, GIO},        {0x20, EXTIO},  {0x40, kCustomGroup},
+};
+
+}  // namespace
+
+int DecodeStatePacket(StateMirror& m, const RxFrame& f) {
+  if (f.n < 4) return 0;
+  const uint8_t s = f.bytes[4];
+  int p = 5;
+  for (const Group& g : kGroups) {
+    if (!(s & g.bit)) continue;
+    if (p > f.n) return 0;  // the mask announces a unit the body does not hold
+    const uint8_t mask = f.bytes[p++];
+    if (mask == 0) continue;
+    if (p > f.n) return 0;
+    const uint8_t d = f.bytes[p++];
+    Unit u;
+    if (!ReadUnit(f, p, mask, d, u)) return 0;
+    platform::Locked lock(m.Lock());
+    int r = g.reg;
+    if (r == kCustomGroup) r = static_cast<int>(m.TestRegBits(CHIPSET, 1, 0x1F00) >> 8);
+    ApplyUnit(m.Received(), r, u);
+    ApplyUnit(m.Image(), r, u);
+  }
+  return 1;
+}
+
+int DecodeReadReply(StateMirror& m, const RxFrame& f, int type) {
+  if (f.n < 5) return 0;
+  const int r = ((type & 0x7F) - 16) / 2;
+  if (r < 0 || r > 31) return 0;
+  const uint8_t mask = f.bytes[4];
+  const uint8_t d = f.bytes[5];
+  if (d & 0x80) return 0;
+  int p = 6;
+  Unit u;
+  if (!ReadUnit(f, p, mask, d, u)) return 0;
+
+  platform::Locked lock(m.Lock());
+  ApplyUnit(m.Received(), r, u);
+  uint32_t* img = m.Image() + r * kWords;
+  const uint32_t* rec = m.Received() + r * kWords;
+  switch (r) {
+    case CHIPSTATUS: case AXISSTATUS: case CURPOS: case ENCPOS: case CURVEL: case FEEDBACK: case CUSTOM:
+      for (int i = 0; i < 8; ++i)
+        if (mask & (1u << i)) img[i] = rec[i];
+      break;
+    case GIO: case EXTIO:
+      for (int i = 0; i < 4; ++i)
+        if (mask & (1u << i)) img[i] = rec[i];
+      break;
+    case CAL2: case CAL3:
+      if (f.tag == 0xCB) {
+        int idx = m.capture_index;
+        if (idx < 0 || idx >= StateMirror::kCaptureEntries) idx = 0;
+        uint32_t* entry = m.CaptureEntry(idx);
+        for (int i = 0; i < 8; ++i)
+          if (mask & (1u << i)) entry[i] = rec[i];
+        m.capture_index = (idx + 1) % StateMirror::kCaptureEntries;
+        ++m.capture_count;
+      }
+      break;
+    default:
+      break;  // the host's own values stay in the register image
+  }
+  return 1;
+}
+
+void OldEngineLimitCheck(StateMirror& m) {
+  platform::Locked lock(m.Lock());
+  uint32_t* img = m.Image();
+  auto W = [img](int r, int i) -> uint32_t& { return img[r * kWords + i]; };
+  if (EngineVersion(W(CHIPSTATUS, 7)) > 205) return;
+  bool any_soft = false;
+  for (int i = 0; i < 8; ++i) {
+    uint32_t st = W(AXISSTATUS, i);
+    const uint32_t set = W(AXISSET, i);
+    if (((set & 0x10000) && (st & 0x4)) || ((set & 0x20000) && (st & 0x8))) {
+      st |= 0x80;
+      W(AXISSTATUS, i) = st;
+    }
+    if (i < 4) continue;
+    const int32_t pos = static_cast<int32_t>(W(CURPOS, i));
+    bool low, high;
+    if ((set & 0x40000) && pos < static_cast<int32_t>(W(SLIMITL, i))) {
+      st |= 0x10;
+      any_soft = low = true;
+    } else {
+      st &= ~0x10u;
+      low = false;
+    }
+    W(AXISSTATUS, i) = st;
+    if ((set & 0x80000) && pos > static_cast<int32_t>(W(SLIMITH, i))) {
+      st |= 0x20 | 0x80;
+      any_soft = high = true;
+    } else {
+      st &= ~0x20u;
+      high = false;
+    }
+    W(AXISSTATUS, i) = st;
+    if (!(W(AXISSTATUS, i) & 0x80) && (low || high)) W(AXISSTATUS, i) = st | 0x80;
+  }
+  if (any_soft) {
+    uint32_t& cs = W(CHIPSTATUS, 0);
+    if ((cs & 0x800080) != 0x800080) cs |= 0x800080;
+  }
+}
+
+int DispatchFrame(StateMirror& m, PacketCounters& c, ReceiveEvents* ev, const RxFrame& f) {
+  if (f.n < 3) return 0;  // no packet type byte: nothing to dispatch
+  const int t = f.type();
+  const uint32_t p = f.payload_word();
+  int result = 0;
+  bool limit_check = false;
+  switch (t) {
+    case 0: case 1: case 2:
+      result = 1;
+      break;
+    case 9:
+      c.heartbeat.fetch_add(1);
+      result = 1;
+      break;
+    case 10:
+      c.event.fetch_add(1);
+      if (ev) ev->OnEventPacket(p);
+      result = 1;
+      break;
+    case 11:
+      result = DecodeStatePacket(m, f);
+      limit_check = true;
+      break;
+    case 12:
+      result = 1;
+      limit_check = true;
+      break;
+    case 13: {
+      platform::Locked lock(m.Lock());
+      m.SetRegField(CHIPSTATUS, 0, 0xFF, p & 0xFF);
+      m.OrRegBits(CHIPSTATUS, 0, 0x1);
+      c.busy.fetch_add(1);
+      result = 1;
+      break;
+    }
+    case 14:
+      c.complete.fetch_add(1);
+      if (ev) ev->OnComplete(p);
+      result = 1;
+      break;
+    case 15:
+      m.SetRegField(CHIPSTATUS, 0, 0xFFFF, p);
+      c.interrupt.fetch_add(1);
+      result = 1;
+      break;
+    default:
+      if (t >= 16 && t <= 78 && (t % 2) == 0) {
+        result = DecodeReadReply(m, f, t);
+        limit_check = true;
+      }
+      break;
+  }
+  if (limit_check) OldEngineLimitCheck(m);
+  return result;
+}
+
+}  // namespace voxa

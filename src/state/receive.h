@@ -1,0 +1,80 @@
+// The receive path: the frame state machine (pure, byte by byte), the
+// packet dispatcher and the decoders of state packets and read replies.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "state/state_mirror.h"
+
+namespace voxa {
+
+// One received frame as the state machine leaves it.
+struct RxFrame {
+  uint8_t bytes[128] = {};
+  int n = 0;          // length byte AND 0x7F: bytes after the length byte, checksum included
+  uint8_t checksum = 0;
+  int body_count = 0;  // n - 2: type, payload and tag bytes
+  uint8_t tag = 0;     // the last body byte (byte n)
+
+  int type() const { return n >= 3 ? (bytes[3] & 0x7F) : -1; }
+  // Bytes 4..7 little-endian; bytes past the body count as zero.
+  uint32_t payload_word() const {
+    uint32_t w = 0;
+    for (int k = 0; k < 4; ++k)
+      if (4 + k <= n) w |= static_cast<uint32_t>(bytes[4 + k]) << (8 * k);
+    return w;
+  }
+};
+
+// Reassembles frames from a byte stream and resynchronises on 0xFE.
+class FrameParser {
+ public:
+  // Feeds one byte; returns true when it completed a frame with a good
+  // checksum (then frame() holds it until the next byte).
+  bool Feed(uint8_t b);
+  const RxFrame& frame() const { return f_; }
+  void Reset() { state_ = 0; }
+  int state() const { return state_; }
+
+ private:
+  RxFrame f_;
+  int state_ = 0;
+  uint8_t sum_ = 0;
+  int i_ = 0;
+  int j_ = 0;
+};
+
+// Counters of the board's own packets, incremented by the receive thread.
+struct PacketCounters {
+  std::atomic<uint32_t> heartbeat{0};
+  std::atomic<uint32_t> busy{0};
+  std::atomic<uint32_t> complete{0};
+  std::atomic<uint32_t> interrupt{0};
+  std::atomic<uint32_t> event{0};
+};
+
+// What the dispatcher tells the rest of the controller.
+class ReceiveEvents {
+ public:
+  virtual ~ReceiveEvents() = default;
+  // A complete state packet (after the count was incremented).
+  virtual void OnComplete(uint32_t payload_word) = 0;
+  // An event state packet (after the count was incremented).
+  virtual void OnEventPacket(uint32_t payload_word) = 0;
+  // Every frame that passed the checksum, for tracing.
+  virtual void OnFrame(const uint8_t* /*frame*/, int /*size*/) {}
+};
+
+// Decoders; both return 1 when applied, 0 when rejected.
+int DecodeStatePacket(StateMirror& m, const RxFrame& f);
+int DecodeReadReply(StateMirror& m, const RxFrame& f, int type);
+// Host-side limit handling for engines up to version 205.
+void OldEngineLimitCheck(StateMirror& m);
+// Major*100 + minor of the engine version in CHIPSTATUS word 7.
+int EngineVersion(uint32_t chipstatus7);
+
+// Runs the handler of the frame's packet type; 1 accepted, 0 not.
+int DispatchFrame(StateMirror& m, PacketCounters& c, ReceiveEvents* ev, const RxFrame& f);
+
+}  // namespace voxa
