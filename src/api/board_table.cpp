@@ -22,7 +22,7 @@ std::atomic<int32_t> g_current{-1};
 
 }  // namespace
 
-CQLM207X& Board(int id) { return Table().boards[id]; }
+CQLM207X& BoardAt(int id) { return Table().boards[id]; }
 ErrorState& Errors() { return g_errors; }
 std::atomic<int32_t>& CurrentBoard() { return g_current; }
 
@@ -43,7 +43,7 @@ CQLM207X* Begin() {
     Fail(VOXA_ERR_BOARD_ID);
     return nullptr;
   }
-  CQLM207X& c = Board(b);
+  CQLM207X& c = BoardAt(b);
   if (!c.IsOpen()) {
     Fail(VOXA_ERR_NOT_OPEN);
     return nullptr;

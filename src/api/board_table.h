@@ -12,7 +12,7 @@ namespace voxa::api {
 
 constexpr int kBoards = 8;
 
-CQLM207X& Board(int id);  // id 0..7
+CQLM207X& BoardAt(int id);  // id 0..7
 
 // Error state: flag, last code, beep switch.
 struct ErrorState {

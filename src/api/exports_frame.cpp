@@ -16,7 +16,7 @@ template <class OpenFn>
 int OpenFirstFree(OpenFn&& open) noexcept {
   Errors().flag.store(0);
   for (int i = 0; i < kBoards; ++i) {
-    CQLM207X& c = Board(i);
+    CQLM207X& c = BoardAt(i);
     if (c.IsOpen()) continue;
     int ok = 0;
     try {
@@ -54,7 +54,7 @@ VOXA_API int VOXA_CALL VOXA_Set_BoardID(int id) {
     Fail(VOXA_ERR_BOARD_ID);
     return 0;
   }
-  if (!Board(id).IsOpen()) {
+  if (!BoardAt(id).IsOpen()) {
     Fail(VOXA_ERR_NOT_OPEN);
     return 0;
   }
@@ -110,9 +110,9 @@ VOXA_API int VOXA_CALL VOXA_Open_Tcp(uint32_t address, int port, int rate) {
 
 VOXA_API int VOXA_CALL VOXA_Close(void) {
   const int32_t b = CurrentBoard().load();
-  if (b >= 0 && b < kBoards) Board(b).Unlink();
+  if (b >= 0 && b < kBoards) BoardAt(b).Unlink();
   for (int i = 0; i < kBoards; ++i) {
-    if (Board(i).IsOpen()) {
+    if (BoardAt(i).IsOpen()) {
       VOXA_Set_BoardID(i);
       break;
     }

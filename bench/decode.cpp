@@ -1,0 +1,69 @@
+// Decoding a stream of state packets carrying all seven unit groups (eight
+// 4-byte words each) through the frame state machine and the dispatcher.
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "state/receive.h"
+
+namespace {
+
+std::vector<uint8_t> Frame(const std::vector<uint8_t>& body) {
+  std::vector<uint8_t> f{0xFE, static_cast<uint8_t>(body.size() + 2), 0x00};
+  f.insert(f.end(), body.begin(), body.end());
+  unsigned s = 0;
+  for (uint8_t b : f) s += b;
+  f.push_back(static_cast<uint8_t>(s));
+  return f;
+}
+
+// The seven unit groups, in packets of at most three units each (a frame
+// carries at most 125 body bytes).
+std::vector<uint8_t> Stream() {
+  auto unit = [](int u) {
+    std::vector<uint8_t> b{0xFF, 0x28};
+    for (int w = 0; w < 8; ++w)
+      for (int k = 0; k < 4; ++k) b.push_back(static_cast<uint8_t>(u * 16 + w + k + 1));
+    return b;
+  };
+  std::vector<uint8_t> out;
+  auto add = [&](uint8_t mask, std::initializer_list<int> units) {
+    std::vector<uint8_t> body{0x0B, mask};
+    for (int u : units) {
+      auto x = unit(u);
+      body.insert(body.end(), x.begin(), x.end());
+    }
+    auto f = Frame(body);
+    out.insert(out.end(), f.begin(), f.end());
+  };
+  add(0x07, {0, 1, 2});  // CHIPSTATUS, AXISSTATUS, CURPOS
+  add(0x18, {3, 4});     // ENCPOS, CURVEL
+  add(0x20, {5, 6});     // GIO, EXTIO
+  return out;
+}
+
+struct NoEvents : voxa::ReceiveEvents {
+  void OnComplete(uint32_t) override {}
+  void OnEventPacket(uint32_t) override {}
+};
+
+void BM_DecodeStatePackets(benchmark::State& state) {
+  std::vector<uint8_t> one = Stream();
+  std::vector<uint8_t> stream;
+  for (int k = 0; k < 256; ++k) stream.insert(stream.end(), one.begin(), one.end());
+  voxa::StateMirror m;
+  m.SetRegWord(voxa::CHIPSTATUS, 7, 0x7000);  // a current engine: no host limit check
+  voxa::PacketCounters c;
+  NoEvents ev;
+  voxa::FrameParser parser;
+  for (auto _ : state) {
+    for (uint8_t b : stream)
+      if (parser.Feed(b)) benchmark::DoNotOptimize(voxa::DispatchFrame(m, c, &ev, parser.frame()));
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(stream.size()));
+}
+BENCHMARK(BM_DecodeStatePackets)->MinTime(2.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();

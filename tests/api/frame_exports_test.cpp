@@ -1,0 +1,120 @@
+// The library frame: guard codes and failure values, error flag and last
+// code, board selection, version texts, beeps.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "api/board_table.h"
+#include "support/peer.h"
+#include "voxa/voxa.h"
+
+namespace {
+
+std::vector<unsigned> g_beeps;
+void VOXA_CALL RecordBeep(unsigned type) { g_beeps.push_back(type); }
+
+class FrameExports : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_beeps.clear();
+    VOXA_Set_BeepHandler(&RecordBeep);
+  }
+  void TearDown() override {
+    VOXA_Enable_ErrBeep(0);
+    VOXA_Set_BeepHandler(nullptr);
+  }
+};
+
+TEST_F(FrameExports, GuardCodesAndFailureValuesBeforeAnyOpen) {
+  voxa::api::CurrentBoard().store(-1);
+  EXPECT_EQ(VOXA_Get_BoardID(), -1);  // an export failing with -1
+  EXPECT_EQ(VOXA_Is_Err(), 1);
+  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_BOARD_ID);
+  EXPECT_EQ(VOXA_Get_SoftQueueSize(), 0);  // an export failing with 0
+  char buf[8] = "xxxxxxx";
+  VOXA_Get_EngineVer(buf, sizeof buf);  // an export returning nothing
+  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_BOARD_ID);
+  EXPECT_STREQ(buf, "xxxxxxx");
+  // Selecting a board that is not open.
+  EXPECT_EQ(VOXA_Set_BoardID(8), 0);
+  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_BOARD_ID);
+  EXPECT_EQ(VOXA_Set_BoardID(3), 0);
+  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_NOT_OPEN);
+  EXPECT_EQ(voxa::api::CurrentBoard().load(), -1);
+  // A current board that is not open records -21.
+  voxa::api::CurrentBoard().store(3);
+  EXPECT_EQ(VOXA_Is_Link(), 0);
+  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_NOT_OPEN);
+  voxa::api::CurrentBoard().store(-1);
+}
+
+TEST_F(FrameExports, VersionTextTruncation) {
+  char buf[32];
+  VOXA_Get_DllVer(buf, 20);
+  EXPECT_STREQ(buf, "VOXA-DLL-V01-R05.20");
+  VOXA_Get_DllVer(buf, 21);
+  EXPECT_STREQ(buf, "VOXA-DLL-V01-R05.201");
+  VOXA_Get_DllVer(buf, 1);
+  EXPECT_STREQ(buf, "");
+  VOXA_Get_DllVer(nullptr, 20);  // nothing written, no crash
+  buf[0] = 'z';
+  VOXA_Get_DllVer(buf, 0);
+  EXPECT_EQ(buf[0], 'z');
+  VOXA_WCHAR w[32];
+  VOXA_Get_wDllVer(w, 4);
+  EXPECT_EQ(w[0], u'V');
+  EXPECT_EQ(w[2], u'X');
+  EXPECT_EQ(w[3], 0);
+}
+
+TEST_F(FrameExports, ErrorFlagAgainstLastCodeAndBeeps) {
+  voxa::test::FakeBoard peer;
+  VOXA_Enable_ErrBeep(1);
+  ASSERT_GE(peer.Open(), 0);
+  ASSERT_EQ(g_beeps, std::vector<unsigned>{0});  // a successful open beeps 0
+  EXPECT_EQ(VOXA_Get_StateTimer(0), -1);          // a rejected argument
+  EXPECT_EQ(VOXA_Is_Err(), 1);
+  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_ARGUMENT);
+  EXPECT_EQ(g_beeps, (std::vector<unsigned>{0, 16}));
+  EXPECT_EQ(VOXA_Get_BusySize(), 25);  // an ordinary success: flag clear, code kept, no beep
+  EXPECT_EQ(VOXA_Is_Err(), 0);
+  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_ARGUMENT);
+  EXPECT_EQ(g_beeps.size(), 2u);
+}
+
+TEST_F(FrameExports, OpeningAndClosingSelectBoards) {
+  std::vector<std::unique_ptr<voxa::test::FakeBoard>> peers;
+  for (int k = 0; k < 8; ++k) {
+    peers.push_back(std::make_unique<voxa::test::FakeBoard>());
+    ASSERT_EQ(peers.back()->Open(), k);
+    EXPECT_EQ(VOXA_Get_BoardID(), k);
+  }
+  // A ninth open finds no free slot.
+  EXPECT_EQ(VOXA_Open_Tcp(0x0100007F, peers[0]->port(), 0), -1);
+  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_NO_SLOT);
+  // Closing the current board selects the lowest open one.
+  ASSERT_EQ(VOXA_Set_BoardID(2), 1);
+  EXPECT_EQ(VOXA_Close(), 1);
+  EXPECT_EQ(VOXA_Get_BoardID(), 0);
+  for (int k = 7; k >= 0; --k) peers[static_cast<size_t>(k)]->Close();
+  // Closing the last board leaves the closed slot current.
+  EXPECT_EQ(VOXA_Get_BoardID(), -1);
+  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_NOT_OPEN);
+}
+
+TEST_F(FrameExports, AFailedOpenIsRetriedOnTheSameSlot) {
+  uint16_t dead_port;
+  {
+    voxa::test::FakeBoard gone;  // a port that nothing listens on afterwards
+    dead_port = gone.port();
+  }
+  EXPECT_EQ(VOXA_Open_Tcp(0x0100007F, dead_port, 0), -1);
+  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_OPEN);
+  voxa::test::FakeBoard peer;
+  EXPECT_EQ(peer.Open(), 0);
+  peer.Close();
+}
+
+}  // namespace
