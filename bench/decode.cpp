@@ -22,8 +22,11 @@ std::vector<uint8_t> Frame(const std::vector<uint8_t>& body) {
 std::vector<uint8_t> Stream() {
   auto unit = [](int u) {
     std::vector<uint8_t> b{0xFF, 0x28};
-    for (int w = 0; w < 8; ++w)
-      for (int k = 0; k < 4; ++k) b.push_back(static_cast<uint8_t>(u * 16 + w + k + 1));
+    for (int w = 0; w < 8; ++w) {
+      // CHIPSTATUS word 7 carries a current engine version (2.07).
+      const uint32_t v = (u == 0 && w == 7) ? 0x04012736u : static_cast<uint32_t>(u * 0x1000 + w * 0x10 + 1);
+      for (int k = 0; k < 4; ++k) b.push_back(static_cast<uint8_t>(v >> (8 * k)));
+    }
     return b;
   };
   std::vector<uint8_t> out;
@@ -57,8 +60,8 @@ void BM_DecodeStatePackets(benchmark::State& state) {
   NoEvents ev;
   voxa::FrameParser parser;
   for (auto _ : state) {
-    for (uint8_t b : stream)
-      if (parser.Feed(b)) benchmark::DoNotOptimize(voxa::DispatchFrame(m, c, &ev, parser.frame()));
+    parser.FeedBlock(stream.data(), stream.size(),
+                     [&](const voxa::RxFrame& f) { benchmark::DoNotOptimize(voxa::DispatchFrame(m, c, &ev, f)); });
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(stream.size()));
 }

@@ -300,13 +300,10 @@ void CQLM207::ReceiveThreadMain() {
     for (;;) {
       const uint32_t n = transport_.RxPopBlock(chunk, sizeof chunk);
       if (n == 0) break;
-      for (uint32_t k = 0; k < n; ++k) {
-        if (parser.Feed(chunk[k])) {
-          const RxFrame& f = parser.frame();
-          OnFrame(f.bytes, f.n + 2);
-          DispatchFrame(mirror_, counters_, this, f);
-        }
-      }
+      parser.FeedBlock(chunk, n, [this](const RxFrame& f) {
+        OnFrame(f.bytes, f.n + 2);
+        DispatchFrame(mirror_, counters_, this, f);
+      });
     }
   }
 }

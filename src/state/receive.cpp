@@ -124,6 +124,8 @@ int DecodeStatePacket(StateMirror& m, const RxFrame& f) {
   if (f.n < 4) return 0;
   const uint8_t s = f.bytes[4];
   int p = 5;
+  // One hold for the packet: a reader sees each unit entirely or not at all.
+  platform::Locked lock(m.Lock());
   for (const Group& g : kGroups) {
     if (!(s & g.bit)) continue;
     if (p > f.n) return 0;  // the mask announces a unit the body does not hold
@@ -133,9 +135,8 @@ int DecodeStatePacket(StateMirror& m, const RxFrame& f) {
     const uint8_t d = f.bytes[p++];
     Unit u;
     if (!ReadUnit(f, p, mask, d, u)) return 0;
-    platform::Locked lock(m.Lock());
     int r = g.reg;
-    if (r == kCustomGroup) r = static_cast<int>(m.TestRegBits(CHIPSET, 1, 0x1F00) >> 8);
+    if (r == kCustomGroup) r = static_cast<int>((m.Image()[CHIPSET * kWords + 1] >> 8) & 0x1F);
     ApplyUnit(m.Received(), r, u);
     ApplyUnit(m.Image(), r, u);
   }

@@ -33,6 +33,33 @@ class FrameParser {
   // Feeds one byte; returns true when it completed a frame with a good
   // checksum (then frame() holds it until the next byte).
   bool Feed(uint8_t b);
+  // Feeds a block of bytes, calling on_frame(frame) for every complete
+  // frame before the bytes after it are taken. Body bytes are copied in runs.
+  template <class OnFrame>
+  void FeedBlock(const uint8_t* p, size_t n, OnFrame&& on_frame) {
+    size_t k = 0;
+    while (k < n) {
+      if (state_ == 3) {
+        const int remaining = f_.n - 1 - i_;  // body bytes before the checksum
+        if (remaining > 0) {
+          size_t m = static_cast<size_t>(remaining);
+          if (m > n - k) m = n - k;
+          uint8_t* dst = f_.bytes + 3 + j_;
+          unsigned sum = sum_;
+          for (size_t q = 0; q < m; ++q) {
+            dst[q] = p[k + q];
+            sum += p[k + q];
+          }
+          sum_ = static_cast<uint8_t>(sum);
+          i_ += static_cast<int>(m);
+          j_ += static_cast<int>(m);
+          k += m;
+          continue;
+        }
+      }
+      if (Feed(p[k++])) on_frame(f_);
+    }
+  }
   const RxFrame& frame() const { return f_; }
   void Reset() { state_ = 0; }
   int state() const { return state_; }

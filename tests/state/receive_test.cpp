@@ -2,6 +2,7 @@
 // dispatch and the decoders, with no thread and no socket.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "state/receive.h"
@@ -80,6 +81,37 @@ TEST(Framing, LengthByteBit7IsInTheChecksumButNotTheLength) {
   EXPECT_EQ(rx.Feed({0xFE, 0x01, 0xFE, 0x04, 0x00, 0x09, 0x00, 0x0B}), 1);
   EXPECT_EQ(rx.Feed({0xFE, 0x81, 0xFE, 0x04, 0x00, 0x09, 0x00, 0x0B}), 1);
   EXPECT_EQ(rx.c.heartbeat.load(), 3u);
+}
+
+TEST(Framing, BlockFeedingFindsTheSameFramesAsByteFeeding) {
+  // Frames mixed with junk, corrupted checksums and stray start bytes, fed
+  // byte by byte and in blocks of every size.
+  std::vector<uint8_t> stream;
+  uint32_t seed = 12345;
+  auto rnd = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0xFF; };
+  for (int k = 0; k < 300; ++k) {
+    std::vector<uint8_t> body{static_cast<uint8_t>(rnd() % 40)};
+    const int len = static_cast<int>(rnd() % 20);
+    for (int q = 0; q < len; ++q) body.push_back(static_cast<uint8_t>(rnd()));
+    auto f = Frame(body);
+    if (rnd() % 7 == 0) f.back() ^= 1;
+    stream.insert(stream.end(), f.begin(), f.end());
+    if (rnd() % 5 == 0) stream.push_back(static_cast<uint8_t>(rnd()));
+    if (rnd() % 9 == 0) stream.push_back(0xFE);
+  }
+  std::vector<std::vector<uint8_t>> by_byte;
+  FrameParser one;
+  for (uint8_t b : stream)
+    if (one.Feed(b)) by_byte.emplace_back(one.frame().bytes, one.frame().bytes + one.frame().n + 1);
+  ASSERT_GT(by_byte.size(), 200u);
+  for (size_t block : {1u, 2u, 3u, 7u, 64u, 4096u}) {
+    FrameParser p;
+    std::vector<std::vector<uint8_t>> got;
+    for (size_t k = 0; k < stream.size(); k += block)
+      p.FeedBlock(stream.data() + k, std::min(block, stream.size() - k),
+                  [&](const RxFrame& f) { got.emplace_back(f.bytes, f.bytes + f.n + 1); });
+    EXPECT_EQ(got, by_byte) << "block size " << block;
+  }
 }
 
 TEST(Dispatch, TypesWithoutHandlerAndTheImmediateBit) {
