@@ -55,7 +55,7 @@ TEST_F(Switches, StateTimerPeriodContentsAndCustomRegister) {
   EXPECT_EQ(VOXA_Get_StateTimer(15), 100);
   EXPECT_EQ(VOXA_Is_StateTimer(0x1000), 1);
   EXPECT_EQ(VOXA_Is_StateTimer(0x1400), 1);  // the later flag (CURPOS) answers
-  EXPECT_EQ(VOXA_Is_StateTimer(0x1800), 0);  // AXISSTATUS is off
+  EXPECT_EQ(VOXA_Is_StateTimer(0x0C00), 0);  // CHIPSTATUS and AXISSTATUS are off
   // Register field f = r + 1 selects register r; bit 20 is not in the field.
   EXPECT_EQ(VOXA_Set_StateTimer(0x0C0000), 1);
   EXPECT_EQ(VOXA_Get_StateTimer(0x2F0000), 11);
