@@ -1,10 +1,137 @@
-/* Interim demo: prints the library version. Replaced by the full demo. */
+/*
+ * voxa-demo: drives a simulated board through the public C API.
+ *
+ * Starts a simulated board on a loopback port, opens it over TCP, configures
+ * two axes, runs a short program (a line, an arc, a homing) tagged with
+ * command IDs, shows the axis positions while it runs and closes the board.
+ * Uses include/voxa/voxa.h only, plus the simulator's C interface to start
+ * the board (tools/sim/sim_c.h).
+ */
+#include <stdatomic.h>
+#include <stdint.h>
 #include <stdio.h>
+#include <string.h>
+
 #include "voxa/voxa.h"
+#include "sim_c.h"
+
+#define AXES 0x03            /* axes 0 (X) and 1 (Y) */
+#define COMPLETE_MSG 0x0401u /* the message number we register for completions */
+#define LAST_ID 3
+
+/* Command IDs reported complete, set by the library's receive thread. */
+static atomic_int g_completed[256];
+static atomic_int g_completions;
+
+static void VOXA_CALL OnMessage(VOXA_HWND window, unsigned int message, uintptr_t wparam, intptr_t lparam) {
+  (void)window;
+  (void)wparam;
+  if (message != COMPLETE_MSG) return;
+  atomic_store(&g_completed[lparam & 0xFF], 1);
+  atomic_fetch_add(&g_completions, 1);
+}
+
+static int Fail(const char* what, voxa_sim_board* sim) {
+  fprintf(stderr, "\nvoxa-demo: %s failed (error %d)\n", what, VOXA_Get_LastErr());
+  VOXA_Close();
+  voxa_sim_stop(sim);
+  return 1;
+}
+
+static void Progress(const char* stage) {
+  char id[16] = "-";
+  const int exe = VOXA_Get_ExeCmdID();
+  if (exe >= 0 && exe != 0xFE) snprintf(id, sizeof id, "#%d", exe);
+  printf("\r  %-6s X=%7d  Y=%7d  executing %-4s board queue %-3d", stage, VOXA_Get_CurPos(0x01),
+         VOXA_Get_CurPos(0x02), id, VOXA_Get_EngineQueueLeftCmd());
+  fflush(stdout);
+}
 
 int main(void) {
-  char ver[64] = {0};
-  VOXA_Get_DllVer(ver, (int)sizeof ver);
-  printf("libvoxa %s\n", ver);
-  return 0;
+  char text[128];
+
+  voxa_sim_board* sim = voxa_sim_start_tcp(0);
+  if (!sim) {
+    fprintf(stderr, "voxa-demo: cannot start the simulated board\n");
+    return 1;
+  }
+  VOXA_Get_DllVer(text, (int)sizeof text);
+  printf("libvoxa %s\n", text);
+  printf("Simulated board listening on 127.0.0.1:%d\n", voxa_sim_port(sim));
+
+  /* Open it over TCP: the address is 127.0.0.1 in network byte order. */
+  int board = VOXA_Open_Tcp(voxa_sim_loopback_address(), voxa_sim_port(sim), 0);
+  if (board < 0) return Fail("VOXA_Open_Tcp", sim);
+  printf("Opened board %d\n", board);
+
+  /* Completions reach us as messages from the receive thread. */
+  VOXA_Set_MessageHandler(OnMessage);
+  VOXA_Register_Complete_Message((VOXA_HWND)1, COMPLETE_MSG);
+  VOXA_Enable_CompleteStatePacket(1);
+  /* State packets every 50 ms with the chip and axis status, positions and
+   * velocities: period selector 3 (50 ms) and contents flags. */
+  VOXA_Set_StateTimer(3 | 0x400 | 0x800 | 0x1000 | 0x4000);
+
+  /* The engine version arrives with the first state packet. */
+  for (int i = 0; i < 100; ++i) {
+    VOXA_Get_EngineVer(text, (int)sizeof text);
+    if (strncmp(text, "V00.00", 6) != 0) break;
+    VOXA_Sleep(10);
+  }
+  printf("Engine %s\n", text);
+
+  /* Two axes: pulse mode 0, hardware limits on, soft limits at +-50000,
+   * velocity profile 100 -> 4000 pulses/s, acceleration 20 (x1000 p/s^2). */
+  if (!VOXA_Set_PulseMode(AXES, 0)) return Fail("VOXA_Set_PulseMode", sim);
+  VOXA_Enable_LowerLimit(AXES, 1);
+  VOXA_Enable_UpperLimit(AXES, 1);
+  VOXA_Set_SoftLowerLimit(AXES, -50000);
+  VOXA_Set_SoftUpperLimit(AXES, 50000);
+  VOXA_Enable_SoftLowerLimit(AXES, 1);
+  VOXA_Enable_SoftUpperLimit(AXES, 1);
+  VOXA_Set_StartVel(100);
+  VOXA_Set_DriveVel(4000);
+  VOXA_Set_Acc(20);
+  VOXA_Set_Dec(20);
+  VOXA_Set_HomeSeekVel(AXES, 6000);
+  VOXA_Set_CurPos(AXES, 0);
+  printf("Axes X and Y configured: pulse mode %d, drive velocity %d, acceleration %d\n", VOXA_Get_PulseMode(0x01),
+         VOXA_Get_DriveVel(), VOXA_Get_Acc());
+
+  /* The program, queued on the board, one command ID each. */
+  const int line_end[8] = {3000, 2000};
+  const int arc_centre[8] = {3000, 0};
+  const int arc_end[8] = {5000, 0};
+  VOXA_Set_CmdID(1);
+  VOXA_Line(AXES, line_end);
+  VOXA_Set_CmdID(2);
+  VOXA_ArcCW(AXES, arc_centre, arc_end);
+  VOXA_Set_CmdID(LAST_ID);
+  VOXA_Home(AXES, 0);
+  VOXA_Set_CmdID(0xFE);
+  printf("Program: #1 line to (3000, 2000), #2 CW arc around (3000, 0) to (5000, 0), #3 home\n");
+
+  /* Wait for the last command, showing the positions meanwhile. */
+  int done = 0;
+  for (int ticks = 0; ticks < 120 && !done; ++ticks) {
+    const int id = VOXA_Get_ExeCmdID();
+    Progress(id == 1 ? "line" : id == 2 ? "arc" : id == LAST_ID ? "home" : "start");
+    done = VOXA_WaitMotion(LAST_ID, 100) || atomic_load(&g_completed[LAST_ID]);
+  }
+  VOXA_Sleep(100); /* one more state packet for the final positions */
+  Progress("done");
+  printf("\n");
+  if (!done) return Fail("waiting for the program", sim);
+
+  const int x = VOXA_Get_CurPos(0x01), y = VOXA_Get_CurPos(0x02);
+  const int link = VOXA_Is_Link();
+  printf("Summary: %d commands completed (#1 %s, #2 %s, #3 %s), final position X=%d Y=%d, link %s\n",
+         atomic_load(&g_completions), atomic_load(&g_completed[1]) ? "ok" : "-",
+         atomic_load(&g_completed[2]) ? "ok" : "-", atomic_load(&g_completed[3]) ? "ok" : "-", x, y,
+         link ? "up" : "not yet confirmed");
+  VOXA_Unregister_Complete_Message();
+  VOXA_Close();
+  voxa_sim_stop(sim);
+  printf("Board closed.\n");
+  return (x == 0 && y == 0) ? 0 : 1;
 }

@@ -26,9 +26,19 @@ CQLM207::~CQLM207() {
   ready_flag_ = 0;
 }
 
+// Runs on the link's thread once received bytes are in the receive ring.
+// When the receive thread is not busy with earlier bytes, the bytes are
+// parsed right here, which spares a thread hand-off on every reply; else the
+// receive thread is woken and takes them in order.
 void CQLM207::RxCallback(void* self) {
   auto* c = static_cast<CQLM207*>(self);
-  if (c->ready_flag_) c->rx_wake_.Set();
+  if (!c->ready_flag_) return;
+  if (c->open_flag_.load() && c->parse_lock_.try_lock()) {
+    c->DrainReceived();
+    c->parse_lock_.unlock();
+    if (c->transport_.RxIsEmpty()) return;
+  }
+  c->rx_wake_.Set();
 }
 
 int CQLM207::LinkPort(uint16_t port, uint32_t baud) {
@@ -291,20 +301,28 @@ void CQLM207::PostEvent(int event, uint32_t payload_word) {
 // ---------------------------------------------------------------- receive thread
 
 void CQLM207::ReceiveThreadMain() {
-  FrameParser parser;
-  uint8_t chunk[4096];
+  {
+    std::lock_guard<std::mutex> g(parse_lock_);
+    parser_.Reset();
+  }
   while (transport_.IsOpen()) {
     // Close sets the wake event, so no periodic wake-up is needed to notice it.
     rx_wake_.WaitForever();
     if (!transport_.IsOpen()) break;
-    for (;;) {
-      const uint32_t n = transport_.RxPopBlock(chunk, sizeof chunk);
-      if (n == 0) break;
-      parser.FeedBlock(chunk, n, [this](const RxFrame& f) {
-        OnFrame(f.bytes, f.n + 2);
-        DispatchFrame(mirror_, counters_, this, f);
-      });
-    }
+    std::lock_guard<std::mutex> g(parse_lock_);
+    DrainReceived();
+  }
+}
+
+void CQLM207::DrainReceived() {
+  uint8_t chunk[4096];
+  for (;;) {
+    const uint32_t n = transport_.RxPopBlock(chunk, sizeof chunk);
+    if (n == 0) break;
+    parser_.FeedBlock(chunk, n, [this](const RxFrame& f) {
+      OnFrame(f.bytes, f.n + 2);
+      DispatchFrame(mirror_, counters_, this, f);
+    });
   }
 }
 

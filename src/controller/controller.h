@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <cstdint>
 
 #include "controller/frame.h"
@@ -101,6 +102,9 @@ class CQLM207 : public ReceiveEvents {
 
  protected:
   void ReceiveThreadMain();
+  // Pops every received byte and dispatches the frames; the caller holds
+  // the parse lock.
+  void DrainReceived();
   void TimerThreadMain();
   static void RxCallback(void* self);
   static void TimerCallback(void* self);
@@ -116,6 +120,11 @@ class CQLM207 : public ReceiveEvents {
   platform::CriticalSection send_lock_;
   platform::CriticalSection queue_transfer_lock_;
   platform::Event rx_wake_{false};
+  // Held while received bytes are parsed and dispatched, by the receive
+  // thread or by the link's own thread (see RxCallback); frames of one
+  // board are never handled by two threads at once.
+  std::mutex parse_lock_;
+  FrameParser parser_;  // parse lock
   platform::Event completion_{false};
   platform::Event timer_wake_{true};
 

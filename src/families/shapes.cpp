@@ -70,10 +70,39 @@ int SetBoardWord(Board& c, Reg reg, int word, uint32_t value, int tag) {
   return 1;
 }
 
+int SetBoardAxisBits(Board& c, const BoardAxisBits& d, int axes, int flag) {
+  const uint8_t m = Axes(axes);
+  const bool on = IsOn(flag, d.rule);
+  for (int i = 0; i < 8; ++i) {
+    if (!(m & (1u << i))) continue;
+    const uint32_t bit = 1u << (d.first + i);
+    on ? c.OrRegBits(d.reg, d.word, bit) : c.ClrRegBits(d.reg, d.word, bit);
+  }
+  Write(c, d.reg, static_cast<uint8_t>(1u << d.word), d.tag);
+  return 1;
+}
+
+int GetBoardAxisBit(Board& c, const BoardAxisBits& d, int axes) {
+  return c.TestRegBits(d.reg, d.word, 1u << (d.first + LowestAxis(axes))) ? 1 : 0;
+}
+
+int SetBoardSwitch(Board& c, const BoardSwitch& d, int flag) {
+  const bool on = IsOn(flag, d.rule);
+  on ? c.OrRegBits(d.reg, d.word, d.bit) : c.ClrRegBits(d.reg, d.word, d.bit);
+  Act(c, on ? d.on_code : d.off_code, 0);
+  return 1;
+}
+
+int GetBoardSwitch(Board& c, const BoardSwitch& d) { return c.TestRegBits(d.reg, d.word, d.bit) ? 1 : 0; }
+
+void LoadOperand(Board& c, Reg reg, int axes, const int32_t* values, int tag) {
+  LoadAxisWords(c, reg, axes, values);
+  if (Axes(axes)) Write(c, reg, Axes(axes), tag);
+}
+
 int Motion(Board& c, uint8_t code, int axes, Reg reg, const int32_t* values) {
   Require(values != nullptr || Axes(axes) == 0);
-  LoadAxisWords(c, reg, axes, values);
-  Write(c, reg, Axes(axes));
+  LoadOperand(c, reg, axes, values);
   Act(c, code, Axes(axes));
   return 1;
 }

@@ -22,11 +22,15 @@ constexpr int kRegTag = -1;
 
 // How a flag argument turns a bit on.
 enum class Flag {
-  Whole,    // any nonzero 32-bit value
-  LowByte,  // only the low 8 bits count (0x100 is off)
+  Whole,      // any nonzero 32-bit value
+  LowByte,    // only the low 8 bits count (0x100 is off)
+  ZeroOrOne,  // must be 0 or 1; anything else is rejected (-50)
 };
 
-inline bool IsOn(int flag, Flag rule) { return rule == Flag::LowByte ? (flag & 0xFF) != 0 : flag != 0; }
+inline bool IsOn(int flag, Flag rule) {
+  if (rule == Flag::ZeroOrOne) Require(flag == 0 || flag == 1);
+  return rule == Flag::LowByte ? (flag & 0xFF) != 0 : flag != 0;
+}
 inline uint8_t Axes(int mask) { return static_cast<uint8_t>(mask & 0xFF); }
 // The axis a per-axis getter reads: the lowest selected one, axis 7 for none.
 inline int LowestAxis(int mask) { return (mask & 0xFF) ? __builtin_ctz(static_cast<unsigned>(mask & 0xFF)) : 7; }
@@ -82,12 +86,48 @@ int SetBoardField(Board& c, const BoardField& d, uint32_t value);  // unshifted 
 uint32_t GetBoardField(Board& c, const BoardField& d);               // shifted down
 int SetBoardWord(Board& c, Reg reg, int word, uint32_t value, int tag = kRegTag);
 
+// One bit per axis inside a board-wide word: axis i owns bit `first` + i.
+// The setter writes the word even when no axis is selected.
+struct BoardAxisBits {
+  Reg reg;
+  int word;
+  int first;  // 0..24
+  Flag rule = Flag::Whole;
+  int tag = kRegTag;
+};
+int SetBoardAxisBits(Board& c, const BoardAxisBits& d, int axes, int flag);
+int GetBoardAxisBit(Board& c, const BoardAxisBits& d, int axes);  // the lowest selected axis, 0 or 1
+
+// A board-wide mode the board switches by action command: the image bit
+// follows the flag (no register write), then on_code or off_code goes out
+// with mask 0 and the command ID.
+struct BoardSwitch {
+  Reg reg;
+  int word;
+  uint32_t bit;
+  uint8_t on_code;
+  uint8_t off_code;
+  Flag rule = Flag::Whole;
+};
+int SetBoardSwitch(Board& c, const BoardSwitch& d, int flag);
+int GetBoardSwitch(Board& c, const BoardSwitch& d);  // 0 or 1
+
 // ---- commands ----
 // An action command by the command mode, tagged with the command ID.
 inline int Act(Board& c, uint8_t code, uint8_t mask) { return c.Action(code, mask); }
+// A board-wide action (mask 0, the command ID as tag); 1 whether or not it
+// could be queued or sent.
+inline int BoardAction(Board& c, uint8_t code) {
+  Act(c, code, 0);
+  return 1;
+}
 // A motion: load register `reg` with the selected entries of values, write
 // it, then send the action addressed to the axes. A null values pointer
 // with axes selected is rejected (-50) before anything changes.
 int Motion(Board& c, uint8_t code, int axes, Reg reg, const int32_t* values);
+// One operand register of a motion: loads the selected entries of values
+// (eight, indexed by axis) into reg and writes it for the axes (no write for
+// an empty mask). The caller has checked values.
+void LoadOperand(Board& c, Reg reg, int axes, const int32_t* values, int tag = kRegTag);
 
 }  // namespace voxa::family

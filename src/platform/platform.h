@@ -44,26 +44,30 @@ class Locked {
 };
 
 // An event, auto-reset (one waiter is released and the event clears) or
-// manual-reset (stays set until Reset).
+// manual-reset (stays set until Reset). Built on the kernel's futex: setting
+// an event nobody waits for is one atomic store.
 class Event {
  public:
   explicit Event(bool manual_reset, bool initially_set = false)
-      : manual_(manual_reset), set_(initially_set) {}
+      : manual_(manual_reset), value_(initially_set ? 1u : 0u) {}
   void Set();
-  void Reset();
+  void Reset() { value_.store(0); }
   // Waits at most ms milliseconds; returns true when the event was set.
   bool Wait(uint32_t ms);
   bool WaitUntil(Clock::time_point deadline);
   void WaitForever();
   // Tests the event without waiting (consumes it when auto-reset).
-  bool Test();
+  bool Test() { return Take(); }
 
  private:
-  bool TakeLocked();
-  std::mutex m_;
-  std::condition_variable cv_;
+  bool Take() {
+    if (manual_) return value_.load() != 0;
+    uint32_t one = 1;
+    return value_.compare_exchange_strong(one, 0);
+  }
   const bool manual_;
-  bool set_;
+  std::atomic<uint32_t> value_;
+  std::atomic<uint32_t> waiters_{0};
 };
 
 // A worker thread. Joining waits until the thread has ended; nothing is ever
@@ -82,6 +86,13 @@ class Thread {
  private:
   std::thread t_;
 };
+
+// A hint to the processor inside a short busy wait.
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
 
 // Milliseconds since an arbitrary start, wrapping at 2^32.
 uint32_t TickCount();

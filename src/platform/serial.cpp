@@ -87,9 +87,6 @@ int SerialPort::Open(const char* path, const SerialSettings& settings) {
     ::close(fd);
     return ENOTTY;
   }
-  // Exclusive: later opens of the device fail while we hold it.
-  (void)::ioctl(fd, TIOCEXCL);
-
   termios t{};
   if (::tcgetattr(fd, &t) != 0) {
     int err = errno;
@@ -139,6 +136,8 @@ int SerialPort::Open(const char* path, const SerialSettings& settings) {
     ::close(fd);
     return err;
   }
+  // Exclusive: later opens of the device fail while we hold it.
+  (void)::ioctl(fd, TIOCEXCL);
   fd_ = fd;
   wake_fd_ = wake;
   return 0;
@@ -208,8 +207,9 @@ SerialPort::Wait SerialPort::WaitReadable(int timeout_ms) {
   if (r < 0) return errno == EINTR ? Wait::kTimeout : Wait::kHangup;
   if (r == 0) return Wait::kTimeout;
   if (p[1].revents & POLLIN) return Wait::kWoken;
-  if (p[0].revents & POLLIN) return Wait::kReadable;
-  return Wait::kHangup;
+  // A hung-up tty stays readable (with nothing to read): report the hang-up.
+  if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return Wait::kHangup;
+  return Wait::kReadable;
 }
 
 void SerialPort::WaitForWake() {
@@ -248,7 +248,12 @@ int SerialPort::GetSettings(SerialSettings* out) const {
 }
 
 void SerialPort::Close() {
-  if (fd_ >= 0) ::tcflush(fd_, TCIOFLUSH);
+  if (fd_ >= 0) {
+    ::tcflush(fd_, TCIOFLUSH);
+    // A pseudo-terminal outlives our close while its master is open; the
+    // exclusive mark would keep it from being opened again.
+    (void)::ioctl(fd_, TIOCNXCL);
+  }
   CloseFd(fd_);
   CloseFd(wake_fd_);
 }

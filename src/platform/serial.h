@@ -48,8 +48,9 @@ class SerialPort {
   // Gives up after wait_ms without progress, or at once after Wake. Returns
   // the bytes handed over.
   size_t Write(const uint8_t* buf, size_t n, int wait_ms);
-  // Waits until bytes can be read, the port hangs up, Wake was called, or
-  // timeout_ms (-1: no limit) has passed.
+  // Waits until bytes can be read, the port hangs up (bytes that came
+  // before may still be read then), Wake was called, or timeout_ms (-1: no
+  // limit) has passed.
   Wait WaitReadable(int timeout_ms);
   // Waits only for Wake.
   void WaitForWake();

@@ -1,46 +1,58 @@
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdint>
+#include <ctime>
+
 #include "platform/platform.h"
 
 namespace voxa::platform {
 
-bool Event::TakeLocked() {
-  if (!set_) return false;
-  if (!manual_) set_ = false;
-  return true;
+namespace {
+
+// Sleeps while *addr holds expected, at most until the timeout (null: no
+// limit). Spurious returns are fine: callers re-check.
+void FutexWait(std::atomic<uint32_t>* addr, uint32_t expected, const struct timespec* relative) {
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(addr), FUTEX_WAIT_PRIVATE, expected, relative, nullptr, 0);
 }
+
+void FutexWake(std::atomic<uint32_t>* addr, int count) {
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(addr), FUTEX_WAKE_PRIVATE, count, nullptr, nullptr, 0);
+}
+
+}  // namespace
 
 void Event::Set() {
-  {
-    std::lock_guard<std::mutex> g(m_);
-    set_ = true;
-  }
-  if (manual_)
-    cv_.notify_all();
-  else
-    cv_.notify_one();
-}
-
-void Event::Reset() {
-  std::lock_guard<std::mutex> g(m_);
-  set_ = false;
+  value_.store(1);
+  if (waiters_.load() > 0) FutexWake(&value_, manual_ ? INT32_MAX : 1);
 }
 
 bool Event::Wait(uint32_t ms) { return WaitUntil(Clock::now() + std::chrono::milliseconds(ms)); }
 
 bool Event::WaitUntil(Clock::time_point deadline) {
-  std::unique_lock<std::mutex> g(m_);
-  cv_.wait_until(g, deadline, [this] { return set_; });
-  return TakeLocked();
+  for (;;) {
+    if (Take()) return true;
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return Take();
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    struct timespec ts;
+    ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+    ts.tv_nsec = static_cast<long>(ns % 1000000000);
+    waiters_.fetch_add(1);
+    FutexWait(&value_, 0, &ts);
+    waiters_.fetch_sub(1);
+  }
 }
 
 void Event::WaitForever() {
-  std::unique_lock<std::mutex> g(m_);
-  cv_.wait(g, [this] { return set_; });
-  TakeLocked();
-}
-
-bool Event::Test() {
-  std::lock_guard<std::mutex> g(m_);
-  return TakeLocked();
+  for (;;) {
+    if (Take()) return;
+    waiters_.fetch_add(1);
+    FutexWait(&value_, 0, nullptr);
+    waiters_.fetch_sub(1);
+  }
 }
 
 bool Thread::Start(std::function<void()> body) {

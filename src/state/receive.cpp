@@ -175,7 +175,8 @@ int DecodeReadReply(StateMirror& m, const RxFrame& f, int type) {
         for (int i = 0; i < 8; ++i)
           if (mask & (1u << i)) entry[i] = rec[i];
         m.capture_index = (idx + 1) % StateMirror::kCaptureEntries;
-        ++m.capture_count;
+        // Counts on past 10000; wraps rather than overflowing.
+        m.capture_count = static_cast<int32_t>(static_cast<uint32_t>(m.capture_count) + 1u);
       }
       break;
     default:

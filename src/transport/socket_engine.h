@@ -58,13 +58,15 @@ class CSocketEngine {
   // Waits ms milliseconds unless stopped first; false when stopped.
   bool Pause(uint32_t ms);
   bool StopSeen(const platform::Poller::Result& r) const;
-  void Receive(bool* link_lost);
+  // Takes one chunk into the receive ring; returns its size.
+  uint32_t Receive(bool* link_lost);
   void PostKey(uint32_t key);
   void ReleaseHandles();
   void Report(int err);
 
   CVX_Comm_Socket& owner_;
   std::mutex control_;    // Connect, ConnectNoWait and Disconnect one at a time
+  std::mutex send_lock_;  // one Send at a time (the send buffer)
   std::mutex sock_lock_;  // the socket and poller handles against Send and Post
   platform::TcpSocket sock_;
   platform::Poller poller_;

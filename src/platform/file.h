@@ -1,0 +1,33 @@
+// Whole-file reading and replacing for files an application names (the
+// configuration file). Paths are file names in the system's encoding
+// (UTF-8 on Linux).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace voxa::platform {
+
+enum class FileReadResult {
+  Ok,
+  Missing,   // no such file
+  TooLarge,  // more than the limit
+  Failed,    // exists but cannot be opened or read (a directory, no permission, read error)
+};
+
+// Reads the whole file into out; refuses files of more than `limit` bytes.
+FileReadResult ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>& out);
+
+// Replaces the file at path with the bytes: they are written to a new file
+// beside it, flushed to disk and renamed into place, so the path holds
+// either the old contents or the new ones, never a part. An existing file
+// keeps its permission bits; a file the caller may not write is not
+// replaced. A symbolic link is followed: the file it names is replaced.
+bool ReplaceFile(const std::string& path, const uint8_t* data, size_t size);
+
+// True when something (a file or a directory) exists at path.
+bool PathExists(const std::string& path);
+
+}  // namespace voxa::platform

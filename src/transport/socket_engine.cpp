@@ -1,0 +1,290 @@
+#include "transport/socket_engine.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <new>
+
+#include "transport/comm.h"
+
+namespace voxa {
+namespace {
+
+using platform::Clock;
+using std::chrono::milliseconds;
+
+int MsUntil(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return 0;
+  // Round up so that a wait does not wake just before its deadline.
+  return static_cast<int>(left) + 1;
+}
+
+}  // namespace
+
+CSocketEngine::CSocketEngine(CVX_Comm_Socket& owner) : owner_(owner) {}
+
+CSocketEngine::~CSocketEngine() { Disconnect(); }
+
+void CSocketEngine::Report(int err) {
+  char caption[64];
+  char text[256];
+  std::snprintf(caption, sizeof caption, "TCP ERROR-(%d)", err);
+  platform::ReportError(caption, platform::SystemErrorText(err, text, sizeof text));
+}
+
+void CSocketEngine::PostKey(uint32_t key) {
+  std::lock_guard<std::mutex> g(sock_lock_);
+  poller_.Post(key);
+}
+
+void CSocketEngine::ReleaseHandles() {
+  std::lock_guard<std::mutex> g(sock_lock_);
+  sock_.Close();
+  poller_.Close();
+}
+
+int CSocketEngine::Connect(const char* address, uint16_t port, uint32_t connect_timeout_ms,
+                           uint32_t idle_timeout_ms) {
+  return Open(address, port, connect_timeout_ms, idle_timeout_ms, true);
+}
+
+int CSocketEngine::ConnectNoWait(const char* address, uint16_t port, uint32_t connect_timeout_ms,
+                                 uint32_t idle_timeout_ms) {
+  return Open(address, port, connect_timeout_ms, idle_timeout_ms, false);
+}
+
+int CSocketEngine::Open(const char* address, uint16_t port, uint32_t connect_timeout_ms, uint32_t idle_timeout_ms,
+                        bool wait) {
+  std::lock_guard<std::mutex> control(control_);
+  link_ready_.store(0);
+  if (connected_.load()) {
+    // Already up: the worker re-establishes the link at once.
+    PostKey(CVX_Comm_Socket::kLinkErrorKey);
+    return 1;
+  }
+  if (!owner_.IsInitialised()) return 0;
+  worker_.Join();  // a worker that ended on its own (closed from its callback)
+  ReleaseHandles();
+
+  platform::Ipv4Endpoint peer;
+  if (!platform::ParseIpv4(address, port, &peer)) return 0;
+  if (!rx_buf_) rx_buf_.reset(new (std::nothrow) uint8_t[kBufferSize]);
+  if (!tx_buf_) tx_buf_.reset(new (std::nothrow) uint8_t[kBufferSize]);
+  if (!rx_buf_ || !tx_buf_) return 0;
+
+  platform::TcpSocket s;
+  int err = s.Create();
+  if (err == 0) {
+    std::lock_guard<std::mutex> g(sock_lock_);
+    err = poller_.Open();
+  }
+  if (err != 0) {
+    Report(err);
+    ReleaseHandles();
+    return 0;
+  }
+  peer_ = peer;
+  connect_timeout_ms_ = connect_timeout_ms;
+
+  bool up = true;
+  err = s.StartConnect(peer);
+  if (err == EINPROGRESS && wait) {
+    const auto deadline = Clock::now() + milliseconds(connect_timeout_ms);
+    for (;;) {
+      platform::Poller::Result r;
+      poller_.Wait(&s, platform::Poller::Interest::kWritable, MsUntil(deadline), &r);
+      if (r.socket_ready) {
+        err = s.ConnectResult();
+        if (err != EINPROGRESS) break;
+      }
+      if (Clock::now() >= deadline) {
+        err = ETIMEDOUT;
+        break;
+      }
+    }
+    if (err != 0) {
+      // Refused or not answered: a failed open, not an error to report.
+      ReleaseHandles();
+      return 0;
+    }
+  } else if (err != 0 && err != EINPROGRESS) {
+    if (wait || err != ECONNREFUSED) {
+      if (err != ECONNREFUSED) Report(err);
+      ReleaseHandles();
+      return 0;
+    }
+    // Without waiting the link counts as up; the worker connects.
+    up = false;
+  }
+
+  owner_.RxClear();
+  owner_.TxClear();
+  idle_timeout_ms_.store(idle_timeout_ms);
+  {
+    std::lock_guard<std::mutex> g(sock_lock_);
+    sock_ = std::move(s);
+    last_reported_ = 0;
+    link_ready_.store(up ? 1 : 0);
+    connected_.store(1);
+  }
+  if (!worker_.Start([this] { Worker(); })) {
+    connected_.store(0);
+    link_ready_.store(0);
+    ReleaseHandles();
+    return 0;
+  }
+  return 1;
+}
+
+int CSocketEngine::Disconnect() {
+  std::lock_guard<std::mutex> control(control_);
+  connected_.store(0);
+  link_ready_.store(0);
+  PostKey(CVX_Comm_Socket::kStopKey);
+  worker_.Join();  // every wait of the worker ends on the stop key
+  ReleaseHandles();
+  return 1;
+}
+
+int CSocketEngine::Send() {
+  std::lock_guard<std::mutex> one_sender(send_lock_);
+  if (!connected_.load()) {
+    // Never connected (no send buffer yet) or closed: nothing can go out.
+    if (owner_.TxIsEmpty()) return 1;
+    owner_.TxClear();
+    return 0;
+  }
+  // The whole ring under one lock, then one send.
+  uint32_t n = owner_.TxPopBlock(tx_buf_.get(), kBufferSize);
+  if (n == 0) return 1;
+  owner_.NotifySent(tx_buf_.get(), n);
+  std::lock_guard<std::mutex> g(sock_lock_);
+  if (link_ready_.load() && sock_.SendAll(tx_buf_.get(), n, kSendStallMs) == 0) return 1;
+  // The bytes are lost; the worker re-establishes the link.
+  link_ready_.store(0);
+  poller_.Post(CVX_Comm_Socket::kLinkErrorKey);
+  return 0;
+}
+
+bool CSocketEngine::StopSeen(const platform::Poller::Result& r) const {
+  return !connected_.load() || r.Has(CVX_Comm_Socket::kStopKey);
+}
+
+bool CSocketEngine::Pause(uint32_t ms) {
+  const auto deadline = Clock::now() + milliseconds(ms);
+  for (;;) {
+    if (!connected_.load()) return false;
+    platform::Poller::Result r;
+    poller_.Wait(nullptr, platform::Poller::Interest::kReadable, MsUntil(deadline), &r);
+    if (StopSeen(r)) return false;
+    // Link-error keys that arrive now change nothing: the link is down.
+    if (Clock::now() >= deadline) return true;
+  }
+}
+
+CSocketEngine::Attempt CSocketEngine::Reconnect() {
+  {
+    std::lock_guard<std::mutex> g(sock_lock_);
+    link_ready_.store(0);
+    sock_.Close();
+  }
+  if (!Pause(kReconnectClosePauseMs)) return Attempt::kStopped;
+
+  auto fail = [this] {
+    owner_.RxClear();
+    owner_.TxClear();
+    return Attempt::kFailed;
+  };
+  platform::TcpSocket s;
+  int err = s.Create();
+  if (err != 0) {
+    // Reported once per outage, not on every attempt.
+    if (err != last_reported_) Report(err);
+    last_reported_ = err;
+    return fail();
+  }
+  err = s.StartConnect(peer_);
+  if (err == EINPROGRESS) {
+    const auto deadline = Clock::now() + milliseconds(kReconnectConnectWaitMs);
+    for (;;) {
+      platform::Poller::Result r;
+      poller_.Wait(&s, platform::Poller::Interest::kWritable, MsUntil(deadline), &r);
+      if (StopSeen(r)) return Attempt::kStopped;
+      if (r.socket_ready) {
+        err = s.ConnectResult();
+        if (err != EINPROGRESS) break;
+      }
+      if (Clock::now() >= deadline) {
+        err = ETIMEDOUT;
+        break;
+      }
+    }
+  }
+  if (err != 0) return fail();  // the board does not answer yet: no report
+
+  std::lock_guard<std::mutex> g(sock_lock_);
+  sock_ = std::move(s);
+  last_reported_ = 0;
+  link_ready_.store(1);
+  return Attempt::kUp;
+}
+
+uint32_t CSocketEngine::Receive(bool* link_lost) {
+  int err = 0;
+  long n = sock_.Receive(rx_buf_.get(), kBufferSize, &err);
+  if (n > 0) {
+    // One lock for the whole chunk; bytes that do not fit are dropped.
+    owner_.RxPushSome(rx_buf_.get(), static_cast<uint32_t>(n));
+    owner_.AddRxBytes(static_cast<uint32_t>(n));
+    owner_.NotifyReceived();
+    return static_cast<uint32_t>(n);
+  }
+  // Zero bytes: the board closed the connection. Any error but "nothing
+  // waiting" ends the link as well.
+  if (n == 0 || err != EAGAIN) *link_lost = true;
+  return 0;
+}
+
+void CSocketEngine::Worker() {
+  auto idle_start = Clock::now();
+  // Reconnect attempts start no closer together than the retry pause, also
+  // when the last one succeeded (received data is not held back meanwhile).
+  auto next_attempt = Clock::now();
+
+  auto reconnect = [&]() -> bool {
+    auto now = Clock::now();
+    if (now < next_attempt && !Pause(static_cast<uint32_t>(MsUntil(next_attempt)))) return false;
+    Attempt a = Reconnect();
+    if (a == Attempt::kStopped) return false;
+    if (a == Attempt::kFailed && !Pause(kReconnectRetryPauseMs)) return false;
+    next_attempt = Clock::now() + milliseconds(a == Attempt::kUp ? kReconnectRetryPauseMs : 0);
+    idle_start = Clock::now();
+    return true;
+  };
+
+  while (connected_.load()) {
+    if (!link_ready_.load()) {
+      link_errors_.fetch_add(1, std::memory_order_relaxed);
+      if (!reconnect()) break;
+      continue;
+    }
+    const uint32_t idle = idle_timeout_ms_.load();
+    const auto idle_deadline = idle_start + milliseconds(idle);
+    platform::Poller::Result r;
+    poller_.Wait(&sock_, platform::Poller::Interest::kReadable, idle > 0 ? MsUntil(idle_deadline) : -1, &r);
+    if (StopSeen(r)) break;
+    if (r.socket_ready) {
+      bool lost = false;
+      if (Receive(&lost) > 0) idle_start = Clock::now();
+      if (lost) link_ready_.store(0);
+      continue;
+    }
+    // A link-error key needs nothing here: the sender cleared link-ready.
+    if (idle > 0 && Clock::now() >= idle_deadline) {
+      if (!reconnect()) break;
+    }
+  }
+}
+
+}  // namespace voxa

@@ -1,0 +1,366 @@
+// End to end: the library against the simulated board, over loopback TCP
+// and over a pseudo-terminal, through the exported C API only. The board
+// side is observed through the simulator's frame log and registers; the
+// host side through the library's getters.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "sim.h"
+#include "voxa/voxa.h"
+
+using namespace voxa_sim;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Waits for a condition on the host side (library getters), polling.
+template <typename F>
+bool Eventually(F cond, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    if (cond()) return true;
+    VOXA_Sleep(5);
+  }
+  return cond();
+}
+
+bool Code(const RxFrame& f, uint8_t code) { return f.Valid() && f.cmd.code == code; }
+
+std::string EngineText() {
+  char buf[64] = {};
+  VOXA_Get_EngineVer(buf, sizeof buf);
+  return buf;
+}
+
+class E2E : public ::testing::Test {
+ protected:
+  void SetUp() override { OpenTcp({}); }
+
+  void OpenTcp(const SimOptions& opt) {
+    sim_ = SimBoard::StartTcp(0, opt);
+    ASSERT_TRUE(sim_);
+    opened_ = Clock::now();
+    board_ = VOXA_Open_Tcp(LoopbackAddress(), sim_->Port(), 0);
+    ASSERT_GE(board_, 0) << "VOXA_Open_Tcp failed, error " << VOXA_Get_LastErr();
+    ASSERT_TRUE(sim_->WaitForConnection(1, 3s));
+  }
+
+  void TearDown() override {
+    if (board_ >= 0) VOXA_Close();
+    board_ = -1;
+    sim_.reset();
+  }
+
+  // Quick moves: 20000 pulses/s at once, no ramps.
+  void FastProfile() {
+    VOXA_Set_StartVel(0);
+    VOXA_Set_DriveVel(20000);
+    VOXA_Set_Acc(0);
+    VOXA_Set_Dec(0);
+  }
+  // State packets every 25 ms with the status registers and positions.
+  void StatePackets() { ASSERT_EQ(VOXA_Set_StateTimer(2 | 0x400 | 0x800 | 0x1000 | 0x2000 | 0x4000), 1); }
+
+  std::unique_ptr<SimBoard> sim_;
+  int board_ = -1;
+  Clock::time_point opened_;
+};
+
+}  // namespace
+
+TEST_F(E2E, OpenRaisesTheLinkFlagWithinThreeSeconds) {
+  ASSERT_TRUE(Eventually([] { return VOXA_Is_Link() == 1; }, 3500ms));
+  EXPECT_LT(Clock::now() - opened_, 3200ms);
+  // What kept it up: keep-alives (0x89, tag 0xFD) every 200 ms, answered by
+  // heartbeats, and immediate register polls.
+  auto keepalives = sim_->Frames([](const RxFrame& f) { return Code(f, 0x09); });
+  ASSERT_GE(keepalives.size(), 10u);
+  EXPECT_EQ(keepalives[0].cmd.opcode, 0x89);
+  EXPECT_EQ(keepalives[0].cmd.tag, 0xFD);
+  auto polls = sim_->Frames([](const RxFrame& f) { return f.cmd.kind == CmdKind::kReadRequest; });
+  ASSERT_GE(polls.size(), 10u);
+  for (const auto& p : polls) {
+    EXPECT_TRUE(p.cmd.immediate);
+    EXPECT_EQ(p.cmd.mask, 0xFF);
+    EXPECT_EQ(p.cmd.descriptor, 0x28);
+    EXPECT_EQ(p.cmd.tag, 0xFD);
+    EXPECT_NE(p.cmd.reg, CAL2);
+    EXPECT_NE(p.cmd.reg, CAL3);
+  }
+  // Every frame the library sent was well formed.
+  EXPECT_TRUE(sim_->Frames([](const RxFrame& f) { return !f.Valid(); }).empty());
+  EXPECT_EQ(sim_->Stats().checksum_errors, 0u);
+}
+
+TEST_F(E2E, QueuedMotionCompletesWithTheCommandIds) {
+  FastProfile();
+  ASSERT_EQ(VOXA_Enable_CompleteStatePacket(1), 1);
+  VOXA_Set_CompleteStatePacketCount(0);
+  const int line[8] = {4000, -2000};
+  const int centre[8] = {4000, 0};
+  const int end[8] = {6000, 0};
+  const int step[8] = {0, 0, 1500};
+  const uint64_t mark = sim_->FrameCount();
+  VOXA_Set_CmdID(11);
+  VOXA_Line(0x03, line);
+  VOXA_Set_CmdID(12);
+  VOXA_ArcCCW(0x03, centre, end);
+  VOXA_Set_CmdID(13);
+  VOXA_IMove(0x04, step);
+  VOXA_Set_CmdID(0xFE);
+  EXPECT_EQ(VOXA_WaitMotion(13, 5000), 1);
+
+  // The board saw the operands before each action, tagged with its ID.
+  auto frames = sim_->Frames([](const RxFrame& f) { return f.cmd.kind == CmdKind::kRegisterWrite ||
+                                                            f.cmd.kind == CmdKind::kAction; }, mark);
+  std::vector<std::pair<uint8_t, int>> seen;
+  for (const auto& f : frames)
+    if (f.cmd.kind == CmdKind::kAction || f.cmd.reg == CAL0 || f.cmd.reg == CAL1)
+      seen.emplace_back(f.cmd.opcode, f.cmd.tag);
+  const std::vector<std::pair<uint8_t, int>> want = {
+      {0x1F, 11}, {0x5B, 11}, {0x1F, 12}, {0x21, 12}, {0x5D, 12}, {0x1F, 13}, {0x59, 13}};
+  EXPECT_EQ(seen, want);
+
+  EXPECT_EQ(sim_->Position(0), 6000);
+  EXPECT_EQ(sim_->Position(1), 0);
+  EXPECT_EQ(sim_->Position(2), 1500);
+  EXPECT_TRUE(Eventually([] { return VOXA_Get_CompleteStatePacketCount() == 3; }, 1000ms));
+  // The host's image catches up with the final positions.
+  StatePackets();
+  EXPECT_TRUE(Eventually([] {
+    return VOXA_Get_CurPos(0x01) == 6000 && VOXA_Get_CurPos(0x02) == 0 && VOXA_Get_CurPos(0x04) == 1500;
+  }, 2000ms));
+  EXPECT_TRUE(Eventually([] { return VOXA_Get_ExeCmdID() == 13; }, 2000ms)) << VOXA_Get_ExeCmdID();
+}
+
+TEST_F(E2E, NotifyCompleteAndWaitMotion) {
+  FastProfile();
+  const int far[8] = {3000};
+  VOXA_Line(0x01, far);
+  VOXA_Notify_Complete(5);
+  const auto t0 = Clock::now();
+  EXPECT_EQ(VOXA_WaitMotion(5, 3000), 1);
+  // Only after the line: 3000 pulses at 20000 pulses/s.
+  EXPECT_GE(Clock::now() - t0, 100ms);
+  EXPECT_EQ(sim_->Position(0), 3000);
+  EXPECT_EQ(VOXA_WaitMotion(9, 50), 0);
+  EXPECT_EQ(VOXA_Is_Err(), 0);
+}
+
+TEST_F(E2E, GettersReflectTheBoard) {
+  FastProfile();
+  StatePackets();
+  EXPECT_TRUE(Eventually([] { return EngineText() == "V02.07 Normal Engine K7R2"; }, 2000ms)) << EngineText();
+
+  // Positions moved by the board, the encoder, completion and direction.
+  const int target[8] = {-2500, 700};
+  VOXA_Set_CmdID(21);
+  VOXA_Line(0x03, target);
+  VOXA_Set_CmdID(0xFE);
+  ASSERT_TRUE(sim_->WaitFrame([](const RxFrame& f) { return Code(f, 0x5B); }, 2s));
+  ASSERT_TRUE(sim_->WaitIdle(3s));
+  EXPECT_TRUE(Eventually([] {
+    return VOXA_Get_CurPos(0x01) == -2500 && VOXA_Get_CurPos(0x02) == 700 && VOXA_Get_EncPos(0x01) == -2500;
+  }, 2000ms));
+  EXPECT_TRUE(Eventually([] { return VOXA_Is_Complete() == 1 && VOXA_Is_CompleteAxis(0x03) == 1; }, 1000ms));
+  EXPECT_EQ(VOXA_Is_CCW(0x01), 1);
+  EXPECT_EQ(VOXA_Is_CW(0x02), 1);
+  EXPECT_EQ(VOXA_Is_OnMotion(), 0);
+
+  // Limit switch inputs.
+  sim_->SetLimitInput(1, std::nullopt, true);
+  EXPECT_TRUE(Eventually([] { return VOXA_Is_LimitH(0x02) == 1; }, 1000ms));
+  sim_->SetLimitInput(1, std::nullopt, std::nullopt);
+  EXPECT_TRUE(Eventually([] { return VOXA_Is_LimitH(0x02) == 0; }, 1000ms));
+
+  // The board's own queue: held commands are counted and reported.
+  sim_->HoldQueue(true);
+  for (int i = 0; i < 6; ++i) VOXA_Wait();
+  EXPECT_TRUE(Eventually([] { return VOXA_Get_EngineQueueLeftCmd() == 6; }, 2000ms));
+  sim_->HoldQueue(false);
+  EXPECT_TRUE(Eventually([] { return VOXA_Get_EngineQueueLeftCmd() == 0; }, 2000ms));
+}
+
+TEST_F(E2E, BusyBoardHoldsTheSoftQueueBack) {
+  StatePackets();
+  sim_->OverrideBusy(true);
+  ASSERT_TRUE(Eventually([] { return VOXA_Is_Busy() == 1; }, 2000ms));
+  const uint64_t mark = sim_->FrameCount();
+  for (int i = 0; i < 10; ++i) VOXA_Wait();
+  VOXA_Sleep(200);
+  EXPECT_TRUE(sim_->Frames([](const RxFrame& f) { return Code(f, 0x52); }, mark).empty());
+  EXPECT_EQ(VOXA_Get_SoftQueueLeftCmd(), 10);
+  sim_->OverrideBusy(std::nullopt);
+  EXPECT_EQ(sim_->WaitFrames([](const RxFrame& f) { return Code(f, 0x52); }, 10, 2s, mark).size(), 10u);
+
+  // With 100 commands reported waiting nothing goes; at 95 they trickle.
+  sim_->OverrideWaiting(100);
+  ASSERT_TRUE(Eventually([] { return VOXA_Get_EngineQueueLeftCmd() == 100; }, 2000ms));
+  const uint64_t mark2 = sim_->FrameCount();
+  for (int i = 0; i < 10; ++i) VOXA_Wait();
+  VOXA_Sleep(200);
+  EXPECT_TRUE(sim_->Frames([](const RxFrame& f) { return Code(f, 0x52); }, mark2).empty());
+  sim_->OverrideWaiting(95);
+  EXPECT_EQ(sim_->WaitFrames([](const RxFrame& f) { return Code(f, 0x52); }, 10, 2s, mark2).size(), 10u);
+  sim_->OverrideWaiting(std::nullopt);
+}
+
+TEST_F(E2E, ImmediateModeSendsAtOnce) {
+  FastProfile();
+  VOXA_Enter_ImCmd();
+  const int to[8] = {1000};
+  VOXA_Line(0x01, to);
+  VOXA_Leave_ImCmd();
+  auto f = sim_->WaitFrame([](const RxFrame& fr) { return Code(fr, 0x5B); }, 2s);
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->cmd.opcode, 0xDB);
+  EXPECT_TRUE(sim_->Frames([](const RxFrame& fr) { return fr.cmd.opcode == 0x9F; }).size() >= 1);
+  EXPECT_TRUE(sim_->WaitIdle(2s));
+  EXPECT_EQ(sim_->Position(0), 1000);
+}
+
+TEST_F(E2E, StopsPauseAndAlarmReset) {
+  VOXA_Set_DriveVel(5000);
+  VOXA_Set_Acc(0);
+  StatePackets();
+  const int far[8] = {1000000};
+  VOXA_Line(0x01, far);
+  ASSERT_TRUE(Eventually([] { return VOXA_Is_OnMotion() == 1; }, 2000ms));
+  VOXA_Pause();
+  EXPECT_TRUE(Eventually([] { return VOXA_Is_Pause() == 1; }, 2000ms));
+  const int32_t held = sim_->Position(0);
+  VOXA_Sleep(100);
+  EXPECT_EQ(sim_->Position(0), held);
+  VOXA_Resume();
+  EXPECT_TRUE(Eventually([&] { return sim_->Position(0) > held; }, 2000ms));
+  VOXA_ImStop();
+  EXPECT_TRUE(Eventually([] { return VOXA_Is_EStop() == 1 && VOXA_Is_OnMotion() == 0; }, 2000ms));
+  VOXA_AlarmReset();
+  EXPECT_TRUE(Eventually([] { return VOXA_Is_EStop() == 0 && VOXA_Is_Alarm() == 0; }, 2000ms));
+  VOXA_Line(0x01, far);
+  ASSERT_TRUE(Eventually([] { return VOXA_Is_OnMotion() == 1; }, 2000ms));
+  VOXA_DecStop();
+  EXPECT_TRUE(sim_->WaitIdle(2s));
+  EXPECT_TRUE(Eventually([] { return VOXA_Is_OnMotion() == 0 && VOXA_Is_EStop() == 0; }, 2000ms));
+}
+
+TEST_F(E2E, HomeReturnsToTheSensor) {
+  FastProfile();
+  StatePackets();
+  sim_->SetHomeSensor(0, -800);
+  VOXA_Set_HomeSeekVel(0x01, 8000);
+  VOXA_Set_CmdID(31);
+  VOXA_Home(0x01, 100);
+  VOXA_Set_CmdID(0xFE);
+  EXPECT_TRUE(Eventually([] { return VOXA_Is_HomeReturnExe(0x01) == 1; }, 2000ms));
+  VOXA_Notify_Complete(32);
+  EXPECT_EQ(VOXA_WaitMotion(32, 3000), 1);
+  EXPECT_EQ(sim_->Position(0), 100);
+  EXPECT_TRUE(Eventually([] { return VOXA_Get_CurPos(0x01) == 100 && VOXA_Is_HomeSensor(0x01) == 1; }, 2000ms));
+}
+
+TEST_F(E2E, DroppedConnectionIsReestablished) {
+  FastProfile();
+  ASSERT_TRUE(Eventually([] { return VOXA_Is_Link() == 1; }, 3500ms));
+  sim_->DropConnection();
+  ASSERT_TRUE(sim_->WaitForConnection(2, 5s)) << "the library did not reconnect";
+  // The link carries commands again.
+  const int to[8] = {500};
+  VOXA_Set_CmdID(41);
+  VOXA_Line(0x01, to);
+  VOXA_Set_CmdID(0xFE);
+  VOXA_Notify_Complete(42);
+  EXPECT_EQ(VOXA_WaitMotion(42, 3000), 1);
+  EXPECT_EQ(sim_->Position(0), 500);
+  EXPECT_EQ(VOXA_Is_Link(), 1);
+}
+
+TEST_F(E2E, RefusedReconnectsAreRetriedUntilTheBoardAccepts) {
+  sim_->RefuseConnections(RefuseMode::kStopListening);
+  sim_->DropConnection();
+  VOXA_Sleep(1500);  // the library keeps trying (about every 1.1 s)
+  EXPECT_FALSE(sim_->IsConnected());
+  sim_->RefuseConnections(RefuseMode::kAccept);
+  ASSERT_TRUE(sim_->WaitForConnection(2, 5s));
+  VOXA_Notify_Complete(7);
+  EXPECT_EQ(VOXA_WaitMotion(7, 2000), 1);
+}
+
+TEST_F(E2E, CorruptedBytesAreSkippedAndTheLinkSurvives) {
+  StatePackets();
+  sim_->SetCorruptRate(0.01);
+  VOXA_Sleep(500);
+  sim_->SetCorruptRate(0);
+  VOXA_Notify_Complete(8);
+  EXPECT_EQ(VOXA_WaitMotion(8, 2000), 1);
+  EXPECT_GT(sim_->Stats().corrupted_bytes, 0u);
+}
+
+TEST_F(E2E, OldEngineGetsTheHostSideSoftLimitStop) {
+  TearDown();
+  SimOptions opt;
+  opt.engine_minor = 5;  // V02.05
+  OpenTcp(opt);
+  VOXA_Set_DriveVel(2000);
+  VOXA_Set_Acc(0);
+  StatePackets();
+  ASSERT_TRUE(Eventually([] { return EngineText().rfind("V02.05", 0) == 0; }, 2000ms)) << EngineText();
+  // Axis 5 with a soft lower limit at 0, driven below it: an old engine
+  // does not stop by itself; the library sends the immediate stop 0xD0.
+  VOXA_Set_SoftLowerLimit(0x20, 0);
+  VOXA_Enable_SoftLowerLimit(0x20, 1);
+  const int down[8] = {0, 0, 0, 0, 0, -100000};
+  const uint64_t mark = sim_->FrameCount();
+  VOXA_IMove(0x20, down);
+  auto stop = sim_->WaitFrame([](const RxFrame& f) { return f.cmd.opcode == 0xD0; }, 3s, mark);
+  ASSERT_TRUE(stop) << "no host-side limit stop";
+  EXPECT_EQ(stop->cmd.tag, 0xD3);
+  EXPECT_TRUE(sim_->WaitIdle(1s));
+  EXPECT_LT(sim_->Position(5), 0);
+  EXPECT_GT(sim_->Position(5), -2000);
+  EXPECT_TRUE(Eventually([] { return VOXA_Is_SoftLimitL(0x20) == 1; }, 1000ms));
+}
+
+TEST_F(E2E, CloseEndsTheConnection) {
+  ASSERT_TRUE(sim_->IsConnected());
+  EXPECT_EQ(VOXA_Close(), 1);
+  board_ = -1;
+  EXPECT_TRUE(sim_->WaitState([](const Board&) { return true; }, 10ms));
+  const auto deadline = Clock::now() + 2s;
+  while (sim_->IsConnected() && Clock::now() < deadline) VOXA_Sleep(5);
+  EXPECT_FALSE(sim_->IsConnected());
+}
+
+TEST(E2EPty, SerialBoardOverAPseudoTerminal) {
+  auto sim = SimBoard::StartPty();
+  ASSERT_TRUE(sim);
+  const auto opened = Clock::now();
+  const int board = VOXA_Open_CommDevice(sim->DevicePath().c_str(), 115200);
+  ASSERT_GE(board, 0) << "VOXA_Open_CommDevice(" << sim->DevicePath() << ") failed, error " << VOXA_Get_LastErr();
+  EXPECT_TRUE(Eventually([] { return VOXA_Is_Link() == 1; }, 3500ms));
+  EXPECT_LT(Clock::now() - opened, 3200ms);
+
+  for (int i = 0; i < 8; ++i) { fprintf(stderr, "busy %d left %d estop %d sim w0 %08x w1 %08x\n", VOXA_Is_Busy(), VOXA_Get_EngineQueueLeftCmd(), VOXA_Is_EStop(), sim->Reg(CHIPSTATUS,0), sim->Reg(CHIPSTATUS,1)); VOXA_Sleep(500); }
+  VOXA_Set_DriveVel(20000);
+  VOXA_Set_Acc(0);
+  VOXA_Enable_CompleteStatePacket(1);
+  const int to[8] = {2500, 1250};
+  VOXA_Set_CmdID(51);
+  VOXA_Line(0x03, to);
+  VOXA_Set_CmdID(0xFE);
+  EXPECT_EQ(VOXA_WaitMotion(51, 3000), 1);
+  EXPECT_EQ(sim->Position(0), 2500);
+  EXPECT_EQ(sim->Position(1), 1250);
+  VOXA_Set_StateTimer(2 | 0x400 | 0x1000);
+  EXPECT_TRUE(Eventually([] { return VOXA_Get_CurPos(0x01) == 2500 && VOXA_Get_CurPos(0x02) == 1250; }, 2000ms));
+  char buf[64] = {};
+  VOXA_Get_EngineVer(buf, sizeof buf);
+  EXPECT_STREQ(buf, "V02.07 Normal Engine K7R2");
+  for (auto& f : sim->Frames([](const RxFrame& f) { return f.cmd.kind != CmdKind::kReadRequest && f.cmd.code != 9; })) fprintf(stderr, "%llu %s\n", (unsigned long long)f.time_ms, f.cmd.Describe().c_str());
+  EXPECT_EQ(VOXA_Close(), 1);
+  EXPECT_TRUE(sim->Frames([](const RxFrame& f) { return !f.Valid(); }).empty());
+}

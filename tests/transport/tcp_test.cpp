@@ -1,0 +1,299 @@
+// The TCP link against a loopback peer standing in for the board.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <mutex>
+#include <string>
+
+#include "helpers.h"
+
+namespace voxa {
+namespace {
+
+using test::ElapsedMs;
+using test::LoopbackPeer;
+using test::SteadyClock;
+using test::WaitFor;
+
+// Error reports raised while a test runs.
+std::mutex g_reports_lock;
+std::vector<std::string> g_reports;
+
+void VOXA_CALL RecordReport(const char* caption, const char*) {
+  std::lock_guard<std::mutex> g(g_reports_lock);
+  g_reports.emplace_back(caption);
+}
+
+class Tcp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    {
+      std::lock_guard<std::mutex> g(g_reports_lock);
+      g_reports.clear();
+    }
+    platform::SetErrorReportHandler(&RecordReport);
+  }
+  void TearDown() override { platform::SetErrorReportHandler(nullptr); }
+  static size_t Reports() {
+    std::lock_guard<std::mutex> g(g_reports_lock);
+    return g_reports.size();
+  }
+  // A port nothing listens on.
+  static uint16_t ClosedPort() {
+    LoopbackPeer p;
+    return p.port();
+  }
+};
+
+struct TxCounter {
+  std::atomic<int> bytes{0};
+  static void Hook(void* arg) { static_cast<TxCounter*>(arg)->bytes.fetch_add(1); }
+};
+
+TEST_F(Tcp, ConnectsReceivesAndSends) {
+  LoopbackPeer peer;
+  CVX_Comm_Socket comm;
+  test::RxRecorder rec;
+  rec.Attach(comm);
+  TxCounter tx;
+  comm.SetTxHook(&TxCounter::Hook, &tx);
+  ASSERT_EQ(comm.TxPush(9), 1);  // stale bytes from before the open are dropped
+  ASSERT_EQ(comm.OpenTcp("127.0.0.1", peer.port(), 115200, 1000, 0), 1);
+  ASSERT_TRUE(peer.Accept());
+  EXPECT_EQ(comm.GetType(), 2);
+  EXPECT_EQ(comm.IsOpen(), 1);
+  EXPECT_EQ(comm.IsLinkReady(), 1);
+  EXPECT_EQ(comm.TxIsEmpty(), 1);
+
+  auto in = test::Pattern(20000);
+  ASSERT_TRUE(peer.SendBytes(in));
+  std::vector<uint8_t> got;
+  ASSERT_TRUE(WaitFor([&] {
+    test::Drain(comm, got);
+    return got.size() >= in.size();
+  }, 2000));
+  EXPECT_EQ(got, in);
+  EXPECT_EQ(comm.GetRxByteCount(), 20000u);
+  EXPECT_GE(rec.calls.load(), 1);
+  EXPECT_EQ(rec.calls_with_empty_ring.load(), 0);
+
+  auto out = test::Pattern(30000, 3);
+  ASSERT_EQ(comm.TxPushBlock(out.data(), static_cast<uint32_t>(out.size())), 1);
+  comm.Flush();
+  EXPECT_EQ(comm.TxIsEmpty(), 1);
+  EXPECT_EQ(peer.ReadBytes(out.size()), out);
+  EXPECT_EQ(tx.bytes.load(), 30000);
+  EXPECT_EQ(comm.Send(), 1);  // nothing waiting
+  EXPECT_EQ(comm.LinkErrorCount(), 0u);
+
+  comm.Close();
+  EXPECT_EQ(comm.IsOpen(), 0);
+  EXPECT_TRUE(peer.SeesClose(1000));
+  EXPECT_EQ(Reports(), 0u);
+}
+
+TEST_F(Tcp, ReceiveOverflowKeepsWhatFitsAndGoesOn) {
+  LoopbackPeer peer;
+  CVX_Comm_Socket comm;
+  ASSERT_EQ(comm.OpenTcp("127.0.0.1", peer.port(), 0, 1000, 0), 1);
+  ASSERT_TRUE(peer.Accept());
+  auto in = test::Pattern(40000);
+  ASSERT_TRUE(peer.SendBytes(in));
+  ASSERT_TRUE(WaitFor([&] { return comm.GetRxByteCount() == 40000u; }, 2000));
+  std::vector<uint8_t> got;
+  test::Drain(comm, got);
+  ASSERT_EQ(got.size(), 0x7FFFu);
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), in.begin()));
+  // Once room is made, later bytes are queued again.
+  ASSERT_TRUE(peer.SendBytes({1, 2, 3}));
+  got.clear();
+  ASSERT_TRUE(WaitFor([&] {
+    test::Drain(comm, got);
+    return got.size() >= 3;
+  }, 1000));
+  EXPECT_EQ(got, (std::vector<uint8_t>{1, 2, 3}));
+}
+
+TEST_F(Tcp, PeerCloseReestablishesTheLink) {
+  LoopbackPeer peer;
+  CVX_Comm_Socket comm;
+  ASSERT_EQ(comm.OpenTcp("127.0.0.1", peer.port(), 0, 1000, 0), 1);
+  ASSERT_TRUE(peer.Accept());
+  peer.CloseClient();  // the receive of zero bytes must not spin the worker
+  ASSERT_TRUE(peer.Accept(1500));
+  EXPECT_EQ(comm.LinkErrorCount(), 1u);
+  EXPECT_EQ(comm.IsOpen(), 1);
+  ASSERT_TRUE(WaitFor([&] { return comm.IsLinkReady() == 1; }, 500));
+  // The new connection carries data both ways.
+  ASSERT_TRUE(peer.SendBytes({7, 8}));
+  ASSERT_TRUE(WaitFor([&] { return comm.RxIsEmpty() == 0; }, 1000));
+  ASSERT_EQ(comm.TxPush(0x5A), 1);
+  EXPECT_EQ(comm.Send(), 1);
+  EXPECT_EQ(peer.ReadBytes(1), std::vector<uint8_t>{0x5A});
+
+  // Connecting again while connected re-establishes the link too.
+  EXPECT_EQ(comm.OpenTcp("127.0.0.1", peer.port(), 0, 1000, 0), 1);
+  EXPECT_EQ(comm.IsLinkReady(), 0);
+  ASSERT_TRUE(peer.Accept(1500));
+  EXPECT_EQ(comm.LinkErrorCount(), 2u);
+  EXPECT_EQ(Reports(), 0u);
+}
+
+TEST_F(Tcp, FailedReconnectClearsTheRingsAndRetries) {
+  auto peer = std::make_unique<LoopbackPeer>();
+  const uint16_t port = peer->port();
+  CVX_Comm_Socket comm;
+  ASSERT_EQ(comm.OpenTcp("127.0.0.1", port, 0, 1000, 0), 1);
+  ASSERT_TRUE(peer->Accept());
+  ASSERT_TRUE(peer->SendBytes({1, 2, 3}));
+  ASSERT_TRUE(WaitFor([&] { return comm.RxIsEmpty() == 0; }, 1000));
+
+  peer.reset();  // the board goes away: reconnects are refused
+  ASSERT_TRUE(WaitFor([&] { return comm.IsLinkReady() == 0; }, 1000));
+  // A send while the link is down fails and drops its bytes.
+  ASSERT_EQ(comm.TxPush(1), 1);
+  EXPECT_EQ(comm.Send(), 0);
+  EXPECT_EQ(comm.TxIsEmpty(), 1);
+  ASSERT_EQ(comm.TxPush(2), 1);  // waiting when the attempt fails
+  ASSERT_TRUE(WaitFor([&] { return comm.RxIsEmpty() == 1 && comm.TxIsEmpty() == 1; }, 1500));
+  EXPECT_EQ(comm.IsOpen(), 1);
+
+  // The board comes back on the same port: the worker finds it.
+  LoopbackPeer back(8, port);
+  ASSERT_EQ(back.port(), port);
+  ASSERT_TRUE(back.Accept(2500));
+  ASSERT_TRUE(WaitFor([&] { return comm.IsLinkReady() == 1; }, 500));
+  EXPECT_GE(comm.LinkErrorCount(), 2u);
+  EXPECT_EQ(Reports(), 0u);  // refusals are not reported, however often
+}
+
+TEST_F(Tcp, SilencePastTheIdleTimeoutReconnects) {
+  LoopbackPeer peer;
+  CVX_Comm_Socket comm;
+  ASSERT_EQ(comm.OpenTcp("127.0.0.1", peer.port(), 0, 1000, 300), 1);
+  ASSERT_TRUE(peer.Accept());
+  // Traffic keeps the link: no reconnect while bytes arrive every 100 ms.
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(peer.SendBytes({static_cast<uint8_t>(i)}));
+    std::this_thread::sleep_for(test::Ms(100));
+  }
+  EXPECT_FALSE(peer.Pending(0));
+  // Then silence: the link is dropped and made again.
+  auto start = SteadyClock::now();
+  EXPECT_TRUE(peer.SeesClose(1000));
+  ASSERT_TRUE(peer.Accept(1000));
+  EXPECT_GE(ElapsedMs(start), 200);
+  EXPECT_EQ(comm.IsOpen(), 1);
+}
+
+TEST_F(Tcp, RefusedConnectFailsQuietly) {
+  CVX_Comm_Socket comm;
+  auto start = SteadyClock::now();
+  EXPECT_EQ(comm.OpenTcp("127.0.0.1", ClosedPort(), 0, 300, 5000), 0);
+  EXPECT_LT(ElapsedMs(start), 500);
+  EXPECT_EQ(comm.IsOpen(), 0);
+  EXPECT_EQ(comm.GetType(), 2);
+  EXPECT_EQ(Reports(), 0u);
+  EXPECT_EQ(comm.OpenTcp("not an address", 1000, 0, 300, 5000), 0);
+}
+
+TEST_F(Tcp, SocketCreationFailureIsReported) {
+  CVX_Comm_Socket comm;
+  // No descriptor left for a socket.
+  int lowest_free = dup(0);
+  ASSERT_GE(lowest_free, 0);
+  close(lowest_free);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  rlimit tight = old;
+  tight.rlim_cur = static_cast<rlim_t>(lowest_free);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  int opened = comm.OpenTcp("127.0.0.1", 1000, 0, 300, 5000);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &old), 0);
+  EXPECT_EQ(opened, 0);
+  std::lock_guard<std::mutex> g(g_reports_lock);
+  ASSERT_EQ(g_reports.size(), 1u);
+  EXPECT_EQ(g_reports[0], "TCP ERROR-(" + std::to_string(EMFILE) + ")");
+}
+
+TEST_F(Tcp, UnansweredConnectFailsAfterTheTimeout) {
+  // A listener whose accept queue is full drops further connection requests.
+  LoopbackPeer peer(0);
+  std::vector<int> fillers;
+  for (int i = 0; i < 2; ++i) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(peer.port());
+    connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    fillers.push_back(fd);
+  }
+  std::this_thread::sleep_for(test::Ms(50));
+  CVX_Comm_Socket comm;
+  auto start = SteadyClock::now();
+  EXPECT_EQ(comm.OpenTcp("127.0.0.1", peer.port(), 0, 300, 5000), 0);
+  long took = ElapsedMs(start);
+  EXPECT_GE(took, 280);
+  EXPECT_LT(took, 800);
+  EXPECT_EQ(comm.IsOpen(), 0);
+  EXPECT_EQ(Reports(), 0u);
+
+  // Without waiting the open succeeds at once; a close in the middle of the
+  // worker's reconnect wait returns at once.
+  start = SteadyClock::now();
+  ASSERT_EQ(comm.OpenTcpNoWait("127.0.0.1", peer.port(), 0, 300, 200), 1);
+  EXPECT_LT(ElapsedMs(start), 100);
+  EXPECT_EQ(comm.IsOpen(), 1);
+  std::this_thread::sleep_for(test::Ms(450));  // idle 200 + pause 100: now waiting for the board
+  start = SteadyClock::now();
+  comm.Close();
+  EXPECT_LT(ElapsedMs(start), 200);
+  EXPECT_EQ(comm.IsOpen(), 0);
+  for (int fd : fillers) close(fd);
+}
+
+TEST_F(Tcp, CloseDuringReconnectReturnsAtOnce) {
+  CVX_Comm_Socket comm;
+  // Nothing listens: the open without waiting succeeds and the worker
+  // retries every ~1.1 s (close pause, connect wait, retry pause).
+  ASSERT_EQ(comm.OpenTcpNoWait("127.0.0.1", ClosedPort(), 0, 3000, 5000), 1);
+  ASSERT_TRUE(WaitFor([&] { return comm.LinkErrorCount() >= 1; }, 1000));
+  for (int delay : {0, 50, 150, 400}) {
+    std::this_thread::sleep_for(test::Ms(delay));
+    auto start = SteadyClock::now();
+    comm.Close();
+    EXPECT_LT(ElapsedMs(start), 200) << "after " << delay << " ms";
+    ASSERT_EQ(comm.OpenTcpNoWait("127.0.0.1", ClosedPort(), 0, 3000, 5000), 1);
+  }
+  comm.Close();
+  EXPECT_EQ(Reports(), 0u);
+}
+
+TEST_F(Tcp, OpenCloseCyclesLeaveNoDescriptorOrThread) {
+  LoopbackPeer peer(64);
+  auto comm = std::make_unique<CVX_Comm_Socket>();
+  const int fds = test::CountOpenFds();
+  const int threads = test::CountThreads();
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_EQ(comm->OpenTcp("127.0.0.1", peer.port(), 0, 1000, 5000), 1) << i;
+    ASSERT_TRUE(peer.Accept()) << i;
+    if (i % 2) {
+      ASSERT_TRUE(peer.SendBytes({1}));
+    }
+    comm->Close();
+    peer.CloseClient();
+  }
+  EXPECT_EQ(test::CountOpenFds(), fds);
+  EXPECT_EQ(test::CountThreads(), threads);
+
+  // Destroying an open transport stops its worker first.
+  ASSERT_EQ(comm->OpenTcp("127.0.0.1", peer.port(), 0, 1000, 5000), 1);
+  ASSERT_TRUE(peer.Accept());
+  comm.reset();
+  EXPECT_TRUE(peer.SeesClose(1000));
+  EXPECT_EQ(test::CountThreads(), threads);
+}
+
+}  // namespace
+}  // namespace voxa

@@ -1,0 +1,517 @@
+#include "sim.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace voxa_sim {
+
+namespace plat = voxa::platform;
+
+namespace {
+constexpr size_t kOutboxLimit = 1 << 20;  // bytes waiting to go out at most
+constexpr size_t kReadChunk = 4096;
+constexpr size_t kReadBudget = 1 << 16;   // bytes taken per wake-up
+}  // namespace
+
+uint32_t LoopbackAddress() {
+  // 127.0.0.1 with the first octet in the lowest byte.
+  return 0x0100007Fu;
+}
+
+// ---- construction and the thread ----
+
+SimBoard::SimBoard(const SimOptions& options)
+    : options_(options),
+      board_([this](std::vector<uint8_t> frame) { EmitLocked(std::move(frame), true); }, options.tick_ms),
+      rng_(options.seed) {
+  board_.SetEngineVersion(options.engine_major, options.engine_minor);
+  board_.SetHeartbeatReply(options.heartbeat);
+  start_ = last_advance_ = Clock::now();
+}
+
+std::unique_ptr<SimBoard> SimBoard::StartTcp(uint16_t port, const SimOptions& options) {
+  std::unique_ptr<SimBoard> sim(new SimBoard(options));
+  sim->tcp_ = true;
+  if (!sim->wake_.Ok() || !sim->listener_.Listen(port)) return nullptr;
+  sim->port_ = sim->listener_.Port();
+  if (!sim->StartThread()) return nullptr;
+  return sim;
+}
+
+std::unique_ptr<SimBoard> SimBoard::StartPty(const SimOptions& options) {
+  std::unique_ptr<SimBoard> sim(new SimBoard(options));
+  sim->tcp_ = false;
+  if (!sim->wake_.Ok() || !sim->pty_.Open()) return nullptr;
+  sim->device_path_ = sim->pty_.SlavePath();
+  if (!sim->StartThread()) return nullptr;
+  return sim;
+}
+
+bool SimBoard::StartThread() { return thread_.Start([this] { Run(); }); }
+
+SimBoard::~SimBoard() { Stop(); }
+
+void SimBoard::Stop() {
+  stop_.store(true);
+  wake_.Signal();
+  thread_.Join();
+  std::lock_guard<std::mutex> g(mu_);
+  if (conn_) conn_->Close();
+  conn_.reset();
+  connected_ = false;
+  listener_.Close();
+  pty_.Close();
+  cv_.notify_all();
+}
+
+bool SimBoard::LinkUpLocked() const { return tcp_ ? conn_ != nullptr : pty_.IsOpen(); }
+
+int SimBoard::NextTimeoutLocked(Clock::time_point now) const {
+  auto next = last_advance_ + Ms(options_.tick_ms);
+  if (!outbox_.empty() && outbox_.front().release > now) next = std::min(next, outbox_.front().release);
+  if (drop_at_) next = std::min(next, *drop_at_);
+  auto ms = std::chrono::duration_cast<std::chrono::microseconds>(next - now).count();
+  if (ms <= 0) return 0;
+  return static_cast<int>((ms + 999) / 1000);
+}
+
+void SimBoard::Run() {
+  while (!stop_.load()) {
+    plat::WaitItem items[3];
+    int timeout;
+    {
+      std::lock_guard<std::mutex> g(mu_);
+      const auto now = Clock::now();
+      items[0].fd = wake_.Fd();
+      items[0].want_read = true;
+      if (tcp_ && listener_.IsListening()) {
+        items[1].fd = listener_.Fd();
+        items[1].want_read = true;
+      }
+      const int io = tcp_ ? (conn_ ? conn_->Fd() : -1) : pty_.Fd();
+      if (io >= 0) {
+        items[2].fd = io;
+        items[2].want_read = true;
+        items[2].want_write = !outbox_.empty() && outbox_.front().release <= now;
+      }
+      timeout = NextTimeoutLocked(now);
+    }
+    plat::WaitReady(items, 3, timeout);
+    if (stop_.load()) break;
+    if (items[0].readable) wake_.Drain();
+
+    std::lock_guard<std::mutex> g(mu_);
+    if (items[1].readable) AcceptLocked();
+    if (items[2].readable || items[2].hangup) ReadLocked();
+    const auto now = Clock::now();
+    ApplyRequestsLocked(now);
+    AdvanceLocked(now);
+    FlushLocked(now);
+    cv_.notify_all();
+  }
+}
+
+void SimBoard::AcceptLocked() {
+  while (auto s = listener_.Accept()) {
+    if (refuse_ != RefuseMode::kAccept) {
+      s->Abort();
+      ++stats_.refused;
+      continue;
+    }
+    // A new connection replaces the old one: the host reconnects after it
+    // gave the old one up.
+    if (conn_) CloseConnectionLocked(false);
+    conn_ = std::move(s);
+    connected_ = true;
+    ++connections_;
+    ++stats_.connections;
+    parser_.Reset();
+  }
+}
+
+void SimBoard::ReadLocked() {
+  uint8_t buf[kReadChunk];
+  size_t budget = kReadBudget;
+  while (budget > 0) {
+    long r = tcp_ ? (conn_ ? conn_->Recv(buf, sizeof buf) : plat::kClosed) : pty_.Read(buf, sizeof buf);
+    if (r == plat::kWouldBlock) return;
+    if (r == plat::kClosed) {
+      if (tcp_) CloseConnectionLocked(false);
+      return;
+    }
+    budget -= std::min(budget, static_cast<size_t>(r));
+    stats_.bytes_in += static_cast<uint64_t>(r);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (long k = 0; k < r; ++k) {
+      uint8_t b = buf[k];
+      if (rx_corrupt_rate_ > 0 && u(rng_) < rx_corrupt_rate_) {
+        b ^= static_cast<uint8_t>(1u << (rng_() % 8));
+        ++stats_.corrupted_bytes;
+      }
+      if (parser_.Feed(b)) FrameLocked();
+    }
+  }
+}
+
+void SimBoard::FrameLocked() {
+  RxFrame f;
+  f.seq = next_seq_++;
+  f.time_ms = board_.NowMs();
+  f.raw = parser_.Raw();
+  DecodeCommand(parser_.Body(), parser_.BodySize(), &f.cmd);
+  ++stats_.frames_in;
+  if (options_.trace) std::fprintf(stderr, "[sim %8llu ms] <- %s\n", static_cast<unsigned long long>(f.time_ms),
+                                   f.cmd.Describe().c_str());
+  board_.Handle(f.cmd);
+  log_.push_back(std::move(f));
+  while (log_.size() > options_.frame_log_limit) log_.pop_front();
+  if (drop_after_frames_ > 0 && --drop_after_frames_ == 0) drop_now_ = true;
+  cv_.notify_all();
+}
+
+void SimBoard::EmitLocked(std::vector<uint8_t> frame, bool count_frame) {
+  const auto now = Clock::now();
+  if (now < silent_until_ || !LinkUpLocked()) {
+    ++stats_.discarded_frames;
+    return;
+  }
+  if (count_frame) ++stats_.frames_out;
+  if (options_.trace && frame.size() > 3)
+    std::fprintf(stderr, "[sim %8llu ms] -> type %u, %zu bytes\n", static_cast<unsigned long long>(board_.NowMs()),
+                 frame[3] & 0x7F, frame.size());
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  auto release = std::max(now, last_release_);
+  for (uint8_t b : frame) {
+    if (corrupt_rate_ > 0 && u(rng_) < corrupt_rate_) {
+      b ^= static_cast<uint8_t>(1u << (rng_() % 8));
+      ++stats_.corrupted_bytes;
+    }
+    if (delay_rate_ > 0 && u(rng_) < delay_rate_) {
+      release = std::max(release, now + delay_);
+      ++stats_.delayed_bytes;
+    }
+    if (outbox_.empty() || outbox_.back().release != release) outbox_.push_back(Chunk{{}, 0, release});
+    outbox_.back().bytes.push_back(b);
+    ++outbox_bytes_;
+  }
+  last_release_ = release;
+  while (outbox_bytes_ > kOutboxLimit && !outbox_.empty()) {
+    outbox_bytes_ -= outbox_.front().bytes.size() - outbox_.front().off;
+    outbox_.pop_front();
+  }
+  wake_.Signal();
+}
+
+void SimBoard::FlushLocked(Clock::time_point now) {
+  while (!outbox_.empty() && outbox_.front().release <= now) {
+    Chunk& c = outbox_.front();
+    const uint8_t* p = c.bytes.data() + c.off;
+    const size_t n = c.bytes.size() - c.off;
+    long r = tcp_ ? (conn_ ? conn_->Send(p, n) : plat::kClosed) : pty_.Write(p, n);
+    if (r == plat::kWouldBlock) return;
+    if (r == plat::kClosed) {
+      if (tcp_) CloseConnectionLocked(false);
+      outbox_.clear();
+      outbox_bytes_ = 0;
+      return;
+    }
+    stats_.bytes_out += static_cast<uint64_t>(r);
+    outbox_bytes_ -= static_cast<size_t>(r);
+    c.off += static_cast<size_t>(r);
+    if (c.off == c.bytes.size()) outbox_.pop_front();
+  }
+}
+
+void SimBoard::CloseConnectionLocked(bool reset) {
+  if (conn_) {
+    if (reset)
+      conn_->Abort();
+    else
+      conn_->Close();
+    conn_.reset();
+  }
+  connected_ = false;
+  outbox_.clear();
+  outbox_bytes_ = 0;
+  parser_.Reset();
+}
+
+void SimBoard::ApplyRequestsLocked(Clock::time_point now) {
+  if (drop_at_ && now >= *drop_at_) {
+    drop_at_.reset();
+    drop_now_ = true;
+  }
+  if (drop_now_) {
+    drop_now_ = false;
+    ++stats_.drops;
+    if (tcp_) {
+      CloseConnectionLocked(drop_reset_);
+    } else {
+      pty_.Flush();
+      outbox_.clear();
+      outbox_bytes_ = 0;
+      parser_.Reset();
+    }
+  }
+  if (tcp_) {
+    if (refuse_ == RefuseMode::kStopListening && listener_.IsListening()) {
+      listener_.Close();
+    } else if (refuse_ != RefuseMode::kStopListening && !listener_.IsListening()) {
+      listener_.Listen(port_);
+    }
+    if (refuse_ == RefuseMode::kCloseAccepted && conn_) CloseConnectionLocked(true);
+  }
+}
+
+void SimBoard::AdvanceLocked(Clock::time_point now) {
+  const auto ms = std::chrono::duration_cast<Ms>(now - last_advance_).count();
+  if (ms <= 0) return;
+  last_advance_ += Ms(ms);
+  board_.Advance(static_cast<uint32_t>(ms));
+}
+
+// ---- the link ----
+
+bool SimBoard::IsConnected() const {
+  std::lock_guard<std::mutex> g(mu_);
+  return tcp_ ? connected_ : pty_.IsOpen();
+}
+
+uint32_t SimBoard::ConnectionCount() const {
+  std::lock_guard<std::mutex> g(mu_);
+  return connections_;
+}
+
+bool SimBoard::WaitForConnection(uint32_t count, Ms timeout) const {
+  std::unique_lock<std::mutex> g(mu_);
+  return cv_.wait_for(g, timeout, [&] { return connections_ >= count && connected_; });
+}
+
+// ---- frames ----
+
+uint64_t SimBoard::FrameCount() const {
+  std::lock_guard<std::mutex> g(mu_);
+  return next_seq_;
+}
+
+std::vector<RxFrame> SimBoard::Frames(uint64_t from_seq) const {
+  return Frames([](const RxFrame&) { return true; }, from_seq);
+}
+
+std::vector<RxFrame> SimBoard::Frames(const FramePred& pred, uint64_t from_seq) const {
+  std::lock_guard<std::mutex> g(mu_);
+  std::vector<RxFrame> out;
+  for (const RxFrame& f : log_)
+    if (f.seq >= from_seq && pred(f)) out.push_back(f);
+  return out;
+}
+
+std::optional<RxFrame> SimBoard::WaitFrame(const FramePred& pred, Ms timeout, uint64_t from_seq) const {
+  auto v = WaitFrames(pred, 1, timeout, from_seq);
+  if (v.empty()) return std::nullopt;
+  return v.front();
+}
+
+std::vector<RxFrame> SimBoard::WaitFrames(const FramePred& pred, size_t count, Ms timeout, uint64_t from_seq) const {
+  const auto deadline = Clock::now() + timeout;
+  std::unique_lock<std::mutex> g(mu_);
+  std::vector<RxFrame> out;
+  uint64_t scanned = from_seq;
+  for (;;) {
+    if (!log_.empty()) {
+      const uint64_t first = log_.front().seq;
+      for (uint64_t s = std::max(scanned, first); s < next_seq_ && out.size() < count; ++s) {
+        const RxFrame& f = log_[static_cast<size_t>(s - first)];
+        if (pred(f)) out.push_back(f);
+      }
+    }
+    scanned = std::max(scanned, next_seq_);
+    if (out.size() >= count) return out;
+    if (cv_.wait_until(g, deadline) == std::cv_status::timeout && Clock::now() >= deadline) {
+      // One last look at what arrived with the wake-up.
+      if (!log_.empty()) {
+        const uint64_t first = log_.front().seq;
+        for (uint64_t s = std::max(scanned, first); s < next_seq_ && out.size() < count; ++s) {
+          const RxFrame& f = log_[static_cast<size_t>(s - first)];
+          if (pred(f)) out.push_back(f);
+        }
+      }
+      return out;
+    }
+  }
+}
+
+void SimBoard::ClearFrames() {
+  std::lock_guard<std::mutex> g(mu_);
+  log_.clear();
+}
+
+// ---- the board ----
+
+uint32_t SimBoard::Reg(int r, int w) const {
+  std::lock_guard<std::mutex> g(mu_);
+  return board_.Reg(r, w);
+}
+
+std::array<uint32_t, kWords> SimBoard::Register(int r) const {
+  std::lock_guard<std::mutex> g(mu_);
+  std::array<uint32_t, kWords> a{};
+  for (int w = 0; w < kWords; ++w) a[w] = board_.Reg(r, w);
+  return a;
+}
+
+void SimBoard::SetReg(int r, int w, uint32_t v) {
+  std::lock_guard<std::mutex> g(mu_);
+  board_.SetReg(r, w, v);
+}
+
+int32_t SimBoard::Position(int axis) const {
+  std::lock_guard<std::mutex> g(mu_);
+  return static_cast<int32_t>(board_.Reg(CURPOS, axis));
+}
+
+bool SimBoard::IsIdle() const {
+  std::lock_guard<std::mutex> g(mu_);
+  return board_.Idle();
+}
+
+bool SimBoard::WaitIdle(Ms timeout) const {
+  return WaitState([](const Board& b) { return b.Idle(); }, timeout);
+}
+
+bool SimBoard::WaitState(const std::function<bool(const Board&)>& pred, Ms timeout) const {
+  std::unique_lock<std::mutex> g(mu_);
+  return cv_.wait_for(g, timeout, [&] { return pred(board_); });
+}
+
+void SimBoard::SetHeartbeatReply(bool on) {
+  std::lock_guard<std::mutex> g(mu_);
+  board_.SetHeartbeatReply(on);
+}
+
+void SimBoard::SetEngineVersion(int major, int minor) {
+  std::lock_guard<std::mutex> g(mu_);
+  board_.SetEngineVersion(major, minor);
+}
+
+void SimBoard::OverrideBusy(std::optional<bool> busy) {
+  std::lock_guard<std::mutex> g(mu_);
+  board_.OverrideBusy(busy);
+}
+
+void SimBoard::OverrideWaiting(std::optional<int> count) {
+  std::lock_guard<std::mutex> g(mu_);
+  board_.OverrideWaiting(count);
+}
+
+void SimBoard::HoldQueue(bool hold) {
+  std::lock_guard<std::mutex> g(mu_);
+  board_.HoldQueue(hold);
+}
+
+void SimBoard::SetLimitInput(int axis, std::optional<bool> lower, std::optional<bool> upper) {
+  std::lock_guard<std::mutex> g(mu_);
+  board_.SetLimitInput(axis, lower, upper);
+}
+
+void SimBoard::SetLimitPositions(int axis, bool enabled, int32_t lo, int32_t hi) {
+  std::lock_guard<std::mutex> g(mu_);
+  board_.SetLimitPositions(axis, enabled, lo, hi);
+}
+
+void SimBoard::SetHomeSensor(int axis, int32_t position) {
+  std::lock_guard<std::mutex> g(mu_);
+  board_.SetHomeSensor(axis, position);
+}
+
+// ---- sending by hand ----
+
+void SimBoard::SendPacket(uint8_t type, const std::vector<uint8_t>& payload) {
+  std::lock_guard<std::mutex> g(mu_);
+  board_.SendPacket(type, payload.data(), payload.size());
+}
+
+void SimBoard::SendStatePacket(uint8_t contents) {
+  std::lock_guard<std::mutex> g(mu_);
+  board_.SendStatePacket(contents);
+}
+
+void SimBoard::InjectRaw(const std::vector<uint8_t>& bytes) {
+  std::lock_guard<std::mutex> g(mu_);
+  EmitLocked(bytes, false);
+}
+
+// ---- faults ----
+
+void SimBoard::DropConnection(bool reset) {
+  std::lock_guard<std::mutex> g(mu_);
+  drop_now_ = true;
+  drop_reset_ = reset;
+  wake_.Signal();
+}
+
+void SimBoard::DropAfterFrames(uint32_t frames) {
+  std::lock_guard<std::mutex> g(mu_);
+  drop_after_frames_ = frames;
+  drop_reset_ = true;
+  if (frames == 0) drop_now_ = true;
+  wake_.Signal();
+}
+
+void SimBoard::DropAfter(Ms delay) {
+  std::lock_guard<std::mutex> g(mu_);
+  drop_at_ = Clock::now() + delay;
+  drop_reset_ = true;
+  wake_.Signal();
+}
+
+void SimBoard::GoSilent(Ms duration) {
+  std::lock_guard<std::mutex> g(mu_);
+  silent_until_ = Clock::now() + duration;
+  // What was already waiting to go out is held back too.
+  outbox_.clear();
+  outbox_bytes_ = 0;
+}
+
+bool SimBoard::IsSilent() const {
+  std::lock_guard<std::mutex> g(mu_);
+  return Clock::now() < silent_until_;
+}
+
+void SimBoard::SetCorruptRate(double rate) {
+  std::lock_guard<std::mutex> g(mu_);
+  corrupt_rate_ = std::clamp(rate, 0.0, 1.0);
+}
+
+void SimBoard::SetRxCorruptRate(double rate) {
+  std::lock_guard<std::mutex> g(mu_);
+  rx_corrupt_rate_ = std::clamp(rate, 0.0, 1.0);
+}
+
+void SimBoard::SetDelay(double rate, Ms delay) {
+  std::lock_guard<std::mutex> g(mu_);
+  delay_rate_ = std::clamp(rate, 0.0, 1.0);
+  delay_ = delay;
+}
+
+void SimBoard::RefuseConnections(RefuseMode mode) {
+  std::lock_guard<std::mutex> g(mu_);
+  refuse_ = mode;
+  wake_.Signal();
+}
+
+void SimBoard::FloodStatePackets(uint32_t count, uint8_t contents) {
+  std::lock_guard<std::mutex> g(mu_);
+  for (uint32_t i = 0; i < count; ++i) board_.SendStatePacket(contents);
+}
+
+SimStats SimBoard::Stats() const {
+  std::lock_guard<std::mutex> g(mu_);
+  SimStats s = stats_;
+  s.checksum_errors = parser_.ChecksumErrors();
+  s.length_errors = parser_.LengthErrors();
+  s.junk_bytes = parser_.JunkBytes();
+  return s;
+}
+
+}  // namespace voxa_sim
