@@ -57,10 +57,19 @@ typedef void (VOXA_CALL *VOXA_BeepHandler)(unsigned int type);
 typedef void (VOXA_CALL *VOXA_MessageHandler)(VOXA_HWND window, unsigned int message,
                                               uintptr_t wparam, intptr_t lparam);
 typedef void (VOXA_CALL *VOXA_ErrorReportHandler)(const char* caption, const char* text);
+/* direction: VOXA_TRACE_SENT (host to board) or VOXA_TRACE_RECEIVED; frame:
+ * the whole frame, start byte to checksum (received frames after their
+ * checksum was found good). Called on the library's threads. */
+typedef void (VOXA_CALL *VOXA_TraceHandler)(int board, int direction, const unsigned char* frame, int length);
+#define VOXA_TRACE_SENT     0
+#define VOXA_TRACE_RECEIVED 1
 
 VOXA_API void VOXA_CALL VOXA_Set_BeepHandler(VOXA_BeepHandler handler);
 VOXA_API void VOXA_CALL VOXA_Set_MessageHandler(VOXA_MessageHandler handler);
 VOXA_API void VOXA_CALL VOXA_Set_ErrorReportHandler(VOXA_ErrorReportHandler handler);
+VOXA_API void VOXA_CALL VOXA_Set_TraceHandler(VOXA_TraceHandler handler);
+/* A short English meaning of an error code of the library. */
+VOXA_API const char* VOXA_CALL VOXA_Get_ErrText(int code);
 
 /* ---- Board selection, errors, versions, links ---- */
 VOXA_API int  VOXA_CALL VOXA_Set_BoardID(int id);

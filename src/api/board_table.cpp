@@ -7,6 +7,9 @@ namespace {
 // each controller closes its link first if it is still open.
 struct BoardTable {
   CQLM207X boards[kBoards];
+  BoardTable() {
+    for (int i = 0; i < kBoards; ++i) boards[i].SetBoardIndex(i);
+  }
 };
 
 BoardTable& Table() {

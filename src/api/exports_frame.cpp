@@ -48,6 +48,23 @@ VOXA_API void VOXA_CALL VOXA_Set_ErrorReportHandler(VOXA_ErrorReportHandler hand
   platform::SetErrorReportHandler(handler);
 }
 
+VOXA_API void VOXA_CALL VOXA_Set_TraceHandler(VOXA_TraceHandler handler) { platform::SetTraceHandler(handler); }
+
+VOXA_API const char* VOXA_CALL VOXA_Get_ErrText(int code) {
+  switch (code) {
+    case 0: return "no error";
+    case VOXA_ERR_BOARD_ID: return "board id outside 0..7";
+    case VOXA_ERR_SOFT_QUEUE: return "soft queue allocation failed";
+    case VOXA_ERR_NO_SLOT: return "no free board slot";
+    case VOXA_ERR_NOT_OPEN: return "the current board is not open";
+    case VOXA_ERR_OPEN: return "opening the link failed";
+    case VOXA_ERR_CONFIG_SAVE: return "writing the configuration file failed";
+    case VOXA_ERR_CONFIG_LOAD: return "loading the configuration file failed";
+    case VOXA_ERR_ARGUMENT: return "argument outside the accepted values";
+    default: return "unknown error code";
+  }
+}
+
 VOXA_API int VOXA_CALL VOXA_Set_BoardID(int id) {
   Errors().flag.store(0);
   if (id < 0 || id >= kBoards) {

@@ -203,6 +203,7 @@ int CQLM207::SendFrameDirect(const uint8_t* stored) {
   if (transport_.TxGetFree() <= len + 5) return 0;
   // The whole frame goes into the transmit ring at once, never half of it.
   if (!transport_.TxPushBlock(wire, static_cast<uint32_t>(size))) return 0;
+  platform::Trace(board_index_, platform::kTraceSent, wire, size);
   if (transport_.GetType() == 1) {
     if (transport_.IsPortOpen()) {
       uint8_t out[10000];
@@ -278,6 +279,8 @@ void CQLM207::OnComplete(uint32_t payload_word) {
 }
 
 void CQLM207::OnEventPacket(uint32_t payload_word) { PostEvent(kEventComparator, payload_word); }
+
+void CQLM207::OnFrame(const uint8_t* frame, int size) { platform::Trace(board_index_, platform::kTraceReceived, frame, size); }
 
 void CQLM207::RegisterEvent(int event, VOXA_HWND window, uint32_t message) {
   if (event < 0 || event >= kEventTableSize) return;

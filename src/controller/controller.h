@@ -97,6 +97,11 @@ class CQLM207 : public ReceiveEvents {
   void OnComplete(uint32_t payload_word) override;
   void OnEventPacket(uint32_t payload_word) override;
 
+  // The board slot this controller serves (for traces and messages).
+  void SetBoardIndex(int index) { board_index_ = index; }
+  int BoardIndex() const { return board_index_; }
+  void OnFrame(const uint8_t* frame, int size) override;
+
   // Called by the 10 ms periodic timer.
   void TimerTick();
 
@@ -112,6 +117,7 @@ class CQLM207 : public ReceiveEvents {
   int StartThreads();
   void PostEvent(int event, uint32_t payload_word);
 
+  int board_index_ = 0;
   std::atomic<uint16_t> port_number_{0};
   uint8_t controller_id_ = 0;
 

@@ -48,6 +48,7 @@ bool FrameParser::Feed(uint8_t b) {
       }
       state_ = 0;
       f_.checksum = b;
+      f_.bytes[f_.n + 1] = b;
       f_.body_count = j_ - 1;
       f_.tag = f_.bytes[f_.n];
       return b == sum_;

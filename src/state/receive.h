@@ -11,7 +11,7 @@ namespace voxa {
 
 // One received frame as the state machine leaves it.
 struct RxFrame {
-  uint8_t bytes[128] = {};
+  uint8_t bytes[130] = {};  // start byte .. checksum (at index n + 1)
   int n = 0;          // length byte AND 0x7F: bytes after the length byte, checksum included
   uint8_t checksum = 0;
   int body_count = 0;  // n - 2: type, payload and tag bytes

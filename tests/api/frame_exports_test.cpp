@@ -2,7 +2,9 @@
 // code, board selection, version texts, beeps.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -115,6 +117,55 @@ TEST_F(FrameExports, AFailedOpenIsRetriedOnTheSameSlot) {
   voxa::test::FakeBoard peer;
   EXPECT_EQ(peer.Open(), 0);
   peer.Close();
+}
+
+}  // namespace
+
+namespace {
+
+struct TraceLog {
+  std::mutex m;
+  std::vector<std::pair<int, std::vector<uint8_t>>> frames;
+} g_trace;
+
+void VOXA_CALL OnTrace(int, int direction, const unsigned char* frame, int length) {
+  std::lock_guard<std::mutex> g(g_trace.m);
+  g_trace.frames.emplace_back(direction, std::vector<uint8_t>(frame, frame + length));
+}
+
+TEST(Tracing, EveryFrameBothWaysWhileAHandlerIsSet) {
+  voxa::test::FakeBoard peer;
+  ASSERT_GE(peer.Open(), 0);
+  VOXA_Set_TraceHandler(&OnTrace);
+  VOXA_Enter_ImCmd();
+  peer.SendPacket(9, {0});
+  const auto t0 = std::chrono::steady_clock::now();
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> g(g_trace.m);
+      bool got = false;
+      for (auto& f : g_trace.frames) got |= f.first == VOXA_TRACE_RECEIVED;
+      if (got) break;
+    }
+    if (std::chrono::steady_clock::now() - t0 > std::chrono::seconds(1)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  VOXA_Set_TraceHandler(nullptr);
+  VOXA_Leave_ImCmd();
+  std::lock_guard<std::mutex> g(g_trace.m);
+  bool sent_enter = false, got_heartbeat = false;
+  for (auto& [dir, f] : g_trace.frames) {
+    if (dir == VOXA_TRACE_SENT && f.size() == 6 && f[3] == 0x8C && f[4] == 0xD3) sent_enter = true;
+    if (dir == VOXA_TRACE_RECEIVED && f == std::vector<uint8_t>{0xFE, 0x04, 0x00, 0x09, 0x00, 0x0B}) got_heartbeat = true;
+  }
+  EXPECT_TRUE(sent_enter);
+  EXPECT_TRUE(got_heartbeat);
+}
+
+TEST(ErrorText, EveryCodeHasAMeaning) {
+  for (int code : {-10, -11, -20, -21, -30, -40, -41, -50}) EXPECT_STRNE(VOXA_Get_ErrText(code), "unknown error code");
+  EXPECT_STREQ(VOXA_Get_ErrText(-50), "argument outside the accepted values");
+  EXPECT_STREQ(VOXA_Get_ErrText(12345), "unknown error code");
 }
 
 }  // namespace

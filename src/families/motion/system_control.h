@@ -52,8 +52,8 @@ inline constexpr ExecCommand kPause{0x57};
 int Execute(Board& c, ExecCommand cmd);
 // An immediate stop for a nonzero flag, else a decelerating stop.
 int EStop(Board& c, int flag);
-// Empties the soft queue, then clears the board's queue with an immediate
-// command (it overtakes nothing: nothing is left to overtake) and resets.
+// Empties the soft queue, clears the board's queue with a command that is
+// always immediate, then resets the board (by the command mode).
 int Reset(Board& c);
 
 // Continuous execution: the image bit follows the flag; the board is
