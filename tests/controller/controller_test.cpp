@@ -288,3 +288,21 @@ TEST(Controller, CloseDuringTrafficEndsEveryThread) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Controller, LoopbackLinkOpensWithoutAPeerAndCountsAsLinked) {
+  const int id = VOXA_Open_Comm(0xFFFF, 115200);
+  ASSERT_GE(id, 0);
+  EXPECT_EQ(voxa::api::BoardAt(id).PortNumber(), 0xFFFF);
+  const auto t0 = Clock::now();
+  while (!VOXA_Is_Link() && Clock::now() - t0 < std::chrono::milliseconds(500))
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(VOXA_Is_Link(), 1);
+  // Not a serial port: the baud rate cannot change.
+  EXPECT_EQ(VOXA_Change_Comm_Baudrate(9600), 0);
+  VOXA_Close();
+  EXPECT_FALSE(voxa::api::BoardAt(id).IsOpen());
+}
+
+}  // namespace
