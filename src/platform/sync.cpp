@@ -56,7 +56,12 @@ void Event::WaitForever() {
 }
 
 bool Thread::Start(std::function<void()> body) {
-  if (t_.joinable()) return false;
+  // A thread that was closed from its own callback could not be joined
+  // then; it has ended (or is ending) by now.
+  if (t_.joinable()) {
+    if (IsCurrent()) return false;
+    t_.join();
+  }
   try {
     t_ = std::thread(std::move(body));
   } catch (...) {
