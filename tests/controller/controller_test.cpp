@@ -306,3 +306,32 @@ TEST(Controller, LoopbackLinkOpensWithoutAPeerAndCountsAsLinked) {
 }
 
 }  // namespace
+
+namespace {
+
+std::atomic<int> g_closed_from_handler{0};
+void VOXA_CALL CloseFromHandler(VOXA_HWND, unsigned, uintptr_t, intptr_t) {
+  VOXA_Close();
+  ++g_closed_from_handler;
+}
+
+TEST(Controller, ClosingFromTheMessageHandlerNeitherHangsNorBlocksAReopen) {
+  FakeBoard peer;
+  const int id = peer.Open();
+  ASSERT_GE(id, 0);
+  VOXA_Set_MessageHandler(&CloseFromHandler);
+  int window = 0;
+  VOXA_Register_Complete_Message(&window, 1);
+  peer.SendComplete(1);
+  const auto t0 = Clock::now();
+  while (g_closed_from_handler == 0 && Clock::now() - t0 < std::chrono::seconds(2))
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(g_closed_from_handler.load(), 1);
+  EXPECT_FALSE(voxa::api::BoardAt(id).IsOpen());
+  VOXA_Set_MessageHandler(nullptr);
+  FakeBoard again;
+  EXPECT_EQ(again.Open(), id);
+  VOXA_Unregister_Complete_Message();
+}
+
+}  // namespace
