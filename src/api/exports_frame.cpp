@@ -118,7 +118,11 @@ VOXA_API int VOXA_CALL VOXA_Open_Comm(int port, int baud) {
 }
 
 VOXA_API int VOXA_CALL VOXA_Open_CommDevice(const char* path, int baud) {
-  return OpenFirstFree([&](CQLM207X& c) { return path ? c.OpenDevice(path, static_cast<uint32_t>(baud)) : 0; });
+  if (path == nullptr) {  // rejected before any slot is tried
+    Fail(VOXA_ERR_ARGUMENT);
+    return -1;
+  }
+  return OpenFirstFree([&](CQLM207X& c) { return c.OpenDevice(path, static_cast<uint32_t>(baud)); });
 }
 
 VOXA_API int VOXA_CALL VOXA_Open_Tcp(uint32_t address, int port, int rate) {

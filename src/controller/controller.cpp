@@ -304,6 +304,7 @@ void CQLM207::PostEvent(int event, uint32_t payload_word) {
 // ---------------------------------------------------------------- receive thread
 
 void CQLM207::ReceiveThreadMain() {
+  platform::SetThreadName("voxa-rx");
   {
     std::lock_guard<std::mutex> g(parse_lock_);
     parser_.Reset();

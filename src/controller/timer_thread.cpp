@@ -8,6 +8,7 @@ namespace voxa {
 void CQLM207::TimerCallback(void* self) { static_cast<CQLM207*>(self)->TimerTick(); }
 
 void CQLM207::TimerThreadMain() {
+  platform::SetThreadName("voxa-timer");
   const int timer_id = platform::TimerStart(10, &CQLM207::TimerCallback, this);
   uint32_t last = platform::TickCount();
   uint32_t cycle = 1;

@@ -87,6 +87,10 @@ class Thread {
   std::thread t_;
 };
 
+// Names the calling thread as ps, top and /proc/<pid>/task/<tid>/comm show
+// it; names longer than 15 characters are cut.
+void SetThreadName(const char* name);
+
 // A hint to the processor inside a short busy wait.
 inline void CpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)

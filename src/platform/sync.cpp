@@ -1,4 +1,5 @@
 #include <linux/futex.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -72,6 +73,13 @@ bool Thread::Start(std::function<void()> body) {
 
 void Thread::Join() {
   if (t_.joinable() && !IsCurrent()) t_.join();
+}
+
+void SetThreadName(const char* name) {
+  if (name == nullptr) return;
+  char cut[16] = {};
+  for (size_t k = 0; k + 1 < sizeof cut && name[k] != 0; ++k) cut[k] = name[k];
+  pthread_setname_np(pthread_self(), cut);
 }
 
 uint32_t TickCount() {

@@ -49,6 +49,7 @@ class TimerService {
 
  private:
   void Run() {
+    SetThreadName("voxa-tick");
     std::unique_lock<std::mutex> g(m_);
     while (!stop_) {
       if (timers_.empty()) {

@@ -91,6 +91,7 @@ int CComm::WritePort(const uint8_t* buf, uint32_t count) {
 }
 
 void CComm::WatchReceive() {
+  platform::SetThreadName("voxa-serial");
   uint8_t buf[kReadChunk];
   while (open_.load()) {
     auto w = port_->WaitReadable(-1);
@@ -157,8 +158,19 @@ uint32_t CComm::RxPushSome(const uint8_t* p, uint32_t n) {
 
 uint32_t CComm::RxPopBlock(uint8_t* p, uint32_t max) {
   if (!initialised_ || p == nullptr) return 0;
+  uint32_t n;
+  {
+    platform::Locked g(rx_lock_);
+    n = rx_ring_.PopBlock(p, max);
+  }
+  if (n > 0) rx_room_.Set();
+  return n;
+}
+
+uint32_t CComm::RxRoom() {
   platform::Locked g(rx_lock_);
-  return rx_ring_.PopBlock(p, max);
+  if (!rx_ring_.IsCreated()) return 0;
+  return rx_ring_.GetSize() - 1 - static_cast<uint32_t>(rx_ring_.GetCount());
 }
 
 // Transmit ring.

@@ -95,6 +95,10 @@ class CComm {
   int RxPushBlock(const uint8_t* p, uint32_t n);  // all or nothing
   uint32_t RxPushSome(const uint8_t* p, uint32_t n);  // as many as fit
   uint32_t RxPopBlock(uint8_t* p, uint32_t max);
+  // Bytes the receive ring can still take, and a wait (at most ms) for the
+  // receiver to take some out.
+  uint32_t RxRoom();
+  void WaitRxRoom(uint32_t ms) { rx_room_.Wait(ms); }
   int TxPush(uint8_t b);
   int TxPop(uint8_t* b);
   int TxIsEmpty();
@@ -142,6 +146,7 @@ class CComm {
   std::atomic<uint32_t> rx_bytes_{0};
   CCommQueue tx_ring_;
   CCommQueue rx_ring_;
+  platform::Event rx_room_{false};  // set whenever bytes leave the receive ring
   platform::CriticalSection cb_lock_;
   std::atomic<CommCallback> rx_cb_{nullptr};
   std::atomic<void*> rx_cb_arg_{nullptr};

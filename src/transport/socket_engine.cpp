@@ -231,8 +231,19 @@ CSocketEngine::Attempt CSocketEngine::Reconnect() {
 }
 
 uint32_t CSocketEngine::Receive(bool* link_lost) {
+  // Take no more than the receive ring has room for: the rest waits in the
+  // socket (and holds the board back) instead of being thrown away.
+  uint32_t room = owner_.RxRoom();
+  if (room == 0) {
+    // The receiver is still busy with earlier bytes; once it takes some
+    // out, the worker reads on. The short limit keeps a close prompt.
+    owner_.NotifyReceived();
+    owner_.WaitRxRoom(kRoomWaitMs);
+    return 0;
+  }
+  if (room > kBufferSize) room = kBufferSize;
   int err = 0;
-  long n = sock_.Receive(rx_buf_.get(), kBufferSize, &err);
+  long n = sock_.Receive(rx_buf_.get(), room, &err);
   if (n > 0) {
     // One lock for the whole chunk; bytes that do not fit are dropped.
     owner_.RxPushSome(rx_buf_.get(), static_cast<uint32_t>(n));
@@ -247,6 +258,7 @@ uint32_t CSocketEngine::Receive(bool* link_lost) {
 }
 
 void CSocketEngine::Worker() {
+  platform::SetThreadName("voxa-tcp");
   auto idle_start = Clock::now();
   // Reconnect attempts start no closer together than the retry pause, also
   // when the last one succeeded (received data is not held back meanwhile).

@@ -27,6 +27,9 @@ class CSocketEngine {
   // How long a send waits for room in a full socket buffer before the link
   // counts as failed.
   static constexpr int kSendStallMs = 500;
+  // Longest wait for room in a full receive ring before the worker looks
+  // at its stop signal again.
+  static constexpr uint32_t kRoomWaitMs = 10;
 
   explicit CSocketEngine(CVX_Comm_Socket& owner);
   ~CSocketEngine();

@@ -278,12 +278,19 @@ TEST_F(E2E, DroppedConnectionIsReestablished) {
   VOXA_Notify_Complete(42);
   EXPECT_EQ(VOXA_WaitMotion(42, 3000), 1);
   EXPECT_EQ(sim_->Position(0), 500);
+
+  // An orderly close (the library reads zero bytes) is re-established too.
+  sim_->DropConnection(false);
+  ASSERT_TRUE(sim_->WaitForConnection(3, 5s)) << "no reconnect after an orderly close";
+  VOXA_Notify_Complete(43);
+  EXPECT_EQ(VOXA_WaitMotion(43, 3000), 1);
 }
 
 TEST_F(E2E, RefusedReconnectsAreRetriedUntilTheBoardAccepts) {
-  sim_->RefuseConnections(RefuseMode::kStopListening);
-  sim_->DropConnection();
-  VOXA_Sleep(1500);  // the library keeps trying (about every 1.1 s)
+  // The board takes each connection and closes it at once (and drops the
+  // current one): the library must keep trying.
+  sim_->RefuseConnections(RefuseMode::kCloseAccepted);
+  EXPECT_TRUE(sim_->WaitStats([](const SimStats& s) { return s.refused >= 2; }, 5s));
   EXPECT_FALSE(sim_->IsConnected());
   sim_->RefuseConnections(RefuseMode::kAccept);
   ASSERT_TRUE(sim_->WaitForConnection(2, 5s));
@@ -337,10 +344,7 @@ TEST_F(E2E, CloseEndsTheConnection) {
   ASSERT_TRUE(sim_->IsConnected());
   EXPECT_EQ(VOXA_Close(), 1);
   board_ = -1;
-  EXPECT_TRUE(sim_->WaitState([](const Board&) { return true; }, 10ms));
-  const auto deadline = Clock::now() + 2s;
-  while (sim_->IsConnected() && Clock::now() < deadline) VOXA_Sleep(5);
-  EXPECT_FALSE(sim_->IsConnected());
+  EXPECT_TRUE(sim_->WaitForDisconnect(2s));
 }
 
 TEST(E2EPty, SerialBoardOverAPseudoTerminal) {

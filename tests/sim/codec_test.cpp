@@ -1,5 +1,5 @@
 // The simulated board's frame parser, command decoder and data units,
-// against the byte examples of the specification (Parts 2.2, 3.2, 3.3).
+// on byte sequences worked out by hand.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -191,7 +191,7 @@ TEST(SimUnits, WidthAndDeltaRules) {
   EXPECT_EQ(w[2], 0x5677u);
 }
 
-TEST(SimUnits, StatePacketExampleOfThePart) {
+TEST(SimUnits, StatePacketBytes) {
   // FE 0E 00 0B 04 03 22 64 00 00 00 9C FF FF FF 3D
   uint32_t cur[8] = {100, static_cast<uint32_t>(-100)};
   Bytes body{kState, 0x04};
@@ -200,7 +200,7 @@ TEST(SimUnits, StatePacketExampleOfThePart) {
             (Bytes{0xFE, 0x0E, 0x00, 0x0B, 0x04, 0x03, 0x22, 0x64, 0, 0, 0, 0x9C, 0xFF, 0xFF, 0xFF, 0x3D}));
 }
 
-TEST(SimUnits, ReadReplyExampleOfThePart) {
+TEST(SimUnits, ReadReplyBytes) {
   // FE 0D 00 1C 05 22 10 27 00 00 20 4E 00 00 F3
   uint32_t cur[8] = {10000, 0, 20000};
   Bytes body{0x1C};

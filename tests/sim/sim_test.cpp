@@ -257,29 +257,19 @@ TEST(SimTcp, RefuseConnections) {
   auto sim = SimBoard::StartTcp();
   const uint16_t port = sim->Port();
   sim->RefuseConnections(RefuseMode::kStopListening);
-  ASSERT_TRUE(sim->WaitState([](const Board&) { return true; }, 10ms) || true);
-  // Wait for the loop to close the listener: a connect is then refused.
-  bool refused = false;
-  for (int i = 0; i < 50 && !refused; ++i) {
-    auto s = plat::StreamSocket::ConnectLoopback(port, 200);
-    refused = s == nullptr;
-    if (!refused) std::this_thread::sleep_for(10ms);
-  }
-  EXPECT_TRUE(refused);
+  EXPECT_EQ(plat::StreamSocket::ConnectLoopback(port, 500), nullptr);
 
   sim->RefuseConnections(RefuseMode::kCloseAccepted);
-  for (int i = 0; i < 50; ++i) {
-    auto s = plat::StreamSocket::ConnectLoopback(port, 200);
-    if (s) break;
-    std::this_thread::sleep_for(10ms);
-  }
   {
+    // The reset may already beat the connect: either way no link stays up.
     Host host(port);
-    ASSERT_TRUE(host.Ok());
-    host.Frames(1, 2s);
-    EXPECT_TRUE(host.Closed());
+    if (host.Ok()) {
+      host.Frames(1, 2s);
+      EXPECT_TRUE(host.Closed());
+    }
   }
-  EXPECT_GE(sim->Stats().refused, 1u);
+  EXPECT_TRUE(sim->WaitStats([](const SimStats& s) { return s.refused >= 1; }, 2s));
+  EXPECT_EQ(sim->ConnectionCount(), 0u);
 
   sim->RefuseConnections(RefuseMode::kAccept);
   Host host(port);

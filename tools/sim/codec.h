@@ -2,8 +2,8 @@
 // the host's frames apart, the decoder of host commands, the data-unit
 // writer of read replies and state packets, and the register-apply rule.
 //
-// Written from the specification alone (Parts 2.2, 3.2, 3.3) and sharing no
-// code with the library, so that a misreading of the wire cannot hide in both.
+// Written independently of the library and sharing no code with it, so that
+// a misreading of the wire cannot hide in both ends.
 // Pure functions and a byte-fed state machine: no threads, no sockets.
 #pragma once
 
@@ -20,7 +20,7 @@ constexpr uint8_t kNoTag = 0xFE;       // tag argument meaning "no tag byte"
 constexpr int kMaxLength = 127;        // largest frame length L (7 bits)
 constexpr int kMaxBody = kMaxLength - 2;
 
-// Register numbers (Part 3.1).
+// Register numbers.
 enum Reg : int {
   CHIPSET = 0, CHIPSTATUS = 1, AXISSET = 2, AXISSTATUS = 3, AXISAUXSET = 4, GEARRATIO = 5,
   CURPOS = 6, CAL0 = 7, CAL1 = 8, CAL2 = 9, CAL3 = 10, PULSEOFFSET = 11, ENCPOS = 12,
@@ -32,14 +32,14 @@ constexpr int kRegisters = 32;
 constexpr int kWords = 8;
 const char* RegName(int r);
 
-// Packet types the board sends (Part 3.2).
+// Packet types the board sends.
 enum PacketType : uint8_t {
   kHeartbeat = 9, kEventState = 10, kState = 11, kBusyState = 13, kCompleteState = 14,
   kInterruptState = 15, kReadReplyBase = 16,
 };
 
-// The receive state machine of Part 3.2, fed one byte at a time. The same
-// rules as the library's: 0xFE starts a frame in state 0; repeated 0xFE in
+// The receive state machine, fed one byte at a time, with the same rules
+// as the host's: 0xFE starts a frame in state 0; repeated 0xFE in
 // state 1 is ignored; 0xFE in state 2 restarts; a length below 2 or a bad
 // checksum drops the frame; body bytes may be anything, 0xFE included.
 class FrameParser {
@@ -79,7 +79,7 @@ class FrameParser {
 enum class CmdKind : uint8_t { kSystem, kReadRequest, kRegisterWrite, kAction, kInvalid };
 const char* KindName(CmdKind k);
 
-// One host command, decoded from a frame body (Part 2.2).
+// One host command, decoded from a frame body.
 struct HostCommand {
   uint8_t opcode = 0;            // as received, immediate flag included
   uint8_t code = 0;              // opcode AND 0x7F
@@ -111,7 +111,7 @@ struct HostCommand {
 // for a body that fits no command.
 bool DecodeCommand(const uint8_t* body, int size, HostCommand* out);
 
-// Applies one data unit to eight register words (Part 3.3 rule): absolute
+// Applies one data unit to eight register words: absolute
 // values replace only the low width*8 bits; delta values are sign-extended
 // and added; the k-th selected word takes value min(k, n-1).
 void ApplyUnit(uint32_t (&words)[kWords], uint8_t mask, int width, bool delta, const uint32_t* values, int n);
@@ -131,7 +131,7 @@ inline std::vector<uint8_t> BuildFrame(const std::vector<uint8_t>& body, uint8_t
 uint8_t Checksum(const uint8_t* data, size_t size);
 
 // Host-side frame building, for tests that play the host by hand: builds
-// the frame of one command with the rules of Part 2.2.
+// the frame of one command as the host does.
 std::vector<uint8_t> HostSystem(uint8_t opcode, int tag = -1);
 std::vector<uint8_t> HostAction(uint8_t opcode, uint8_t mask, int tag = -1);
 std::vector<uint8_t> HostRead(int reg, uint8_t mask, bool immediate, int tag = -1);

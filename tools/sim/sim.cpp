@@ -2,13 +2,19 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace voxa_sim {
 
 namespace plat = voxa::platform;
 
 namespace {
-constexpr size_t kOutboxLimit = 1 << 20;  // bytes waiting to go out at most
+// Bytes waiting to go out: sends by hand (floods, injected bytes) wait while
+// more than kOutboxRoom wait, as on a real link; beyond kOutboxCap a new frame
+// is dropped whole (a host that does not read), so the stream stays aligned.
+constexpr size_t kOutboxRoom = 1 << 20;
+constexpr size_t kOutboxCap = 64 << 20;
+constexpr auto kOutboxWait = std::chrono::seconds(5);
 constexpr size_t kReadChunk = 4096;
 constexpr size_t kReadBudget = 1 << 16;   // bytes taken per wake-up
 }  // namespace
@@ -20,8 +26,17 @@ uint32_t LoopbackAddress() {
 
 // ---- construction and the thread ----
 
+namespace {
+SimOptions WithEnvironment(SimOptions o) {
+  // VOXA_SIM_TRACE=1 prints every frame of every simulated board.
+  const char* t = std::getenv("VOXA_SIM_TRACE");
+  if (t && *t && *t != '0') o.trace = true;
+  return o;
+}
+}  // namespace
+
 SimBoard::SimBoard(const SimOptions& options)
-    : options_(options),
+    : options_(WithEnvironment(options)),
       board_([this](std::vector<uint8_t> frame) { EmitLocked(std::move(frame), true); }, options.tick_ms),
       rng_(options.seed) {
   board_.SetEngineVersion(options.engine_major, options.engine_minor);
@@ -171,7 +186,7 @@ void SimBoard::FrameLocked() {
 
 void SimBoard::EmitLocked(std::vector<uint8_t> frame, bool count_frame) {
   const auto now = Clock::now();
-  if (now < silent_until_ || !LinkUpLocked()) {
+  if (now < silent_until_ || !LinkUpLocked() || outbox_bytes_ + frame.size() > kOutboxCap) {
     ++stats_.discarded_frames;
     return;
   }
@@ -195,10 +210,6 @@ void SimBoard::EmitLocked(std::vector<uint8_t> frame, bool count_frame) {
     ++outbox_bytes_;
   }
   last_release_ = release;
-  while (outbox_bytes_ > kOutboxLimit && !outbox_.empty()) {
-    outbox_bytes_ -= outbox_.front().bytes.size() - outbox_.front().off;
-    outbox_.pop_front();
-  }
   wake_.Signal();
 }
 
@@ -237,6 +248,7 @@ void SimBoard::CloseConnectionLocked(bool reset) {
 }
 
 void SimBoard::ApplyRequestsLocked(Clock::time_point now) {
+  const uint64_t requested = requested_;
   if (drop_at_ && now >= *drop_at_) {
     drop_at_.reset();
     drop_now_ = true;
@@ -261,6 +273,13 @@ void SimBoard::ApplyRequestsLocked(Clock::time_point now) {
     }
     if (refuse_ == RefuseMode::kCloseAccepted && conn_) CloseConnectionLocked(true);
   }
+  applied_ = requested;
+}
+
+void SimBoard::RequestLocked(std::unique_lock<std::mutex>& g) {
+  const uint64_t mine = ++requested_;
+  wake_.Signal();
+  cv_.wait_for(g, std::chrono::seconds(2), [&] { return applied_ >= mine || stop_.load(); });
 }
 
 void SimBoard::AdvanceLocked(Clock::time_point now) {
@@ -285,6 +304,11 @@ uint32_t SimBoard::ConnectionCount() const {
 bool SimBoard::WaitForConnection(uint32_t count, Ms timeout) const {
   std::unique_lock<std::mutex> g(mu_);
   return cv_.wait_for(g, timeout, [&] { return connections_ >= count && connected_; });
+}
+
+bool SimBoard::WaitForDisconnect(Ms timeout) const {
+  std::unique_lock<std::mutex> g(mu_);
+  return cv_.wait_for(g, timeout, [&] { return !connected_; });
 }
 
 // ---- frames ----
@@ -427,7 +451,8 @@ void SimBoard::SetHomeSensor(int axis, int32_t position) {
 // ---- sending by hand ----
 
 void SimBoard::SendPacket(uint8_t type, const std::vector<uint8_t>& payload) {
-  std::lock_guard<std::mutex> g(mu_);
+  std::unique_lock<std::mutex> g(mu_);
+  WaitOutboxRoomLocked(g);
   board_.SendPacket(type, payload.data(), payload.size());
 }
 
@@ -436,18 +461,23 @@ void SimBoard::SendStatePacket(uint8_t contents) {
   board_.SendStatePacket(contents);
 }
 
+void SimBoard::WaitOutboxRoomLocked(std::unique_lock<std::mutex>& g) {
+  cv_.wait_for(g, kOutboxWait, [this] { return outbox_bytes_ <= kOutboxRoom || stop_.load() || !LinkUpLocked(); });
+}
+
 void SimBoard::InjectRaw(const std::vector<uint8_t>& bytes) {
-  std::lock_guard<std::mutex> g(mu_);
+  std::unique_lock<std::mutex> g(mu_);
+  WaitOutboxRoomLocked(g);
   EmitLocked(bytes, false);
 }
 
 // ---- faults ----
 
 void SimBoard::DropConnection(bool reset) {
-  std::lock_guard<std::mutex> g(mu_);
+  std::unique_lock<std::mutex> g(mu_);
   drop_now_ = true;
   drop_reset_ = reset;
-  wake_.Signal();
+  RequestLocked(g);
 }
 
 void SimBoard::DropAfterFrames(uint32_t frames) {
@@ -495,23 +525,35 @@ void SimBoard::SetDelay(double rate, Ms delay) {
 }
 
 void SimBoard::RefuseConnections(RefuseMode mode) {
-  std::lock_guard<std::mutex> g(mu_);
+  std::unique_lock<std::mutex> g(mu_);
   refuse_ = mode;
-  wake_.Signal();
+  RequestLocked(g);
 }
 
 void SimBoard::FloodStatePackets(uint32_t count, uint8_t contents) {
-  std::lock_guard<std::mutex> g(mu_);
-  for (uint32_t i = 0; i < count; ++i) board_.SendStatePacket(contents);
+  std::unique_lock<std::mutex> g(mu_);
+  for (uint32_t i = 0; i < count; ++i) {
+    WaitOutboxRoomLocked(g);
+    board_.SendStatePacket(contents);
+  }
 }
 
-SimStats SimBoard::Stats() const {
-  std::lock_guard<std::mutex> g(mu_);
+SimStats SimBoard::StatsLocked() const {
   SimStats s = stats_;
   s.checksum_errors = parser_.ChecksumErrors();
   s.length_errors = parser_.LengthErrors();
   s.junk_bytes = parser_.JunkBytes();
   return s;
+}
+
+SimStats SimBoard::Stats() const {
+  std::lock_guard<std::mutex> g(mu_);
+  return StatsLocked();
+}
+
+bool SimBoard::WaitStats(const std::function<bool(const SimStats&)>& pred, Ms timeout) const {
+  std::unique_lock<std::mutex> g(mu_);
+  return cv_.wait_for(g, timeout, [&] { return pred(StatsLocked()); });
 }
 
 }  // namespace voxa_sim

@@ -57,7 +57,7 @@ struct SimOptions {
   int engine_minor = kDefaultEngineMinor;
   bool heartbeat = true;         // answer keep-alives
   uint32_t seed = 12345;         // random source of the corruption and delay faults
-  bool trace = false;            // print every frame to stderr
+  bool trace = false;            // print every frame to stderr (also: VOXA_SIM_TRACE=1)
   size_t frame_log_limit = 200000;
 };
 
@@ -99,6 +99,7 @@ class SimBoard {
   bool IsConnected() const;
   uint32_t ConnectionCount() const;  // connections accepted so far
   bool WaitForConnection(uint32_t count, Ms timeout) const;
+  bool WaitForDisconnect(Ms timeout) const;
 
   // ---- frames received from the host ----
   uint64_t FrameCount() const;  // frames received so far = seq of the next one
@@ -138,7 +139,8 @@ class SimBoard {
 
   // ---- faults ----
   // Drops the connection (reset, like a pulled cable; reset=false closes
-  // it in order). On a pseudo-terminal: throws away the bytes in flight.
+  // it in order); done when the call returns. On a pseudo-terminal: throws
+  // away the bytes in flight.
   void DropConnection(bool reset = true);
   void DropAfterFrames(uint32_t frames);
   void DropAfter(Ms delay);
@@ -153,11 +155,15 @@ class SimBoard {
   // Each byte sent is held back by delay with this probability; bytes stay
   // in order, so later bytes wait behind it.
   void SetDelay(double rate, Ms delay);
+  // In force when the call returns.
   void RefuseConnections(RefuseMode mode);
-  // Sends count state packets at once, back to back.
+  // Sends count state packets back to back, as fast as the link takes them
+  // (like SendPacket and InjectRaw, it waits while 1 MiB waits to go out).
   void FloodStatePackets(uint32_t count, uint8_t contents = 0x7F);
 
   SimStats Stats() const;
+  // Waits until pred(stats) holds; pred runs under the lock.
+  bool WaitStats(const std::function<bool(const SimStats&)>& pred, Ms timeout) const;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -175,11 +181,15 @@ class SimBoard {
   void FrameLocked();
   void EmitLocked(std::vector<uint8_t> frame, bool count_frame);
   void FlushLocked(Clock::time_point now);
+  void WaitOutboxRoomLocked(std::unique_lock<std::mutex>& g);
+  // Lets the loop thread apply a request and waits until it has.
+  void RequestLocked(std::unique_lock<std::mutex>& g);
   void CloseConnectionLocked(bool reset);
   void ApplyRequestsLocked(Clock::time_point now);
   void AdvanceLocked(Clock::time_point now);
   bool LinkUpLocked() const;
   int NextTimeoutLocked(Clock::time_point now) const;
+  SimStats StatsLocked() const;
 
   const SimOptions options_;
   bool tcp_ = false;
@@ -209,6 +219,7 @@ class SimBoard {
   bool drop_now_ = false;
   bool drop_reset_ = true;
   RefuseMode refuse_ = RefuseMode::kAccept;
+  uint64_t requested_ = 0, applied_ = 0;
 
   // Link objects: touched only by the loop thread once it runs.
   voxa::platform::TcpListener listener_;

@@ -8,7 +8,7 @@
  *   voxa_sim_stop(sim);                               stops and frees it
  *
  * Every function accepts a NULL board and then does nothing (or returns 0).
- * Registers are numbered as in the specification (0 CHIPSET ... 31 CUSTOM).
+ * Registers are numbered 0 CHIPSET ... 31 CUSTOM, as in the library.
  */
 #ifndef VOXA_SIM_C_H
 #define VOXA_SIM_C_H

@@ -1,0 +1,175 @@
+"""The Python package against simulated boards in this process."""
+
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+import voxa
+
+CAL1 = 8
+DRIVEVEL = 17
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class SimTestCase(unittest.TestCase):
+    def open_sim(self):
+        sim = voxa.SimBoard()
+        self.addCleanup(sim.stop)
+        board = sim.open()
+        self.addCleanup(board.close)
+        board.set_velocity(start=100, drive=8000, acc=50, dec=50)
+        board.enable_complete_packets()
+        return sim, board
+
+
+class BoardTest(SimTestCase):
+    def setUp(self):
+        self.sim, self.board = self.open_sim()
+
+    def test_tagged_line_reaches_its_target_and_the_wait_sees_it(self):
+        b = self.board
+        self.assertEqual(b.cmd_id, voxa.NO_ID)
+        b.line({0: 1500, 1: -700}, cmd_id=7)
+        self.assertTrue(b.wait_motion(7, timeout=5))
+        self.assertEqual((self.sim.position(0), self.sim.position(1)), (1500, -700))
+        line = self.sim.wait_frame(0x5B)
+        self.assertEqual((line["mask"], line["tag"]), (0x03, 7))
+        # The ID applied to that command only.
+        self.assertEqual(b.cmd_id, voxa.NO_ID)
+
+    def test_wait_times_out_when_the_board_holds_its_queue(self):
+        self.sim.hold_queue(True)
+        self.board.cmove({2: 400}, cmd_id=9)
+        start = time.monotonic()
+        self.assertFalse(self.board.wait_motion(9, timeout=0.25))
+        self.assertGreaterEqual(time.monotonic() - start, 0.24)
+        self.sim.hold_queue(False)
+        self.assertTrue(self.board.wait_motion(9, timeout=5))
+
+    def test_completion_callbacks_arrive_in_order_off_the_waiting_thread(self):
+        b = self.board
+        seen = []
+        done = threading.Event()
+
+        def on_complete(cmd_id):
+            # Calling back into the board while the main thread waits on it.
+            seen.append((cmd_id, b.cur_pos(0), threading.current_thread() is threading.main_thread()))
+            if cmd_id == 3:
+                done.set()
+
+        b.on_complete(on_complete)
+        for i, target in enumerate((300, 600, 900), start=1):
+            b.cmove({0: target}, cmd_id=i)
+        self.assertTrue(b.wait_motion(3, timeout=5))
+        self.assertTrue(done.wait(5))
+        self.assertEqual([s[0] for s in seen], [1, 2, 3])
+        self.assertFalse(any(s[2] for s in seen))
+        b.on_complete(None)
+        b.cmove({0: 0}, cmd_id=4)
+        self.assertTrue(b.wait_motion(4, timeout=5))
+        self.assertEqual(len(seen), 3)
+
+    def test_failures_carry_the_code_and_its_meaning(self):
+        b = self.board
+        with self.assertRaises(voxa.VoxaError) as e:
+            b.reg_word(32, 0)
+        self.assertEqual(e.exception.code, voxa.ERR_ARGUMENT)
+        self.assertEqual(e.exception.meaning, voxa.error_text(-50))
+        self.assertEqual(e.exception.function, "VOXA_Get_RegWord")
+        self.assertIn("argument outside the accepted values", str(e.exception))
+        with self.assertRaises(voxa.VoxaError) as e:
+            b.line({8: 100})
+        self.assertEqual(e.exception.code, voxa.ERR_ARGUMENT)
+        with self.assertRaises(voxa.VoxaError) as e:
+            b.imove({0: 1 << 31})
+        self.assertEqual(e.exception.code, voxa.ERR_ARGUMENT)
+        with self.assertRaises(voxa.VoxaError) as e:
+            voxa.Board.tcp("127.0.0.1", free_port())
+        self.assertEqual(e.exception.code, voxa.ERR_OPEN)
+        b.close()
+        b.close()
+        with self.assertRaises(voxa.VoxaError) as e:
+            b.cur_pos(0)
+        self.assertEqual(e.exception.code, voxa.ERR_NOT_OPEN)
+
+    def test_register_words_by_number_and_name(self):
+        b = self.board
+        seq = self.sim.frame_count
+        b.set_reg_word("cal1", 2, 0xDEADBEEF)
+        write = self.sim.wait_frame(0x11 + 2 * CAL1, from_seq=seq)
+        self.assertEqual((write["mask"], write["values"]), (0x04, [0xDEADBEEF]))
+        self.assertEqual(b.reg_word(CAL1, 2), 0xDEADBEEF)
+        self.assertEqual(b.registers()[CAL1][2], 0xDEADBEEF)
+        self.assertEqual(voxa.reg_name(6), "CURPOS")
+        self.assertEqual(voxa.reg_number("Curpos"), 6)
+        with self.assertRaises(voxa.VoxaError):
+            voxa.reg_number("NOPE")
+
+    def test_immediate_commands_carry_the_flag(self):
+        seq = self.sim.frame_count
+        with self.board.immediate():
+            self.board.set_velocity(drive=2500)
+        write = self.sim.wait_frame(0x11 + 2 * DRIVEVEL, from_seq=seq)
+        self.assertTrue(write["opcode"] & 0x80)
+        # The board-wide drive velocity is the high half of word 0.
+        self.assertEqual(write["values"][0] >> 16, 2500)
+
+    def test_configuration_round_trip(self):
+        b = self.board
+        b.set_velocity(drive=1234)
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "board.ini")
+            b.save_config(path)
+            b.set_velocity(drive=1)
+            b.load_config(path)
+            self.assertEqual(b.velocity_profile()["drive"], 1234)
+            self.assertEqual(self.sim.reg(DRIVEVEL, 0) >> 16, 1234)
+            with self.assertRaises(FileNotFoundError):
+                b.load_config(os.path.join(d, "missing.ini"))
+
+
+class SeveralBoardsTest(SimTestCase):
+    def test_two_boards_driven_from_two_threads_stay_apart(self):
+        boards = [self.open_sim() for _ in range(2)]
+        errors = []
+
+        def drive(board, base):
+            try:
+                for k in range(1, 4):
+                    board.cmove({0: base * k}, cmd_id=k)
+                    if not board.wait_motion(k, timeout=5):
+                        errors.append(f"board {board.id}: command {k} did not complete")
+            except Exception as e:  # reported to the main thread
+                errors.append(repr(e))
+
+        threads = [threading.Thread(target=drive, args=(b, 100 * (i + 1))) for i, (_, b) in enumerate(boards)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(20)
+        self.assertEqual(errors, [])
+        self.assertEqual([sim.position(0) for sim, _ in boards], [300, 600])
+        self.assertNotEqual(boards[0][1].id, boards[1][1].id)
+
+
+class LibraryLocationTest(unittest.TestCase):
+    def test_an_explicit_path_that_does_not_exist_is_reported(self):
+        env = dict(os.environ, VOXA_LIBRARY="/nonexistent/libvoxa.so")
+        out = subprocess.run([sys.executable, "-c", "import voxa\ntry:\n voxa.dll_version()\n"
+                              "except voxa.LibraryNotFound as e:\n print('not found:', e)\n"],
+                             env=env, capture_output=True, text=True, timeout=30)
+        self.assertIn("not found: VOXA_LIBRARY=/nonexistent/libvoxa.so", out.stdout, out.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()

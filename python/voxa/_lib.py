@@ -1,0 +1,204 @@
+"""Finding and loading the shared libraries, and the C prototypes.
+
+libvoxa is found, in this order, at the path in the environment variable
+VOXA_LIBRARY; next to an installed package (<prefix>/<libdir>/libvoxa.so.1
+for a package installed under <prefix>/<libdir>); in the build tree of a
+source checkout (build/libvoxa.so); and last by the dynamic loader's own
+search (LD_LIBRARY_PATH, the system's library directories). The simulated
+board's libvoxa_sim.so is found the same way, through VOXA_SIM_LIBRARY.
+"""
+
+import ctypes
+import ctypes.util
+import os
+import threading
+from pathlib import Path
+
+c_int = ctypes.c_int
+c_uint = ctypes.c_uint
+c_uint32 = ctypes.c_uint32
+c_char_p = ctypes.c_char_p
+c_void_p = ctypes.c_void_p
+IntArray8 = ctypes.c_int * 8
+
+# The message handler: (window, message, wparam, lparam).
+MessageHandler = ctypes.CFUNCTYPE(None, c_void_p, c_uint, ctypes.c_size_t, ctypes.c_ssize_t)
+
+_PACKAGE_DIR = Path(__file__).resolve().parent
+# How far up from the package an installed library may sit:
+# <prefix>/lib/python3/dist-packages/voxa -> <prefix>/lib is three levels.
+_SEARCH_DEPTH = 5
+
+_lock = threading.Lock()
+_loaded = {}
+
+
+class LibraryNotFound(OSError):
+    """The shared library could not be found or loaded."""
+
+
+def _candidates(env, names, build_subdir):
+    """Paths to try for a library, best first."""
+    explicit = os.environ.get(env)
+    if explicit:
+        return [Path(explicit)], True
+    paths = []
+    # An installed package: the library sits in an ancestor directory.
+    for ancestor in list(_PACKAGE_DIR.parents)[:_SEARCH_DEPTH]:
+        for name in names:
+            paths.append(ancestor / name)
+    # A source checkout: python/voxa -> <checkout>/build.
+    checkout = _PACKAGE_DIR.parent.parent
+    for name in names:
+        paths.append(checkout / "build" / build_subdir / name)
+    return paths, False
+
+
+def _load(env, names, build_subdir, loader_name):
+    with _lock:
+        if env in _loaded:
+            return _loaded[env]
+        paths, explicit = _candidates(env, names, build_subdir)
+        tried = []
+        for path in paths:
+            if path.is_file():
+                try:
+                    lib = ctypes.CDLL(str(path))
+                except OSError as e:
+                    if explicit:
+                        raise LibraryNotFound(f"{env}={path}: {e}") from e
+                    tried.append(f"{path} ({e})")
+                    continue
+                _loaded[env] = lib
+                return lib
+            tried.append(str(path))
+        if explicit:
+            raise LibraryNotFound(f"{env}={paths[0]}: no such file")
+        found = ctypes.util.find_library(loader_name)
+        for name in ([found] if found else []) + list(names):
+            try:
+                lib = ctypes.CDLL(name)
+            except OSError:
+                tried.append(name)
+                continue
+            _loaded[env] = lib
+            return lib
+        raise LibraryNotFound(
+            f"cannot find {names[0]}; set {env} to its path. Tried: " + ", ".join(tried))
+
+
+def _declare(lib, table):
+    for name, (restype, argtypes) in table.items():
+        fn = getattr(lib, name, None)
+        if fn is None:
+            continue
+        fn.restype = restype
+        fn.argtypes = argtypes
+
+
+# Exports whose prototype is not "int f(int, ...)": ctypes needs to know
+# about pointers, unsigned values, texts and functions without a result.
+_VOXA_PROTOTYPES = {
+    "VOXA_Set_MessageHandler": (None, [MessageHandler]),
+    "VOXA_Get_ErrText": (c_char_p, [c_int]),
+    "VOXA_Get_RegName": (c_char_p, [c_int]),
+    "VOXA_Get_RegWord": (c_int, [c_int, c_int, ctypes.POINTER(c_uint32)]),
+    "VOXA_Set_RegWord": (c_int, [c_int, c_int, c_uint32]),
+    "VOXA_Get_DllVer": (None, [c_char_p, c_int]),
+    "VOXA_Get_EngineVer": (None, [c_char_p, c_int]),
+    "VOXA_Open_Comm": (c_int, [c_int, c_int]),
+    "VOXA_Open_CommDevice": (c_int, [c_char_p, c_int]),
+    "VOXA_Open_Tcp": (c_int, [c_uint32, c_int, c_int]),
+    "VOXA_Close": (c_int, []),
+    "VOXA_Set_BoardID": (c_int, [c_int]),
+    "VOXA_Is_Err": (c_int, []),
+    "VOXA_Get_LastErr": (c_int, []),
+    "VOXA_Enter_QueueCmd": (None, []),
+    "VOXA_Leave_QueueCmd": (None, []),
+    "VOXA_Enter_ImCmd": (None, []),
+    "VOXA_Leave_ImCmd": (None, []),
+    "VOXA_Wait": (None, []),
+    "VOXA_WaitMotion": (c_int, [c_int, c_uint32]),
+    "VOXA_Sleep": (None, [c_uint32]),
+    "VOXA_Register_Complete_Message": (c_int, [c_void_p, c_uint]),
+    "VOXA_Register_Comparator_Message": (c_int, [c_void_p, c_uint]),
+    "VOXA_Line": (c_int, [c_int, IntArray8]),
+    "VOXA_IMove": (c_int, [c_int, IntArray8]),
+    "VOXA_CMove": (c_int, [c_int, IntArray8]),
+    "VOXA_IHome": (c_int, [c_int, IntArray8]),
+    "VOXA_ArcCW": (c_int, [c_int, IntArray8, IntArray8]),
+    "VOXA_ArcCCW": (c_int, [c_int, IntArray8, IntArray8]),
+    "VOXA_Save_ConfigFile": (c_int, [c_char_p]),
+    "VOXA_Load_ConfigFile": (c_int, [c_char_p]),
+    "VOXA_Set_AlarmOption": (None, [c_int]),
+    "VOXA_Clr_AlarmOption": (None, [c_int]),
+    "VOXA_Set_CompleteStatePacketCount": (None, [c_int]),
+}
+
+
+def voxa_library():
+    """The loaded libvoxa, with its prototypes declared."""
+    first = "VOXA_LIBRARY" not in _loaded
+    lib = _load("VOXA_LIBRARY", ("libvoxa.so.1", "libvoxa.so"), ".", "voxa")
+    if first:
+        with _lock:
+            _declare(lib, _VOXA_PROTOTYPES)
+    return lib
+
+
+class SimFrame(ctypes.Structure):
+    """A frame the simulated board received from the host."""
+
+    _fields_ = [
+        ("seq", ctypes.c_int64),
+        ("time_ms", ctypes.c_uint32),
+        ("opcode", ctypes.c_uint8),
+        ("code", ctypes.c_uint8),
+        ("kind", ctypes.c_uint8),
+        ("mask", ctypes.c_uint8),
+        ("descriptor", ctypes.c_uint8),
+        ("reg", ctypes.c_int8),
+        ("tag", ctypes.c_int16),
+        ("count", ctypes.c_int32),
+        ("values", ctypes.c_uint32 * 8),
+    ]
+
+
+_SIM_PROTOTYPES = {
+    "voxa_sim_start_tcp": (c_void_p, [c_int]),
+    "voxa_sim_start_pty": (c_void_p, []),
+    "voxa_sim_stop": (None, [c_void_p]),
+    "voxa_sim_port": (c_int, [c_void_p]),
+    "voxa_sim_device_path": (c_char_p, [c_void_p]),
+    "voxa_sim_loopback_address": (c_uint32, []),
+    "voxa_sim_is_connected": (c_int, [c_void_p]),
+    "voxa_sim_connection_count": (c_int, [c_void_p]),
+    "voxa_sim_wait_connection": (c_int, [c_void_p, c_int, c_uint32]),
+    "voxa_sim_get_reg": (c_uint32, [c_void_p, c_int, c_int]),
+    "voxa_sim_set_reg": (None, [c_void_p, c_int, c_int, c_uint32]),
+    "voxa_sim_position": (ctypes.c_int32, [c_void_p, c_int]),
+    "voxa_sim_is_idle": (c_int, [c_void_p]),
+    "voxa_sim_wait_idle": (c_int, [c_void_p, c_uint32]),
+    "voxa_sim_set_engine_version": (None, [c_void_p, c_int, c_int]),
+    "voxa_sim_set_heartbeat": (None, [c_void_p, c_int]),
+    "voxa_sim_hold_queue": (None, [c_void_p, c_int]),
+    "voxa_sim_set_limit_input": (None, [c_void_p, c_int, c_int, c_int]),
+    "voxa_sim_set_limit_positions": (None, [c_void_p, c_int, c_int, ctypes.c_int32, ctypes.c_int32]),
+    "voxa_sim_set_home_sensor": (None, [c_void_p, c_int, ctypes.c_int32]),
+    "voxa_sim_frame_count": (ctypes.c_int64, [c_void_p]),
+    "voxa_sim_wait_frame": (ctypes.c_int64, [c_void_p, c_int, ctypes.c_int64, c_uint32]),
+    "voxa_sim_get_frame": (c_int, [c_void_p, ctypes.c_int64, ctypes.POINTER(SimFrame)]),
+    "voxa_sim_send_state_packet": (None, [c_void_p, c_int]),
+    "voxa_sim_drop_connection": (None, [c_void_p]),
+    "voxa_sim_go_silent": (None, [c_void_p, c_uint32]),
+}
+
+
+def sim_library():
+    """The loaded libvoxa_sim (the simulated board's C interface)."""
+    first = "VOXA_SIM_LIBRARY" not in _loaded
+    lib = _load("VOXA_SIM_LIBRARY", ("libvoxa_sim.so",), "tools/sim", "voxa_sim")
+    if first:
+        with _lock:
+            _declare(lib, _SIM_PROTOTYPES)
+    return lib

@@ -1,0 +1,858 @@
+"""A board, opened over TCP or a serial line.
+
+The library acts on one process-wide current board. Every call of a Board
+selects its own board first, both under one lock, so several Board objects
+(and several threads) can be used at once: the calls are serialised, and a
+wait is taken in short slices so that other boards' calls get in between.
+"""
+
+import atexit
+import contextlib
+import ctypes
+import itertools
+import operator
+import os
+import queue
+import socket
+import sys
+import threading
+import time
+import traceback
+
+from ._lib import IntArray8, MessageHandler, voxa_library
+from .errors import ERR_ARGUMENT, ERR_NOT_OPEN, VoxaError
+
+# Guards the library's current board: held from the selection of a board to
+# the end of the call made on it.
+_lock = threading.RLock()
+
+# The message numbers this package registers for its boards.
+COMPLETE_MESSAGE = 0x0401
+COMPARATOR_MESSAGE = 0x0402
+
+NO_ID = 0xFE   # no command ID (no tag byte)
+ANY_ID = 0xFF  # wait_motion: any completion
+
+# State packet contents for set_state_timer.
+STATE_CONTENTS = {
+    "chipstatus": 0x400,
+    "axisstatus": 0x800,
+    "curpos": 0x1000,
+    "encpos": 0x2000,
+    "curvel": 0x4000,
+    "io": 0x8000,
+}
+_STATE_PERIODS = {0: 1, 25: 2, 50: 3, 100: 4, 200: 5, 250: 6, 500: 7, 1000: 8}
+
+# Exports that change which boards are open or selected: a Board keeps its
+# own books about those, so call() does not pass them through.
+_RESERVED = {"VOXA_Open_Comm", "VOXA_Open_CommDevice", "VOXA_Open_Tcp", "VOXA_Close", "VOXA_Set_BoardID",
+             "VOXA_Set_MessageHandler"}
+
+# A wait is taken in slices of this many milliseconds, releasing the lock
+# between them. The library remembers a completion reported since the
+# command was sent, so none is lost between two slices.
+_WAIT_SLICE_MS = 100
+
+_REG_NAMES = None
+
+
+def _argument(detail):
+    return VoxaError(ERR_ARGUMENT, detail=detail)
+
+
+def _index(value, what):
+    try:
+        return operator.index(value)
+    except TypeError:
+        raise _argument(f"{what} must be an integer, not {type(value).__name__}") from None
+
+
+def _axis(axis):
+    a = _index(axis, "axis")
+    if not 0 <= a <= 7:
+        raise _argument(f"axis {a} is not 0..7")
+    return a
+
+
+def _mask(axes):
+    """An axis number, or an iterable of them, as an axis mask."""
+    if isinstance(axes, (str, bytes)):
+        raise _argument("axes must be an axis number or numbers")
+    try:
+        items = list(axes)
+    except TypeError:
+        items = [axes]
+    mask = 0
+    for a in items:
+        mask |= 1 << _axis(a)
+    return mask
+
+
+def _int32(value, what="value"):
+    v = _index(value, what)
+    if not -(1 << 31) <= v < (1 << 31):
+        raise _argument(f"{what} {v} does not fit 32 bits")
+    return v
+
+
+def _targets(targets, what="targets"):
+    """{axis: value} as an axis mask and the array of eight values."""
+    if not hasattr(targets, "items"):
+        raise _argument(f"{what} must map axis numbers to values, e.g. {{0: 1000, 1: 2000}}")
+    values = IntArray8()
+    mask = 0
+    for axis, value in targets.items():
+        a = _axis(axis)
+        values[a] = _int32(value, f"value of axis {a}")
+        mask |= 1 << a
+    return mask, values
+
+
+def _cmd_id(cmd_id):
+    i = _index(cmd_id, "command ID")
+    if not 0 <= i <= 0xFF:
+        raise _argument(f"command ID {i} is not 0..255")
+    return i
+
+
+def reg_names():
+    """The 32 register names, CHIPSET ... CUSTOM, by number."""
+    global _REG_NAMES
+    if _REG_NAMES is None:
+        lib = voxa_library()
+        _REG_NAMES = tuple(lib.VOXA_Get_RegName(r).decode("ascii") for r in range(32))
+    return _REG_NAMES
+
+
+def reg_number(reg):
+    """A register given by number or by name (any case) as its number. Numbers
+    are passed on as they are, for the library to judge."""
+    if isinstance(reg, str):
+        try:
+            return reg_names().index(reg.upper())
+        except ValueError:
+            raise _argument(f"no register is called {reg!r}") from None
+    return _index(reg, "register")
+
+
+def reg_name(reg):
+    """The name of register reg (0..31)."""
+    r = _index(reg, "register")
+    if not 0 <= r < 32:
+        raise _argument(f"register {r} is not 0..31")
+    return reg_names()[r]
+
+
+def dll_version():
+    """The library's version text."""
+    buf = ctypes.create_string_buffer(64)
+    voxa_library().VOXA_Get_DllVer(buf, len(buf))
+    return buf.value.decode("ascii", "replace")
+
+
+def _ipv4(address):
+    """An IPv4 address or host name, in network byte order as the library takes it."""
+    return int.from_bytes(socket.inet_aton(socket.gethostbyname(address)), "little")
+
+
+class _MessageRouter:
+    """Hands the library's messages to the board they were registered for.
+
+    The library calls the handler on its receive thread; the handler only
+    queues the message for the board's own dispatch thread, so the receive
+    path never waits for Python code, and a callback may call the board
+    (even while another thread waits on it) without a deadlock."""
+
+    def __init__(self):
+        self._lock = threading.Lock()
+        self._targets = {}
+        self._handler = None  # the ctypes thunk, alive as long as the process
+        self._lib = None
+
+    def attach(self, lib, window, board):
+        with self._lock:
+            if self._handler is None:
+                self._lib = lib
+                self._handler = MessageHandler(self._on_message)
+                lib.VOXA_Set_MessageHandler(self._handler)
+            self._targets[window] = board
+
+    def detach(self, window):
+        with self._lock:
+            self._targets.pop(window, None)
+
+    def _on_message(self, window, message, wparam, lparam):
+        with self._lock:
+            board = self._targets.get(window)
+        if board is not None:
+            board._post(message, lparam)
+
+    def shut_down(self):
+        """Takes the handler back from the library (the thunk itself stays
+        alive: a call in flight may still be using it)."""
+        with self._lock:
+            self._targets.clear()
+            if self._handler is not None:
+                self._lib.VOXA_Set_MessageHandler(ctypes.cast(None, MessageHandler))
+
+
+_router = _MessageRouter()
+_windows = itertools.count(0x1000)
+_open_boards = set()
+_open_lock = threading.Lock()
+
+
+class Board:
+    """One open board. Open it with Board.tcp(), Board.serial() or
+    SimBoard.open(); close it with close() or a with statement.
+
+    Axes are numbered 0..7. Methods that act on several axes take an axis
+    number or an iterable of them; motion targets are {axis: value} maps.
+    Every call the library refuses raises VoxaError with the error code and
+    its meaning."""
+
+    def __init__(self, lib, board_id, description):
+        self._lib = lib
+        self._id = board_id
+        self._description = description
+        self._closed = False
+        self._window = next(_windows)
+        self._events = queue.SimpleQueue()
+        self._dispatcher = None
+        self._callbacks = {COMPLETE_MESSAGE: None, COMPARATOR_MESSAGE: None}
+        with _open_lock:
+            _open_boards.add(self)
+
+    # ------------------------------------------------------------ opening
+
+    @classmethod
+    def _open(cls, function, args, description):
+        lib = voxa_library()
+        with _lock:
+            board_id = getattr(lib, function)(*args)
+            if board_id < 0:
+                raise VoxaError(lib.VOXA_Get_LastErr(), function, description)
+            return cls(lib, board_id, description)
+
+    @classmethod
+    def tcp(cls, address, port=1000, rate=0):
+        """Opens a board over TCP: Board.tcp("192.168.0.50", 1000)."""
+        port = _index(port, "port")
+        return cls._open("VOXA_Open_Tcp", (_ipv4(address), port, _index(rate, "rate")), f"tcp {address}:{port}")
+
+    @classmethod
+    def serial(cls, port, baud=115200):
+        """Opens a board over a serial line: a port number n (/dev/ttyS<n-1>)
+        or a device path ("/dev/ttyUSB0")."""
+        baud = _index(baud, "baud rate")
+        if isinstance(port, (str, bytes, os.PathLike)):
+            path = os.fsencode(port)
+            return cls._open("VOXA_Open_CommDevice", (path, baud), f"serial {os.fsdecode(path)}")
+        number = _index(port, "port")
+        return cls._open("VOXA_Open_Comm", (number, baud), f"serial port {number}")
+
+    def close(self):
+        """Closes the board; later calls raise VoxaError (-21). Idempotent."""
+        with _lock:
+            if self._closed:
+                return
+            self._closed = True
+            lib = self._lib
+            if lib.VOXA_Set_BoardID(self._id):
+                if any(self._callbacks.values()):
+                    lib.VOXA_Unregister_Complete_Message()
+                    lib.VOXA_Unregister_Comparator_Message()
+                lib.VOXA_Close()
+        _router.detach(self._window)
+        with _open_lock:
+            _open_boards.discard(self)
+        thread = self._dispatcher
+        if thread is not None:
+            self._events.put(None)
+            if thread is not threading.current_thread():
+                thread.join()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def __repr__(self):
+        state = "closed" if self._closed else "open"
+        return f"<voxa.Board {self._id} {self._description} {state}>"
+
+    @property
+    def id(self):
+        """The library's board id, 0..7."""
+        return self._id
+
+    @property
+    def closed(self):
+        return self._closed
+
+    # ------------------------------------------------------------ calling
+
+    def _select(self):
+        if self._closed:
+            raise VoxaError(ERR_NOT_OPEN, detail=f"board {self._id} was closed")
+        if not self._lib.VOXA_Set_BoardID(self._id):
+            raise VoxaError(self._lib.VOXA_Get_LastErr(), "VOXA_Set_BoardID")
+
+    def _call(self, name, *args):
+        fn = getattr(self._lib, name)
+        with _lock:
+            self._select()
+            result = fn(*args)
+            if self._lib.VOXA_Is_Err():
+                raise VoxaError(self._lib.VOXA_Get_LastErr(), name)
+            return result
+
+    def call(self, name, *args):
+        """Calls any export on this board: board.call("VOXA_Set_BusySize", 50).
+        Arguments are passed as ctypes takes them; a failure raises VoxaError."""
+        if not name.startswith("VOXA_") or name in _RESERVED:
+            raise ValueError(f"{name} cannot be called through call()")
+        return self._call(name, *args)
+
+    def _command(self, name, *args, cmd_id=None):
+        """A command, tagged with cmd_id when one is given (the board's
+        command ID is restored afterwards)."""
+        if cmd_id is None:
+            return self._call(name, *args)
+        cmd_id = _cmd_id(cmd_id)
+        with _lock:
+            previous = self._call("VOXA_Get_CmdID")
+            self._call("VOXA_Set_CmdID", cmd_id)
+            try:
+                return self._call(name, *args)
+            finally:
+                self._call("VOXA_Set_CmdID", previous)
+
+    def _text(self, name):
+        buf = ctypes.create_string_buffer(512)
+        self._call(name, buf, len(buf))
+        return buf.value.decode("ascii", "replace")
+
+    # ------------------------------------------------------------ link and versions
+
+    @property
+    def is_link(self):
+        """True when the board answers its keep-alives."""
+        return bool(self._call("VOXA_Is_Link"))
+
+    @property
+    def engine_version(self):
+        """The engine version text, e.g. "V02.07 Normal Engine K7R2"."""
+        return self._text("VOXA_Get_EngineVer")
+
+    # ------------------------------------------------------------ execution control
+
+    def reset(self):
+        self._call("VOXA_Reset")
+
+    def enable_exe(self):
+        self._call("VOXA_Enable_Exe")
+
+    def alarm_reset(self):
+        self._call("VOXA_AlarmReset")
+
+    def pause(self):
+        self._call("VOXA_Pause")
+
+    def resume(self):
+        self._call("VOXA_Resume")
+
+    def cancel(self):
+        """Ends the running command; the queue goes on."""
+        self._call("VOXA_Cancel")
+
+    def stop(self, immediate=False):
+        """Stops everything: decelerating, or at once (immediate=True)."""
+        self._call("VOXA_ImStop" if immediate else "VOXA_DecStop")
+
+    def delay(self, ms, cmd_id=None):
+        """A delay of ms milliseconds in the board's command stream."""
+        self._command("VOXA_Delay", _int32(ms, "delay"), cmd_id=cmd_id)
+
+    @property
+    def is_alarm(self):
+        return bool(self._call("VOXA_Is_Alarm"))
+
+    @property
+    def is_pause(self):
+        return bool(self._call("VOXA_Is_Pause"))
+
+    @property
+    def is_estop(self):
+        return bool(self._call("VOXA_Is_EStop"))
+
+    @property
+    def is_enable_exe(self):
+        return bool(self._call("VOXA_Is_EnableExe"))
+
+    # ------------------------------------------------------------ queue, IDs, waits
+
+    @contextlib.contextmanager
+    def immediate(self):
+        """Commands inside go to the board at once, ahead of the queue, and no
+        other thread's commands fall between them."""
+        with _lock:
+            self._call("VOXA_Enter_ImCmd")
+            try:
+                yield self
+            finally:
+                self._call("VOXA_Leave_ImCmd")
+
+    @contextlib.contextmanager
+    def queued(self):
+        """Commands inside wait in the queue, as one group."""
+        with _lock:
+            self._call("VOXA_Enter_QueueCmd")
+            try:
+                yield self
+            finally:
+                self._call("VOXA_Leave_QueueCmd")
+
+    @property
+    def cmd_id(self):
+        """The command ID following commands carry (0xFE: none)."""
+        return self._call("VOXA_Get_CmdID")
+
+    @cmd_id.setter
+    def cmd_id(self, value):
+        self._call("VOXA_Set_CmdID", _cmd_id(value))
+
+    @property
+    def exe_cmd_id(self):
+        """The ID of the command the board runs or ran last."""
+        return self._call("VOXA_Get_ExeCmdID")
+
+    def wait_motion(self, cmd_id, timeout=None):
+        """Waits until the board reports command cmd_id complete (ANY_ID: any
+        command); timeout in seconds, None for no limit. True when it did,
+        False on timeout. The board reports completions once its complete
+        state packets are on (enable_complete_packets() or on_complete())."""
+        cmd_id = _cmd_id(cmd_id)
+        deadline = None if timeout is None else time.monotonic() + max(0.0, float(timeout))
+        if cmd_id in (ANY_ID, NO_ID):
+            # The completion of "any" is not remembered between two waits:
+            # one wait for the whole time.
+            ms = 0xFFFFFFFF if deadline is None else int(max(0.0, deadline - time.monotonic()) * 1000)
+            return bool(self._call("VOXA_WaitMotion", cmd_id, ms))
+        while True:
+            ms = _WAIT_SLICE_MS
+            if deadline is not None:
+                ms = min(ms, int(max(0.0, deadline - time.monotonic()) * 1000))
+            if self._call("VOXA_WaitMotion", cmd_id, ms):
+                return True
+            if deadline is not None and time.monotonic() >= deadline:
+                return False
+
+    def notify_complete(self, cmd_id):
+        """Asks the board to report cmd_id complete once everything queued
+        before has run."""
+        self._call("VOXA_Notify_Complete", _cmd_id(cmd_id))
+
+    def sync(self, cmd_id=None):
+        self._command("VOXA_Sync", cmd_id=cmd_id)
+
+    def clear_queue(self):
+        self._call("VOXA_Clr_Queue")
+
+    @property
+    def soft_queue_left(self):
+        """Commands waiting in the host's queue."""
+        return self._call("VOXA_Get_SoftQueueLeftCmd")
+
+    @property
+    def engine_queue_left(self):
+        """Commands waiting in the board's queue."""
+        return self._call("VOXA_Get_EngineQueueLeftCmd")
+
+    @property
+    def is_busy(self):
+        return bool(self._call("VOXA_Is_Busy"))
+
+    @property
+    def is_complete(self):
+        return bool(self._call("VOXA_Is_Complete"))
+
+    @property
+    def is_on_motion(self):
+        return bool(self._call("VOXA_Is_OnMotion"))
+
+    def is_complete_axis(self, axes):
+        return bool(self._call("VOXA_Is_CompleteAxis", _mask(axes)))
+
+    # ------------------------------------------------------------ state packets and callbacks
+
+    def set_state_timer(self, period_ms, contents=("chipstatus", "axisstatus", "curpos", "encpos", "curvel")):
+        """State packets every period_ms (25, 50, 100, 200, 250, 500, 1000;
+        0 switches them off) carrying the named contents (STATE_CONTENTS)."""
+        if period_ms not in _STATE_PERIODS:
+            raise _argument(f"state packet period {period_ms!r} is not one of {sorted(_STATE_PERIODS)}")
+        flags = _STATE_PERIODS[period_ms]
+        for name in contents:
+            if name not in STATE_CONTENTS:
+                raise _argument(f"unknown state packet content {name!r}")
+            flags |= STATE_CONTENTS[name]
+        self._call("VOXA_Set_StateTimer", flags)
+
+    def enable_complete_packets(self, on=True):
+        """The board reports every completed command that carries an ID."""
+        self._call("VOXA_Enable_CompleteStatePacket", 1 if on else 0)
+
+    @property
+    def complete_packet_count(self):
+        return self._call("VOXA_Get_CompleteStatePacketCount")
+
+    def on_complete(self, callback, enable_packets=True):
+        """callback(cmd_id) for every completion the board reports; None
+        removes it. Callbacks run on this board's dispatch thread, in the
+        order the board reported, and may call the board. enable_packets
+        also switches the board's complete state packets on."""
+        self._set_callback(COMPLETE_MESSAGE, callback, "VOXA_Register_Complete_Message",
+                           "VOXA_Unregister_Complete_Message")
+        if callback is not None and enable_packets:
+            self.enable_complete_packets(True)
+
+    def on_comparator(self, callback):
+        """callback(payload) for every comparator event the board reports;
+        None removes it."""
+        self._set_callback(COMPARATOR_MESSAGE, callback, "VOXA_Register_Comparator_Message",
+                           "VOXA_Unregister_Comparator_Message")
+
+    def _set_callback(self, message, callback, register, unregister):
+        if callback is not None and not callable(callback):
+            raise TypeError("callback must be callable or None")
+        with _lock:
+            self._select()
+            if callback is None:
+                self._call(unregister)
+                self._callbacks[message] = None
+                return
+            if self._dispatcher is None:
+                self._dispatcher = threading.Thread(target=self._dispatch, name=f"voxa-board-{self._id}",
+                                                    daemon=True)
+                self._dispatcher.start()
+            _router.attach(self._lib, self._window, self)
+            self._callbacks[message] = callback
+            self._call(register, ctypes.c_void_p(self._window), message)
+
+    def _post(self, message, lparam):
+        self._events.put((message, lparam))
+
+    def _dispatch(self):
+        while True:
+            item = self._events.get()
+            if item is None:
+                return
+            message, lparam = item
+            callback = self._callbacks.get(message)
+            if callback is None:
+                continue
+            try:
+                callback(lparam & 0xFF if message == COMPLETE_MESSAGE else lparam & 0xFFFFFFFF)
+            except Exception:
+                print(f"voxa: exception in a callback of board {self._id}:", file=sys.stderr)
+                traceback.print_exc()
+
+    # ------------------------------------------------------------ axis output and limits
+
+    def set_pulse_mode(self, axes, mode):
+        self._call("VOXA_Set_PulseMode", _mask(axes), _index(mode, "mode"))
+
+    def pulse_mode(self, axis):
+        return self._call("VOXA_Get_PulseMode", 1 << _axis(axis))
+
+    def enable_limits(self, axes, lower=True, upper=True):
+        """Switches the hardware limit inputs of the axes on or off."""
+        m = _mask(axes)
+        with _lock:
+            self._call("VOXA_Enable_LowerLimit", m, 1 if lower else 0)
+            self._call("VOXA_Enable_UpperLimit", m, 1 if upper else 0)
+
+    def set_soft_limits(self, axes, lower=None, upper=None):
+        """Soft limits of the axes in pulses; None switches that side off."""
+        m = _mask(axes)
+        with _lock:
+            for value, setter, enable in ((lower, "VOXA_Set_SoftLowerLimit", "VOXA_Enable_SoftLowerLimit"),
+                                          (upper, "VOXA_Set_SoftUpperLimit", "VOXA_Enable_SoftUpperLimit")):
+                if value is not None:
+                    self._call(setter, m, _int32(value, "soft limit"))
+                self._call(enable, m, 0 if value is None else 1)
+
+    def limits(self, axis):
+        """{"lower", "upper", "soft_lower", "soft_upper", "alarm"}: the axis's
+        limit and alarm states as the board last reported them."""
+        m = 1 << _axis(axis)
+        with _lock:
+            return {
+                "lower": bool(self._call("VOXA_Is_LimitL", m)),
+                "upper": bool(self._call("VOXA_Is_LimitH", m)),
+                "soft_lower": bool(self._call("VOXA_Is_SoftLimitL", m)),
+                "soft_upper": bool(self._call("VOXA_Is_SoftLimitH", m)),
+                "alarm": bool(self._call("VOXA_Is_AlarmAxis", m)),
+            }
+
+    # ------------------------------------------------------------ velocity profile
+
+    def set_velocity(self, start=None, drive=None, acc=None, dec=None, axes=None):
+        """Start and drive velocity, acceleration and deceleration (16-bit
+        values): board-wide, or for the given axes."""
+        with _lock:
+            for value, name in ((start, "StartVel"), (drive, "DriveVel"), (acc, "Acc"), (dec, "Dec")):
+                if value is None:
+                    continue
+                v = _int32(value, name)
+                if axes is None:
+                    self._call(f"VOXA_Set_{name}", v)
+                else:
+                    self._call(f"VOXA_Set_{name}Axis", _mask(axes), v)
+
+    def velocity_profile(self, axis=None):
+        """{"start", "drive", "acc", "dec"}: board-wide, or of one axis."""
+        with _lock:
+            if axis is None:
+                return {k: self._call(f"VOXA_Get_{n}") for k, n in
+                        (("start", "StartVel"), ("drive", "DriveVel"), ("acc", "Acc"), ("dec", "Dec"))}
+            m = 1 << _axis(axis)
+            return {k: self._call(f"VOXA_Get_{n}Axis", m) for k, n in
+                    (("start", "StartVel"), ("drive", "DriveVel"), ("acc", "Acc"), ("dec", "Dec"))}
+
+    def cur_vel(self, axis):
+        """The axis's velocity as the board last reported it."""
+        return self._call("VOXA_Get_CurVelAxis", 1 << _axis(axis))
+
+    # ------------------------------------------------------------ positions
+
+    def cur_pos(self, axis):
+        """The axis's position, pulses, as the board last reported it."""
+        return self._call("VOXA_Get_CurPos", 1 << _axis(axis))
+
+    def set_cur_pos(self, axes, position):
+        self._call("VOXA_Set_CurPos", _mask(axes), _int32(position, "position"))
+
+    def enc_pos(self, axis):
+        """The axis's encoder position as the board last reported it."""
+        return self._call("VOXA_Get_EncPos", 1 << _axis(axis))
+
+    def set_enc_pos(self, axes, position):
+        self._call("VOXA_Set_EncPos", _mask(axes), _int32(position, "position"))
+
+    # ------------------------------------------------------------ motion commands
+
+    def line(self, targets, cmd_id=None):
+        """Linear interpolation to absolute positions: board.line({0: 1000, 1: 2000})."""
+        mask, values = _targets(targets)
+        self._command("VOXA_Line", mask, values, cmd_id=cmd_id)
+
+    def cmove(self, targets, cmd_id=None):
+        """Each axis moves on its own to an absolute position."""
+        mask, values = _targets(targets)
+        self._command("VOXA_CMove", mask, values, cmd_id=cmd_id)
+
+    def imove(self, offsets, cmd_id=None):
+        """Each axis moves on its own by a relative distance."""
+        mask, values = _targets(offsets, "offsets")
+        self._command("VOXA_IMove", mask, values, cmd_id=cmd_id)
+
+    def arc_cw(self, centre, end, cmd_id=None):
+        """Clockwise arc around centre to end ({axis: position} each, the
+        same axes in both)."""
+        self._arc("VOXA_ArcCW", centre, end, cmd_id)
+
+    def arc_ccw(self, centre, end, cmd_id=None):
+        self._arc("VOXA_ArcCCW", centre, end, cmd_id)
+
+    def _arc(self, name, centre, end, cmd_id):
+        cmask, cvalues = _targets(centre, "centre")
+        emask, evalues = _targets(end, "end")
+        if cmask != emask:
+            raise _argument("centre and end must name the same axes")
+        self._command(name, emask, cvalues, evalues, cmd_id=cmd_id)
+
+    def home(self, axes, value=0, cmd_id=None):
+        """Home return of the axes; their position becomes value at home."""
+        self._command("VOXA_Home", _mask(axes), _int32(value), cmd_id=cmd_id)
+
+    def spindle(self, axes, velocity, cmd_id=None):
+        """Turns the axes at a signed velocity until stopped (0 stops)."""
+        self._command("VOXA_Spindle", _mask(axes), _int32(velocity, "velocity"), cmd_id=cmd_id)
+
+    # ------------------------------------------------------------ home return configuration
+
+    def set_home(self, axes, mode=None, direction=None, seek_vel=None, offset=None, sensor_level=None):
+        """Home return settings of the axes; None leaves a setting alone."""
+        m = _mask(axes)
+        with _lock:
+            if mode is not None:
+                self._call("VOXA_Set_HomeMode", m, _index(mode, "mode"))
+            if direction is not None:
+                self._call("VOXA_Set_HomeDir", m, _index(direction, "direction"))
+            if seek_vel is not None:
+                self._call("VOXA_Set_HomeSeekVel", m, _int32(seek_vel, "seek velocity"))
+            if offset is not None:
+                self._call("VOXA_Set_HomeSeekOffsetPulse", m, _int32(offset, "offset"))
+            if sensor_level is not None:
+                self._call("VOXA_Set_HomeSensorLevel", m, _index(sensor_level, "level"))
+
+    def is_home_sensor(self, axis):
+        return bool(self._call("VOXA_Is_HomeSensor", 1 << _axis(axis)))
+
+    # ------------------------------------------------------------ servo, general-purpose and extension I/O
+
+    def servo_on(self, axes, on=True):
+        self._call("VOXA_Set_ServoOn", _mask(axes), 1 if on else 0)
+
+    def is_servo_on(self, axis):
+        return bool(self._call("VOXA_Is_ServoOn", 1 << _axis(axis)))
+
+    def is_servo_alarm(self, axis):
+        return bool(self._call("VOXA_Is_ServoAlarm", 1 << _axis(axis)))
+
+    @property
+    def gin(self):
+        """The general-purpose inputs as the board last reported them."""
+        return self._call("VOXA_Get_GIn") & 0xFFFFFFFF
+
+    @property
+    def gout(self):
+        return self._call("VOXA_Get_GOut") & 0xFFFFFFFF
+
+    @gout.setter
+    def gout(self, value):
+        self._call("VOXA_Set_GOut", ctypes.c_int32(_index(value, "outputs") & 0xFFFFFFFF).value)
+
+    def set_gout_bits(self, bits, cmd_id=None):
+        """Sets output bits, in the board's command stream."""
+        self._command("VOXA_SetBit_GOut", ctypes.c_int32(_index(bits, "bits") & 0xFFFFFFFF).value, cmd_id=cmd_id)
+
+    def clear_gout_bits(self, bits, cmd_id=None):
+        self._command("VOXA_ClrBit_GOut", ctypes.c_int32(_index(bits, "bits") & 0xFFFFFFFF).value, cmd_id=cmd_id)
+
+    def adc(self, channel):
+        return self._call("VOXA_Get_ADC", _index(channel, "channel"))
+
+    def ext_io(self, word):
+        return self._call("VOXA_Get_ExtIO", _index(word, "word")) & 0xFFFFFFFF
+
+    def set_ext_io(self, word, value):
+        self._call("VOXA_Set_ExtIO", _index(word, "word"), ctypes.c_int32(_index(value, "value") & 0xFFFFFFFF).value)
+
+    # ------------------------------------------------------------ comparators, PID, alarms, capture
+
+    def enable_comparator(self, channel, on=True):
+        self._call("VOXA_Enable_Comparator", _index(channel, "channel"), 1 if on else 0)
+
+    def run_pid(self, pid):
+        self._call("VOXA_Run_PID", _index(pid, "PID controller"))
+
+    def off_pid(self, pid):
+        self._call("VOXA_Off_PID", _index(pid, "PID controller"))
+
+    def reset_pid(self, pid):
+        self._call("VOXA_Reset_PID", _index(pid, "PID controller"))
+
+    @property
+    def alarm(self):
+        """The board's alarm code (0: none)."""
+        return self._call("VOXA_Get_Alarm") & 0xFFFFFFFF
+
+    @property
+    def capture_count(self):
+        return self._call("VOXA_Get_CaptureCnt")
+
+    def capture(self, index, word):
+        """Word 0..7 of capture entry index (-1: the newest)."""
+        return self._call("VOXA_Get_Capture", _index(index, "index"), _index(word, "word"))
+
+    # ------------------------------------------------------------ configuration file
+
+    def save_config(self, path):
+        """Saves the board's configuration to a file (keeping the file's
+        other sections)."""
+        self._call("VOXA_Save_ConfigFile", os.fsencode(path))
+
+    def load_config(self, path):
+        """Loads a configuration file onto the board (about half a second)."""
+        with _lock:
+            if not self._call("VOXA_Load_ConfigFile", os.fsencode(path)):
+                raise FileNotFoundError(2, "no such configuration file", os.fsdecode(path))
+
+    # ------------------------------------------------------------ register image
+
+    def reg_word(self, reg, word):
+        """Word 0..7 of register reg (number or name) of the register image."""
+        value = ctypes.c_uint32()
+        self._call("VOXA_Get_RegWord", reg_number(reg), _index(word, "word"), ctypes.byref(value))
+        return value.value
+
+    def set_reg_word(self, reg, word, value):
+        """Sets a word of the register image and writes it to the board."""
+        self._call("VOXA_Set_RegWord", reg_number(reg), _index(word, "word"), _index(value, "value") & 0xFFFFFFFF)
+
+    def registers(self):
+        """The whole register image: 32 lists of eight words, one snapshot."""
+        value = ctypes.c_uint32()
+        ref = ctypes.byref(value)
+        with _lock:
+            self._select()
+            out = []
+            for r in range(32):
+                words = []
+                for w in range(8):
+                    if not self._lib.VOXA_Get_RegWord(r, w, ref):
+                        raise VoxaError(self._lib.VOXA_Get_LastErr(), "VOXA_Get_RegWord")
+                    words.append(value.value)
+                out.append(words)
+            return out
+
+    # ------------------------------------------------------------ snapshot
+
+    def snapshot(self):
+        """The board's state in one dict: link, engine, execution state and
+        per-axis position, encoder, velocity, limits and alarm."""
+        with _lock:
+            axes = []
+            for a in range(8):
+                m = 1 << a
+                entry = {"axis": a, "position": self._call("VOXA_Get_CurPos", m),
+                         "encoder": self._call("VOXA_Get_EncPos", m),
+                         "velocity": self._call("VOXA_Get_CurVelAxis", m)}
+                entry.update(self.limits(a))
+                axes.append(entry)
+            return {
+                "board": self._id,
+                "link": self.is_link,
+                "engine": self.engine_version,
+                "enabled": self.is_enable_exe,
+                "busy": self.is_busy,
+                "complete": self.is_complete,
+                "on_motion": self.is_on_motion,
+                "pause": self.is_pause,
+                "estop": self.is_estop,
+                "alarm": self.is_alarm,
+                "alarm_code": self.alarm,
+                "cmd_state": self._call("VOXA_Get_CmdState"),
+                "engine_queue": self.engine_queue_left,
+                "soft_queue": self.soft_queue_left,
+                "axes": axes,
+            }
+
+
+@atexit.register
+def _close_all():
+    """Closes the boards still open when the interpreter ends, before it can
+    no longer run the message handler."""
+    with _open_lock:
+        boards = list(_open_boards)
+    for board in boards:
+        try:
+            board.close()
+        except Exception:
+            pass
+    _router.shut_down()

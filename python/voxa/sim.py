@@ -1,0 +1,143 @@
+"""The simulated board, for tests and notebooks (libvoxa_sim.so)."""
+
+import ctypes
+
+from ._lib import SimFrame, sim_library
+from .board import Board
+
+FRAME_KINDS = ("system", "read", "write", "action", "invalid")
+
+
+class SimBoard:
+    """A simulated board on a loopback TCP port (or a pseudo-terminal),
+    running in this process.
+
+        with SimBoard() as sim, sim.open() as board:
+            board.line({0: 1000}, cmd_id=1)
+            board.wait_motion(1, timeout=5)
+            sim.position(0)   # 1000
+    """
+
+    def __init__(self, port=0, pty=False):
+        self._lib = sim_library()
+        self._pty = pty
+        handle = self._lib.voxa_sim_start_pty() if pty else self._lib.voxa_sim_start_tcp(int(port))
+        if not handle:
+            raise OSError("cannot start the simulated board" + ("" if pty else f" on port {port}"))
+        self._handle = ctypes.c_void_p(handle)
+
+    def stop(self):
+        """Stops the board and frees it. Idempotent."""
+        if self._handle is not None:
+            handle, self._handle = self._handle, None
+            self._lib.voxa_sim_stop(handle)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+    def _h(self):
+        if self._handle is None:
+            raise RuntimeError("the simulated board was stopped")
+        return self._handle
+
+    # ---- the link
+
+    address = "127.0.0.1"
+
+    @property
+    def port(self):
+        """The TCP port (0 for a pseudo-terminal board)."""
+        return self._lib.voxa_sim_port(self._h())
+
+    @property
+    def device_path(self):
+        """The pseudo-terminal's path ("" for a TCP board)."""
+        return self._lib.voxa_sim_device_path(self._h()).decode()
+
+    def open(self, baud=115200):
+        """Opens this board with the library: a Board."""
+        if self._pty:
+            return Board.serial(self.device_path, baud)
+        return Board.tcp(self.address, self.port)
+
+    @property
+    def is_connected(self):
+        return bool(self._lib.voxa_sim_is_connected(self._h()))
+
+    @property
+    def connection_count(self):
+        return self._lib.voxa_sim_connection_count(self._h())
+
+    def wait_connection(self, count=1, timeout=2.0):
+        return bool(self._lib.voxa_sim_wait_connection(self._h(), count, int(timeout * 1000)))
+
+    # ---- the board
+
+    def reg(self, reg, word):
+        return self._lib.voxa_sim_get_reg(self._h(), reg, word)
+
+    def set_reg(self, reg, word, value):
+        self._lib.voxa_sim_set_reg(self._h(), reg, word, value & 0xFFFFFFFF)
+
+    def position(self, axis):
+        return self._lib.voxa_sim_position(self._h(), axis)
+
+    @property
+    def is_idle(self):
+        return bool(self._lib.voxa_sim_is_idle(self._h()))
+
+    def wait_idle(self, timeout=5.0):
+        return bool(self._lib.voxa_sim_wait_idle(self._h(), int(timeout * 1000)))
+
+    def set_engine_version(self, major, minor):
+        self._lib.voxa_sim_set_engine_version(self._h(), major, minor)
+
+    def hold_queue(self, hold=True):
+        self._lib.voxa_sim_hold_queue(self._h(), 1 if hold else 0)
+
+    def set_limit_input(self, axis, lower=None, upper=None):
+        """Forces a limit input active (True) or inactive (False); None
+        follows the positional switch."""
+        def code(v):
+            return -1 if v is None else (1 if v else 0)
+        self._lib.voxa_sim_set_limit_input(self._h(), axis, code(lower), code(upper))
+
+    def set_home_sensor(self, axis, position):
+        self._lib.voxa_sim_set_home_sensor(self._h(), axis, position)
+
+    # ---- frames from the host
+
+    @property
+    def frame_count(self):
+        return self._lib.voxa_sim_frame_count(self._h())
+
+    def frame(self, seq):
+        """Frame seq as a dict, or None when it is no longer kept."""
+        f = SimFrame()
+        if not self._lib.voxa_sim_get_frame(self._h(), seq, ctypes.byref(f)):
+            return None
+        return {
+            "seq": f.seq, "time_ms": f.time_ms, "opcode": f.opcode, "code": f.code,
+            "kind": FRAME_KINDS[f.kind] if f.kind < len(FRAME_KINDS) else f.kind,
+            "mask": f.mask, "descriptor": f.descriptor, "reg": f.reg, "tag": f.tag,
+            "values": list(f.values[:f.count]),
+        }
+
+    def wait_frame(self, code=-1, from_seq=0, timeout=2.0):
+        """The first frame from seq from_seq on whose code (opcode without the
+        immediate flag) is code (-1: any), waiting up to timeout seconds;
+        None on timeout."""
+        seq = self._lib.voxa_sim_wait_frame(self._h(), code, from_seq, int(timeout * 1000))
+        return None if seq < 0 else self.frame(seq)
+
+    # ---- faults
+
+    def drop_connection(self):
+        self._lib.voxa_sim_drop_connection(self._h())
+
+    def go_silent(self, ms):
+        self._lib.voxa_sim_go_silent(self._h(), ms)

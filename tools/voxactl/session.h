@@ -1,0 +1,115 @@
+// The open board of one voxactl run, what the library's frame trace tells
+// about it, and the watch over Ctrl-C.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "frame_text.h"
+
+namespace voxactl {
+
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::milliseconds;
+
+struct TracedFrame {
+  Clock::time_point time;
+  int direction = kSent;
+  std::vector<uint8_t> bytes;
+};
+
+// Everything here is called from the main thread, the library's threads
+// (through the trace handler) and the signal watch; one mutex guards it.
+class Session {
+ public:
+  Session();
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Opens the board (the trace handler is set first, so every frame from
+  // the first on is seen). Prints the failure and returns false.
+  bool OpenTcp(const std::string& address_port);
+  bool OpenSerial(const std::string& device, int baud);
+  void Close();
+  const std::string& Description() const { return description_; }
+
+  // ---- what the trace tells ----
+  void OnTrace(int direction, const uint8_t* frame, int length);
+  uint64_t ReceivedFrames();
+  // True when a heartbeat arrived within the last `within`.
+  bool HeartbeatWithin(Ms within);
+  // Waits until every register in `regs` (bit r: register r) has been
+  // carried by a frame received after this call began, and that frame has
+  // been taken into the register image. False on timeout or Ctrl-C.
+  bool WaitRegisters(uint32_t regs, Ms timeout);
+  ReportedRegisters Reported();
+  uint64_t ConfigWrites();
+  // Waits until the number of configuration writes differs from `seen`, the
+  // deadline passes, `done` is set or Ctrl-C; returns the number.
+  uint64_t WaitConfigWrites(uint64_t seen, const std::atomic<bool>& done, Clock::time_point deadline);
+  void WakeAll();
+
+  // ---- frames for `trace` ----
+  void StartCapture(bool skip_polls);
+  // Moves the captured frames into out, waiting until there are some, the
+  // deadline passes or Ctrl-C. Returns the number of frames dropped because
+  // the reader fell behind.
+  uint64_t TakeFrames(std::deque<TracedFrame>& out, Clock::time_point deadline);
+
+  // ---- Ctrl-C ----
+  void Interrupt();
+  bool Interrupted();
+  // Runs on the signal watch's thread when Ctrl-C arrives (nullptr: none).
+  void SetInterruptAction(std::function<void()> action);
+  // Sleeps until the deadline or Ctrl-C; false when interrupted.
+  bool Pause(Clock::time_point deadline);
+
+ private:
+  bool Opened(int id, const char* function, std::string description);
+
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool open_ = false;
+  std::string description_;
+  uint64_t rx_seq_ = 0;
+  uint64_t carried_seq_[32] = {};
+  Clock::time_point last_heartbeat_{};
+  bool heartbeat_seen_ = false;
+  ReportedRegisters reported_;
+  uint64_t config_writes_ = 0;
+  bool capture_ = false;
+  bool skip_polls_ = false;
+  std::deque<TracedFrame> frames_;
+  uint64_t dropped_ = 0;
+  bool interrupted_ = false;
+  std::function<void()> on_interrupt_;
+};
+
+// Watches SIGINT, SIGTERM and SIGHUP on a thread of its own and hands them
+// to the session. Construct it before any other thread starts: it blocks
+// the signals in the calling thread, and every thread started later
+// inherits that. A second Ctrl-C ends the program at once.
+class SignalWatch {
+ public:
+  explicit SignalWatch(Session& session);
+  ~SignalWatch();
+  SignalWatch(const SignalWatch&) = delete;
+  SignalWatch& operator=(const SignalWatch&) = delete;
+
+ private:
+  void Run();
+  Session& session_;
+  std::atomic<bool> quit_{false};
+  std::thread thread_;
+};
+
+}  // namespace voxactl
