@@ -34,7 +34,9 @@ void CQLM207::RxCallback(void* self) {
   auto* c = static_cast<CQLM207*>(self);
   if (!c->ready_flag_) return;
   if (c->open_flag_.load() && c->parse_lock_.try_lock()) {
+    c->parse_owner_.store(std::this_thread::get_id());
     c->DrainReceived();
+    c->parse_owner_.store(std::thread::id());
     c->parse_lock_.unlock();
     if (c->transport_.RxIsEmpty()) return;
   }
@@ -112,7 +114,10 @@ void CQLM207::Unlink() {
   // Both threads watch the flags and the events set above; they end at once.
   rx_wake_.Set();
   timer_wake_.Set();
-  rx_thread_.Join();
+  // Closed from a message handler, this thread holds the parse lock that the
+  // receive thread may be waiting for: that thread ends by itself once the
+  // handler returns, and the next open or the destructor joins it.
+  if (parse_owner_.load() != std::this_thread::get_id()) rx_thread_.Join();
   timer_thread_.Join();
   link_flag_.store(0);
 }
@@ -314,7 +319,9 @@ void CQLM207::ReceiveThreadMain() {
     rx_wake_.WaitForever();
     if (!transport_.IsOpen()) break;
     std::lock_guard<std::mutex> g(parse_lock_);
+    parse_owner_.store(std::this_thread::get_id());
     DrainReceived();
+    parse_owner_.store(std::thread::id());
   }
 }
 

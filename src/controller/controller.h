@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 #include <cstdint>
 
 #include "controller/frame.h"
@@ -130,6 +131,7 @@ class CQLM207 : public ReceiveEvents {
   // thread or by the link's own thread (see RxCallback); frames of one
   // board are never handled by two threads at once.
   std::mutex parse_lock_;
+  std::atomic<std::thread::id> parse_owner_{};  // the thread holding the parse lock
   FrameParser parser_;  // parse lock
   platform::Event completion_{false};
   platform::Event timer_wake_{true};

@@ -1,11 +1,11 @@
 // voxactl's reading of traced frames: the descriptions, the poll filter, the
 // registers a frame refreshes and the words the board reports.
+#include "frame_text.h"
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <vector>
-
-#include "frame_text.h"
 
 namespace voxactl {
 namespace {
