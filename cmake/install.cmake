@@ -23,6 +23,7 @@ install(FILES ${PROJECT_BINARY_DIR}/voxaConfig.cmake ${PROJECT_BINARY_DIR}/voxaC
 
 # voxa.pc finds the prefix from its own place, so it follows --prefix.
 file(RELATIVE_PATH VOXA_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
+string(REGEX REPLACE "/$" "" VOXA_PC_TO_PREFIX "${VOXA_PC_TO_PREFIX}")
 foreach(dir LIBDIR INCLUDEDIR)
   if(IS_ABSOLUTE ${CMAKE_INSTALL_${dir}})
     set(VOXA_PC_${dir} ${CMAKE_INSTALL_${dir}})

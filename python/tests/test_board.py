@@ -1,5 +1,7 @@
 """The Python package against simulated boards in this process."""
 
+import contextlib
+import io
 import os
 import socket
 import subprocess
@@ -13,6 +15,7 @@ import voxa
 
 CAL1 = 8
 DRIVEVEL = 17
+GIO = 29
 
 
 def free_port():
@@ -29,6 +32,8 @@ class SimTestCase(unittest.TestCase):
         self.addCleanup(board.close)
         board.set_velocity(start=100, drive=8000, acc=50, dec=50)
         board.enable_complete_packets()
+        # The set-up has reached the board (the CHIPSET write comes last).
+        self.assertIsNotNone(sim.wait_frame(0x11))
         return sim, board
 
 
@@ -138,6 +143,90 @@ class BoardTest(SimTestCase):
                 b.load_config(os.path.join(d, "missing.ini"))
 
 
+class ConversionTest(SimTestCase):
+    """What the Python side turns into export arguments."""
+
+    def setUp(self):
+        self.sim, self.board = self.open_sim()
+
+    def written(self, reg, from_seq):
+        frame = self.sim.wait_frame(0x11 + 2 * reg, from_seq=from_seq)
+        self.assertIsNotNone(frame)
+        return frame
+
+    def test_words_with_the_top_bit_set_reach_the_board_unchanged(self):
+        seq = self.sim.frame_count
+        self.board.gout = 0x80000001
+        write = self.written(GIO, seq)
+        self.assertEqual((write["mask"], write["values"]), (0x10, [0x80000001]))
+        self.assertEqual(self.board.gout, 0x80000001)
+        seq = self.sim.frame_count
+        self.board.set_reg_word(CAL1, 0, -2)
+        self.assertEqual(self.written(CAL1, seq)["values"], [0xFFFFFFFE])
+
+    def test_state_timer_and_soft_limits_set_their_fields(self):
+        b = self.board
+        seq = self.sim.frame_count
+        b.set_state_timer(50, ["curpos"])
+        self.sim.wait_frame(0x11, from_seq=seq)
+        self.assertEqual(b.call("VOXA_Get_StateTimer", 15), 50)
+        self.assertEqual(b.call("VOXA_Is_StateTimer", 0x1000), 1)
+        self.assertEqual(b.call("VOXA_Is_StateTimer", 0x0800), 0)
+        with self.assertRaises(voxa.VoxaError) as e:
+            b.set_state_timer(30)
+        self.assertEqual(e.exception.code, voxa.ERR_ARGUMENT)
+        b.set_soft_limits([1, 2], lower=-100)
+        self.assertEqual(b.call("VOXA_Get_SoftLowerLimit", 0x04), -100)
+        self.assertEqual((b.call("VOXA_IsEnable_SoftLowerLimit", 0x02), b.call("VOXA_IsEnable_SoftUpperLimit", 0x02)),
+                         (1, 0))
+
+    def test_call_reaches_other_exports_but_not_the_board_table(self):
+        b = self.board
+        b.call("VOXA_Set_BusySize", 50)
+        self.assertEqual(b.call("VOXA_Get_BusySize"), 50)
+        with self.assertRaises(voxa.VoxaError) as e:
+            b.call("VOXA_Set_InterruptMode", 2)
+        self.assertEqual(e.exception.code, voxa.ERR_ARGUMENT)
+        for name in ("VOXA_Close", "VOXA_Set_BoardID", "VOXA_Open_Tcp", "strlen"):
+            with self.assertRaises(ValueError):
+                b.call(name)
+
+    def test_bad_motion_arguments_send_nothing(self):
+        b = self.board
+        seq = self.sim.frame_count
+        for bad in (lambda: b.arc_cw({0: 10, 1: 0}, {0: 20}), lambda: b.cmove([100]), lambda: b.home(9),
+                    lambda: b.line({0: 1.5}), lambda: b.cmove({0: 1}, cmd_id=256)):
+            with self.assertRaises(voxa.VoxaError) as e:
+                bad()
+            self.assertEqual(e.exception.code, voxa.ERR_ARGUMENT)
+        # A command after them is the first the board gets.
+        b.sync(cmd_id=3)
+        sync = self.sim.wait_frame(0x53, from_seq=seq)
+        self.assertEqual(sync["tag"], 3)
+        sent = [self.sim.frame(k) for k in range(seq, sync["seq"])]
+        self.assertEqual([f for f in sent if f and f["kind"] in ("write", "action")], [])
+
+    def test_a_failing_callback_does_not_stop_the_later_ones(self):
+        b = self.board
+        seen = []
+        done = threading.Event()
+
+        def on_complete(cmd_id):
+            seen.append(cmd_id)
+            if cmd_id == 1:
+                raise RuntimeError("raised on purpose")
+            done.set()
+
+        b.on_complete(on_complete)
+        stderr = io.StringIO()
+        with contextlib.redirect_stderr(stderr):
+            b.cmove({0: 100}, cmd_id=1)
+            b.cmove({0: 200}, cmd_id=2)
+            self.assertTrue(done.wait(5))
+        self.assertEqual(seen, [1, 2])
+        self.assertIn("raised on purpose", stderr.getvalue())
+
+
 class SeveralBoardsTest(SimTestCase):
     def test_two_boards_driven_from_two_threads_stay_apart(self):
         boards = [self.open_sim() for _ in range(2)]
@@ -160,6 +249,16 @@ class SeveralBoardsTest(SimTestCase):
         self.assertEqual(errors, [])
         self.assertEqual([sim.position(0) for sim, _ in boards], [300, 600])
         self.assertNotEqual(boards[0][1].id, boards[1][1].id)
+
+
+class SerialBoardTest(unittest.TestCase):
+    def test_a_board_on_a_pseudo_terminal_opens_by_device_path(self):
+        with voxa.SimBoard(pty=True) as sim, sim.open() as board:
+            self.assertIn("serial /dev/", repr(board))
+            board.enable_complete_packets()
+            board.cmove({3: 777}, cmd_id=2)
+            self.assertTrue(board.wait_motion(2, timeout=5))
+            self.assertEqual(sim.position(3), 777)
 
 
 class LibraryLocationTest(unittest.TestCase):

@@ -86,6 +86,7 @@ int CQLM207::StartThreads() {
   // The open flag goes up first: the timer thread runs only while it is set.
   open_flag_.store(1);
   rx_wake_.Reset();
+  board_reported_.store(0);
   timer_wake_.Reset();
   if (!rx_thread_.Start([this] { ReceiveThreadMain(); })) {
     open_flag_.store(0);
@@ -285,7 +286,13 @@ void CQLM207::OnComplete(uint32_t payload_word) {
 
 void CQLM207::OnEventPacket(uint32_t payload_word) { PostEvent(kEventComparator, payload_word); }
 
-void CQLM207::OnFrame(const uint8_t* frame, int size) { platform::Trace(board_index_, platform::kTraceReceived, frame, size); }
+void CQLM207::OnFrame(const uint8_t* frame, int size) {
+  // A state packet carrying CHIPSTATUS, or a CHIPSTATUS read reply: the
+  // board on this link has reported its engine and status.
+  const int type = frame[3] & 0x7F;
+  if ((type == 11 && size > 5 && (frame[4] & 0x01)) || type == 16 + 2 * CHIPSTATUS) board_reported_.store(1);
+  platform::Trace(board_index_, platform::kTraceReceived, frame, size);
+}
 
 void CQLM207::RegisterEvent(int event, VOXA_HWND window, uint32_t message) {
   if (event < 0 || event >= kEventTableSize) return;

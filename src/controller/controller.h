@@ -143,6 +143,9 @@ class CQLM207 : public ReceiveEvents {
   int ready_flag_ = 0;
   std::atomic<int> open_flag_{0};
   std::atomic<int> link_flag_{0};
+  // Set once the board on the current link has reported CHIPSTATUS; until
+  // then the image holds what an earlier board reported.
+  std::atomic<int> board_reported_{0};
   platform::Thread timer_thread_;
   platform::Thread rx_thread_;
 

@@ -66,7 +66,9 @@ void CQLM207::TimerTick() {
   const int v = EngineVersionNumber();
   if (limit_hold_off_ > 5) limit_hold_off_ = 5;
   if (limit_hold_off_ > 0) --limit_hold_off_;
-  if (v > 205 || limit_hold_off_ != 0) return;
+  // Nothing is stopped on the strength of what an earlier board reported:
+  // the image keeps its values across a close and reopen.
+  if (v > 205 || limit_hold_off_ != 0 || !board_reported_.load()) return;
   bool stop = false;
   {
     platform::Locked g(mirror_.Lock());

@@ -22,7 +22,16 @@ class TimerService {
     if (period_ms == 0 || cb == nullptr) return 0;
     std::unique_lock<std::mutex> g(m_);
     int id = ++last_id_;
-    timers_[id] = TimerEntry{period_ms, cb, arg, Clock::now() + std::chrono::milliseconds(period_ms)};
+    // Timers of one period tick together, so that one wake-up of the timer
+    // thread serves them all (eight open boards cost one wake-up per tick,
+    // not eight). The first tick may then come sooner than a period.
+    auto first = Clock::now() + std::chrono::milliseconds(period_ms);
+    for (const auto& [other, t] : timers_)
+      if (t.period_ms == period_ms) {
+        first = t.next;
+        break;
+      }
+    timers_[id] = TimerEntry{period_ms, cb, arg, first};
     if (!thread_.joinable()) {
       stop_ = false;
       thread_ = std::thread([this] { Run(); });

@@ -1,6 +1,7 @@
 #include "state/receive.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace voxa {
 
@@ -79,10 +80,17 @@ bool ReadUnit(const RxFrame& f, int& p, uint8_t mask, uint8_t d, Unit& u) {
   u.delta = (d & 0x40) != 0;
   u.width = width;
   u.count = count;
-  for (int k = 0; k < count; ++k) {
-    uint32_t x = 0;
-    for (int b = 0; b < width; ++b) x |= static_cast<uint32_t>(f.bytes[p + k * width + b]) << (8 * b);
-    u.v[k] = x;
+  // Little-endian values, one loop per width (the 4-byte one compiles to
+  // plain loads).
+  const uint8_t* src = f.bytes + p;
+  if (width == 4) {
+    for (int k = 0; k < count; ++k, src += 4)
+      u.v[k] = static_cast<uint32_t>(src[0]) | static_cast<uint32_t>(src[1]) << 8 |
+               static_cast<uint32_t>(src[2]) << 16 | static_cast<uint32_t>(src[3]) << 24;
+  } else if (width == 2) {
+    for (int k = 0; k < count; ++k, src += 2) u.v[k] = static_cast<uint32_t>(src[0]) | static_cast<uint32_t>(src[1]) << 8;
+  } else {
+    for (int k = 0; k < count; ++k) u.v[k] = src[k];
   }
   p += count * width;
   return true;
@@ -90,6 +98,19 @@ bool ReadUnit(const RxFrame& f, int& p, uint8_t mask, uint8_t d, Unit& u) {
 
 void ApplyUnit(uint32_t* image, int r, const Unit& u) {
   uint32_t* words = image + r * kWords;
+  if (!u.delta && u.width == 4) {
+    // Whole words, as state packets and polls carry them.
+    if (u.mask == 0xFF && u.count == 8) {
+      std::memcpy(words, u.v, sizeof u.v);
+      return;
+    }
+    for (int i = 0, k = 0; i < 8; ++i) {
+      if (!(u.mask & (1u << i))) continue;
+      words[i] = u.v[k];
+      if (k < u.count - 1) ++k;
+    }
+    return;
+  }
   int k = 0;
   for (int i = 0; i < 8; ++i) {
     if (!(u.mask & (1u << i))) continue;

@@ -140,9 +140,9 @@ namespace {
   X(VOXA_Get_RegWord) X(VOXA_Set_RegWord) X(VOXA_Get_RegName)
 
 // The integers every integer parameter is tried with.
-constexpr int kValues[] = {0,      1,       -1,      2,          3,         7,       8,       15,
-                           16,     31,      32,      48,         255,       256,     0xFFFF,  0x10000,
-                           -256,   0x12345678, 0x7FFFFF00, INT_MAX, INT_MIN, INT_MIN + 1};
+constexpr int kValues[] = {0,  1,   2,   3,   7,      8,       15,     16,         31,         32,      48,
+                           -1, 255, 256, -256, 0xFFFF, 0x10000, 100000, 0x12345678, 0x7FFFFF00, INT_MAX, INT_MIN,
+                           INT_MIN + 1};
 
 // Pointers to data, as opposed to a window handle or a handler function.
 template <class T>
@@ -196,7 +196,7 @@ T NullOrOne() {
 struct Export {
   std::string name;
   int arity = 0;
-  bool fillable = false;     // every parameter is one the generic walk fills
+  bool fillable = false;      // every parameter is one the generic walk fills
   bool data_pointer = false;  // takes a pointer to data
   bool returns_int = false;
   // Every integer parameter (or only parameter `only`, the others 1) := value.
@@ -338,11 +338,15 @@ class BadInput : public ::testing::Test {
 
   // Until the soft queue is empty and the board has seen every frame. The
   // queue is cleared first (a slot keeps it across close and reopen) and the
-  // board reports itself idle: CHIPSTATUS all zero, after the walk may have
-  // set any busy bit or waiting count in the host's image.
+  // board reports itself idle, with an engine of version 2.07, after the walk
+  // may have put any busy bit, waiting count or version into the host's
+  // image of CHIPSTATUS.
   void Settle() {
     VOXA_Clr_Queue();
-    peer_.SendPacket(11, {0x01, 0xFF, 0x21, 0, 0, 0, 0});
+    std::vector<uint8_t> idle{0x01, 0xFF, 0x28};  // CHIPSTATUS, words 0-7, eight 4-byte values
+    idle.resize(idle.size() + 7 * 4, 0);
+    for (uint8_t b : {0x36, 0x27, 0x01, 0x04}) idle.push_back(b);  // word 7: 0x04012736
+    peer_.SendPacket(11, idle);
     for (int k = 0; k < 400 && VOXA_Get_SoftQueueLeftCmd() > 0; ++k) VOXA_Sleep(5);
     ASSERT_EQ(VOXA_Get_SoftQueueLeftCmd(), 0);
     peer_.Drain(50);

@@ -299,7 +299,10 @@ TEST_F(ConfigFileTest, MissingRegisterWordOrOversizeFileFailsWithNothingChangedO
 
   // A complete file padded past 1,000,000 bytes with a comment.
   std::string big = RegisterSection([](int, int) { return "1"; });
-  big += ";" + std::string(1000001 - big.size() - 3, 'x') + "\r\n";
+  const size_t pad = 1000001 - big.size() - 3;
+  big.push_back(';');
+  big.append(pad, 'x');
+  big.append("\r\n");
   ASSERT_EQ(big.size(), 1000001u);
   const fs::path large = dir_ / "large.ini";
   WriteText(large, big);

@@ -191,6 +191,25 @@ TEST(StatePacket, NarrowWidthsReplaceOrAddOnlyTheirBits) {
   EXPECT_EQ(rx.img(CURVEL, 0), 0x5677u);
 }
 
+TEST(StatePacket, WholeAndTwoByteUnitsLandInBothImages) {
+  Rx rx;
+  // Eight 4-byte words (the common case), then 2-byte absolute values that
+  // replace only the low half.
+  std::vector<uint8_t> body{11, 0x04, 0xFF, 0x28};
+  for (uint32_t i = 0; i < 8; ++i)
+    for (int k = 0; k < 4; ++k) body.push_back(static_cast<uint8_t>((0x80706050u + i) >> (8 * k)));
+  EXPECT_EQ(rx.Feed(Frame(body)), 1);
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(rx.img(CURPOS, i), 0x80706050u + i);
+    EXPECT_EQ(rx.rec(CURPOS, i), 0x80706050u + i);
+  }
+  EXPECT_EQ(rx.Feed(Frame({11, 0x04, 0x06, 0x11, 0x34, 0x12})), 1);
+  EXPECT_EQ(rx.img(CURPOS, 0), 0x80706050u);
+  EXPECT_EQ(rx.img(CURPOS, 1), 0x80701234u);
+  EXPECT_EQ(rx.img(CURPOS, 2), 0x80701234u);
+  EXPECT_EQ(rx.img(CURPOS, 3), 0x80706053u);
+}
+
 TEST(StatePacket, RejectionKeepsEarlierUnitsAndNeverReadsPastTheFrame) {
   Rx rx;
   // 0x20 announces GIO and EXTIO; only GIO is in the body.

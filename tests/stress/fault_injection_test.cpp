@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include "api/board_table.h"
@@ -272,7 +271,14 @@ TEST_F(Faults, GarbageAndCorruptedFramesNeverReachTheImage) {
   { auto f = bad(9); f[2] = 0xFE; add(Cat({f, Noise(130, 5)})); }  // start byte where the id goes
   add({0xFE, 0xFE, 0xFE});                                    // repeated start bytes
   { auto f = StatePacket(0x04, Words(0xBAD00A00u)); f[12] ^= 0x10; add(f); }  // a flipped bit in a value
-  { auto f = good(11); f[3] = 0x0F; f.back() ^= 0x01; add(f); }  // a bad type and checksum
+  {  // a register poll's reply (positions) with a bad checksum
+    std::vector<uint8_t> body{static_cast<uint8_t>(voxa_sim::kReadReplyBase + 2 * voxa_sim::CURPOS), 0xFF, 0x28};
+    for (uint32_t w : Words(0xBAD00B00u))
+      for (int k = 0; k < 4; ++k) body.push_back(static_cast<uint8_t>(w >> (8 * k)));
+    auto f = voxa_sim::BuildFrame(body);
+    f.back() ^= 0x01;
+    add(f);
+  }
   // A corrupted completion must not end a wait either.
   add(Cat({voxa_sim::BuildFrame({voxa_sim::kCompleteState, 77, 0, 0, 0})}));
   {

@@ -219,8 +219,12 @@ class FakeBoard {
         if (fd >= 0) {
           int one = 1;
           ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-          int old = conn_.exchange(fd);
-          if (old >= 0) ::close(old);
+          {
+            // Under the send lock: no SendRaw is using the old descriptor.
+            std::lock_guard<std::mutex> g(send_m_);
+            int old = conn_.exchange(fd);
+            if (old >= 0) ::close(old);
+          }
           state = 0;
           ++connections_;
           std::lock_guard<std::mutex> g(m_);
@@ -232,6 +236,7 @@ class FakeBoard {
         ssize_t n = ::recv(p[2].fd, buf, sizeof buf, 0);
         if (n <= 0) {
           int fd = p[2].fd;
+          std::lock_guard<std::mutex> g(send_m_);
           if (conn_.compare_exchange_strong(fd, -1)) ::close(fd);
           continue;
         }

@@ -72,6 +72,9 @@ int main(int argc, char** argv) {
     }
   }
 
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+
   std::unique_ptr<voxa_sim::SimBoard> sim;
   if (pty) {
     sim = voxa_sim::SimBoard::StartPty(opt);
@@ -91,8 +94,6 @@ int main(int argc, char** argv) {
   }
   std::fflush(stdout);
 
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
   while (!g_stop.load()) voxa::platform::SleepMs(50);
   sim->Stop();
   auto st = sim->Stats();

@@ -434,8 +434,18 @@ int RunMotion(Session& s, const char* what, int mask, bool wait, int64_t timeout
     std::printf("%s started\n", what);
     return kExitOk;
   }
-  s.SetInterruptAction([] { VOXA_DecStop(); });
-  const int done = VOXA_WaitMotion(kMotionId, static_cast<uint32_t>(timeout));
+  // Ctrl-C stops the axes (at once, ahead of anything queued); the board
+  // then reports the command ended.
+  auto stop = [] {
+    Immediate im;
+    VOXA_DecStop();
+  };
+  s.SetInterruptAction(stop);
+  int done = 0;
+  if (s.Interrupted())
+    stop();  // it came before the action was set
+  else
+    done = VOXA_WaitMotion(kMotionId, static_cast<uint32_t>(timeout));
   s.SetInterruptAction(nullptr);
   if (s.Interrupted()) {
     std::fprintf(stderr, "voxactl: interrupted; the axes were stopped\n");

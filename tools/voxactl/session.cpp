@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "voxa/voxa.h"
 
@@ -72,7 +73,7 @@ bool Session::Opened(int id, const char* function, std::string description) {
   }
   std::lock_guard<std::mutex> g(mu_);
   open_ = true;
-  description_ = "board " + std::to_string(id) + ", " + description;
+  description_ = std::to_string(id) + " (" + description + ")";
   return true;
 }
 
@@ -264,13 +265,16 @@ SignalWatch::~SignalWatch() {
 
 void SignalWatch::Run() {
   const sigset_t set = WatchedSignals();
-  int interrupts = 0;
+  std::optional<Clock::time_point> first;
   for (;;) {
     int sig = 0;
     if (sigwait(&set, &sig) != 0) continue;
     if (quit_.load()) return;
     if (sig == SIGUSR1) continue;
-    if (++interrupts > 1) std::_Exit(130);
+    // One Ctrl-C may arrive twice (sent to the process and to its group):
+    // only a second one a while after the first ends the program at once.
+    if (first && Clock::now() - *first >= Ms(1000)) std::_Exit(130);
+    if (!first) first = Clock::now();
     session_.Interrupt();
   }
 }

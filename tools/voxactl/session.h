@@ -97,7 +97,8 @@ class Session {
 // Watches SIGINT, SIGTERM and SIGHUP on a thread of its own and hands them
 // to the session. Construct it before any other thread starts: it blocks
 // the signals in the calling thread, and every thread started later
-// inherits that. A second Ctrl-C ends the program at once.
+// inherits that. Another Ctrl-C a second or more after the first ends the
+// program at once.
 class SignalWatch {
  public:
   explicit SignalWatch(Session& session);
