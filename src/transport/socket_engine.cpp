@@ -90,19 +90,8 @@ int CSocketEngine::Open(const char* address, uint16_t port, uint32_t connect_tim
   bool up = true;
   err = s.StartConnect(peer);
   if (err == EINPROGRESS && wait) {
-    const auto deadline = Clock::now() + milliseconds(connect_timeout_ms);
-    for (;;) {
-      platform::Poller::Result r;
-      poller_.Wait(&s, platform::Poller::Interest::kWritable, MsUntil(deadline), &r);
-      if (r.socket_ready) {
-        err = s.ConnectResult();
-        if (err != EINPROGRESS) break;
-      }
-      if (Clock::now() >= deadline) {
-        err = ETIMEDOUT;
-        break;
-      }
-    }
+    bool stopped = false;
+    err = WaitConnected(s, connect_timeout_ms, false, &stopped);
     if (err != 0) {
       // Refused or not answered: a failed open, not an error to report.
       ReleaseHandles();
@@ -167,6 +156,23 @@ int CSocketEngine::Send() {
   return 0;
 }
 
+int CSocketEngine::WaitConnected(platform::TcpSocket& s, uint32_t timeout_ms, bool watch_stop, bool* stopped) {
+  const auto deadline = Clock::now() + milliseconds(timeout_ms);
+  for (;;) {
+    platform::Poller::Result r;
+    poller_.Wait(&s, platform::Poller::Interest::kWritable, MsUntil(deadline), &r);
+    if (watch_stop && StopSeen(r)) {
+      *stopped = true;
+      return ECANCELED;
+    }
+    if (r.socket_ready) {
+      const int err = s.ConnectResult();
+      if (err != EINPROGRESS) return err;
+    }
+    if (Clock::now() >= deadline) return ETIMEDOUT;
+  }
+}
+
 bool CSocketEngine::StopSeen(const platform::Poller::Result& r) const {
   return !connected_.load() || r.Has(CVX_Comm_Socket::kStopKey);
 }
@@ -206,20 +212,9 @@ CSocketEngine::Attempt CSocketEngine::Reconnect() {
   }
   err = s.StartConnect(peer_);
   if (err == EINPROGRESS) {
-    const auto deadline = Clock::now() + milliseconds(kReconnectConnectWaitMs);
-    for (;;) {
-      platform::Poller::Result r;
-      poller_.Wait(&s, platform::Poller::Interest::kWritable, MsUntil(deadline), &r);
-      if (StopSeen(r)) return Attempt::kStopped;
-      if (r.socket_ready) {
-        err = s.ConnectResult();
-        if (err != EINPROGRESS) break;
-      }
-      if (Clock::now() >= deadline) {
-        err = ETIMEDOUT;
-        break;
-      }
-    }
+    bool stopped = false;
+    err = WaitConnected(s, kReconnectConnectWaitMs, true, &stopped);
+    if (stopped) return Attempt::kStopped;
   }
   if (err != 0) return fail();  // the board does not answer yet: no report
 

@@ -61,6 +61,9 @@ class CSocketEngine {
   // Waits ms milliseconds unless stopped first; false when stopped.
   bool Pause(uint32_t ms);
   bool StopSeen(const platform::Poller::Result& r) const;
+  // Waits until a started connect has an outcome: 0 up, an error number,
+  // ETIMEDOUT when the time ran out, ECANCELED (and *stopped) on the stop key.
+  int WaitConnected(platform::TcpSocket& s, uint32_t timeout_ms, bool watch_stop, bool* stopped);
   // Takes one chunk into the receive ring; returns its size.
   uint32_t Receive(bool* link_lost);
   void PostKey(uint32_t key);
