@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "proc_stats.h"
+#include "sim_boards.h"
 #include "sim.h"
 #include "voxa/voxa.h"
 
@@ -30,19 +31,11 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  voxa_sim::SimOptions opt;
-  opt.frame_log_limit = 256;
-  std::vector<std::unique_ptr<voxa_sim::SimBoard>> sims;
-  std::vector<int> ids;
-  for (int b = 0; b < boards; ++b) {
-    sims.push_back(voxa_sim::SimBoard::StartTcp(0, opt));
-    if (!sims.back()) return 1;
-    const int id = VOXA_Open_Tcp(voxa_sim::LoopbackAddress(), sims.back()->Port(), 0);
-    if (id < 0) {
-      std::fprintf(stderr, "open %d failed: %d\n", b, VOXA_Get_LastErr());
-      return 1;
-    }
-    ids.push_back(id);
+  SimBoards opened;
+  if (!OpenSimBoards(boards, &opened)) return 1;
+  auto& ids = opened.ids;
+  for (int id : ids) {
+    VOXA_Set_BoardID(id);
     if (state_timer) VOXA_Set_StateTimer(state_timer);
   }
   // Linked: the link flag is raised once the board has answered keep-alives

@@ -28,6 +28,7 @@
 #include "families/motion/motion_commands.h"
 #include "families/shapes.h"
 #include "proc_stats.h"
+#include "sim_boards.h"
 #include "sim.h"
 #include "voxa/voxa.h"
 
@@ -78,19 +79,12 @@ int main(int argc, char** argv) {
   }
   VOXA_Set_TraceHandler(&Count);
 
-  voxa_sim::SimOptions opt;
-  opt.frame_log_limit = 256;  // the log is not needed here; keep it from growing
-  std::vector<std::unique_ptr<voxa_sim::SimBoard>> sims;
-  std::vector<int> ids;
-  for (int b = 0; b < boards; ++b) {
-    sims.push_back(voxa_sim::SimBoard::StartTcp(0, opt));
-    if (!sims.back()) return 1;
-    const int id = VOXA_Open_Tcp(voxa_sim::LoopbackAddress(), sims.back()->Port(), 0);
-    if (id < 0) {
-      std::fprintf(stderr, "open %d failed: %d\n", b, VOXA_Get_LastErr());
-      return 1;
-    }
-    ids.push_back(id);
+  SimBoards opened;
+  if (!OpenSimBoards(boards, &opened)) return 1;
+  auto& sims = opened.sims;
+  auto& ids = opened.ids;
+  for (int id : ids) {
+    VOXA_Set_BoardID(id);
     VOXA_Set_StateTimer(3 | 0x400 | 0x800 | 0x1000 | 0x2000);  // every 50 ms
     VOXA_Set_DriveVel(20000);
     VOXA_Set_Acc(0);
