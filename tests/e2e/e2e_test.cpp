@@ -9,6 +9,7 @@
 #include <string>
 
 #include "sim.h"
+#include "support/eventually.h"
 #include "voxa/voxa.h"
 
 using namespace voxa_sim;
@@ -17,16 +18,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Waits for a condition on the host side (library getters), polling.
-template <typename F>
-bool Eventually(F cond, std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  while (Clock::now() < deadline) {
-    if (cond()) return true;
-    VOXA_Sleep(5);
-  }
-  return cond();
-}
+using voxa::test::Eventually;
 
 bool Code(const RxFrame& f, uint8_t code) { return f.Valid() && f.cmd.code == code; }
 

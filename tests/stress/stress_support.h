@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim.h"
+#include "support/eventually.h"
 #include "voxa/voxa.h"
 
 namespace voxa::stress {
@@ -15,16 +16,7 @@ namespace voxa::stress {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// Waits for a condition on the host side (library getters), polling.
-template <typename F>
-bool Eventually(F cond, std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  while (Clock::now() < deadline) {
-    if (cond()) return true;
-    VOXA_Sleep(5);
-  }
-  return cond();
-}
+using voxa::test::Eventually;
 
 inline double MsSince(Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
