@@ -43,22 +43,15 @@ int LoadExisting(CQLM207X& c, const std::string& path) {
 extern "C" {
 
 VOXA_API int VOXA_CALL VOXA_Save_wConfigFile(const VOXA_WCHAR* path) {
-  return Guard(0, [&](CQLM207X& c) {
-    Require(path != nullptr);
-    return Save(c, config::PathFromWide(Wide(path)));
-  });
+  return Guard(0, [&](CQLM207X& c) { return Save(c, config::PathFromWide(Wide(path))); });
 }
 
 VOXA_API int VOXA_CALL VOXA_Save_ConfigFile(const char* path) {
-  return Guard(0, [&](CQLM207X& c) {
-    Require(path != nullptr);
-    return Save(c, config::PathFrom8Bit(path));
-  });
+  return Guard(0, [&](CQLM207X& c) { return Save(c, config::PathFrom8Bit(path)); });
 }
 
 VOXA_API int VOXA_CALL VOXA_Load_wConfigFile(const VOXA_WCHAR* path) {
   return Guard(0, [&](CQLM207X& c) {
-    Require(path != nullptr);
     const std::optional<std::string> p = config::PathFromWide(Wide(path));
     if (!p || !platform::PathExists(*p)) {
       Say("file not exist\n");
@@ -70,7 +63,6 @@ VOXA_API int VOXA_CALL VOXA_Load_wConfigFile(const VOXA_WCHAR* path) {
 
 VOXA_API int VOXA_CALL VOXA_Load_ConfigFile(const char* path) {
   return Guard(0, [&](CQLM207X& c) {
-    Require(path != nullptr);
     const std::optional<std::string> p = config::PathFrom8Bit(path);
     if (!p || !platform::PathExists(*p)) return 0;
     return LoadExisting(c, *p);
