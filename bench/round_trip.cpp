@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -56,28 +57,40 @@ uint8_t Sum(const uint8_t* p, size_t n) {
 }
 
 // The board: answers keep-alives with heartbeats and Notify_Complete with a
-// complete state packet; ignores the rest.
+// complete state packet; ignores the rest. It reads whatever has arrived in
+// one call, as the floor's peer does, and answers every whole frame in it.
 void Board(int lfd) {
   int fd = accept(lfd, nullptr, nullptr);
   NoDelay(fd);
-  uint8_t h[2], body[130];
+  uint8_t buf[8192];
+  size_t have = 0;
   for (;;) {
-    if (!ReadFull(fd, h, 1)) break;
-    if (h[0] != 0xFE) continue;
-    if (!ReadFull(fd, h + 1, 1)) break;
-    const int n = h[1] & 0x7F;
-    if (!ReadFull(fd, body, static_cast<size_t>(n))) break;
-    const uint8_t op = body[1] & 0x7F;
-    uint8_t out[8];
-    if (op == 0x0A && n == 4) {
-      uint8_t f[8] = {0xFE, 0x06, 0x00, 0x0E, body[2], 0, 0, 0};
-      f[7] = Sum(f, 7);
-      std::copy(f, f + 8, out);
-      send(fd, out, 8, MSG_NOSIGNAL);
-    } else if (op == 0x09) {
-      uint8_t f[6] = {0xFE, 0x04, 0x00, 0x09, 0x00, 0x0B};
-      send(fd, f, 6, MSG_NOSIGNAL);
+    const ssize_t r = recv(fd, buf + have, sizeof buf - have, 0);
+    if (r <= 0) break;
+    have += static_cast<size_t>(r);
+    size_t k = 0;
+    while (k < have) {
+      if (buf[k] != 0xFE) {
+        ++k;
+        continue;
+      }
+      if (k + 2 > have) break;
+      const size_t n = buf[k + 1] & 0x7F;
+      if (k + 2 + n > have) break;
+      const uint8_t* body = buf + k + 2;  // id, opcode, ...
+      const uint8_t op = body[1] & 0x7F;
+      if (op == 0x0A && n == 4) {
+        uint8_t f[8] = {0xFE, 0x06, 0x00, 0x0E, body[2], 0, 0, 0};
+        f[7] = Sum(f, 7);
+        send(fd, f, 8, MSG_NOSIGNAL);
+      } else if (op == 0x09) {
+        const uint8_t f[6] = {0xFE, 0x04, 0x00, 0x09, 0x00, 0x0B};
+        send(fd, f, 6, MSG_NOSIGNAL);
+      }
+      k += 2 + n;
     }
+    std::memmove(buf, buf + k, have - k);
+    have -= k;
   }
   close(fd);
 }
