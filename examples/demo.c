@@ -10,6 +10,7 @@
 #include <stdatomic.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "voxa/voxa.h"
@@ -125,6 +126,15 @@ int main(void) {
 
   const int x = VOXA_Get_CurPos(0x01), y = VOXA_Get_CurPos(0x02);
   const int link = VOXA_Is_Link();
+  /* Keep the board's configuration: registers and PID setups, as a file that
+   * VOXA_Load_ConfigFile can put back onto this or another board. */
+  char config_path[512];
+  const char* tmp = getenv("TMPDIR");
+  snprintf(config_path, sizeof config_path, "%s/voxa-demo.ini", tmp && *tmp ? tmp : "/tmp");
+  if (VOXA_Save_ConfigFile(config_path))
+    printf("Configuration saved to %s\n", config_path);
+  else
+    printf("Saving the configuration failed: %s\n", VOXA_Get_ErrText(VOXA_Get_LastErr()));
   printf("Summary: %d commands completed (#1 %s, #2 %s, #3 %s), final position X=%d Y=%d, link %s\n",
          atomic_load(&g_completions), atomic_load(&g_completed[1]) ? "ok" : "-",
          atomic_load(&g_completed[2]) ? "ok" : "-", atomic_load(&g_completed[3]) ? "ok" : "-", x, y,
