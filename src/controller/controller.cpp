@@ -127,8 +127,10 @@ void CQLM207::Unlink() {
 
 int CQLM207::SendBuilt(const FrameBuffer& f) {
   const uint8_t* stored = &f.bytes[1];
-  if ((f.bytes[3] & kImmediate) || !soft_queue_.enabled()) return SendFrameDirect(stored);
-  return PushFrame(f);
+  if (f.bytes[3] & kImmediate) return SendFrameDirect(stored);
+  // Without soft-queue storage, queued commands go out directly too.
+  const int pushed = PushFrame(f);
+  return pushed >= 0 ? pushed : SendFrameDirect(stored);
 }
 
 int CQLM207::SendCommand(uint8_t opcode, uint8_t mask, uint8_t tag) {

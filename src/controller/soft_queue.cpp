@@ -56,7 +56,8 @@ void SoftQueue::CopyOut(uint8_t* p, int32_t n) {
 int SoftQueue::Push(const uint8_t* stored_frame) {
   const int32_t len = stored_frame[0] & 0x7F;  // L bytes are stored: L, id, payload
   platform::Locked g(ring_lock_);
-  if (!enabled_ || free_ <= len + 256) return 0;
+  if (!enabled_) return -1;
+  if (free_ <= len + 256) return 0;
   // The frame goes in whole, so a clear or a pop never finds half of it.
   CopyIn(stored_frame, len);
   ++frames_;

@@ -19,7 +19,8 @@ class SoftQueue {
   // Returns 0 when storage is already held or cannot be had.
   int Allocate(int32_t capacity);
   void Free();
-  // Stores one frame (bytes = L, id, payload); 0 when it does not fit.
+  // Stores one frame (bytes = L, id, payload); 0 when it does not fit, -1
+  // when the queue holds no storage.
   int Push(const uint8_t* stored_frame);
   // Takes one frame into out (L, id, payload); returns its size or 0.
   int Pop(uint8_t* out, int out_size);

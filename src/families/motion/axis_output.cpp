@@ -21,10 +21,7 @@ int SetSoftLimitMode(Board& c, int axes, int mode) {
   if (mode != 0) return SetAxisField(c, kSoftLimitModeField, axes, static_cast<uint32_t>(mode - 1));
   const uint8_t m = Axes(axes);
   for (int i = 0; i < 8; ++i)
-    if (m & (1u << i)) {
-      c.ClrRegBits(AXISSET, i, kSoftLowerLimitOn.bit);
-      c.ClrRegBits(AXISSET, i, kSoftUpperLimitOn.bit);
-    }
+    if (m & (1u << i)) c.ClrRegBits(AXISSET, i, kSoftLowerLimitOn.bit | kSoftUpperLimitOn.bit);
   if (m) Write(c, AXISSET, m);
   return 1;
 }
