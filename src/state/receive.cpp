@@ -98,17 +98,9 @@ bool ReadUnit(const RxFrame& f, int& p, uint8_t mask, uint8_t d, Unit& u) {
 
 void ApplyUnit(uint32_t* image, int r, const Unit& u) {
   uint32_t* words = image + r * kWords;
-  if (!u.delta && u.width == 4) {
-    // Whole words, as state packets and polls carry them.
-    if (u.mask == 0xFF && u.count == 8) {
-      std::memcpy(words, u.v, sizeof u.v);
-      return;
-    }
-    for (int i = 0, k = 0; i < 8; ++i) {
-      if (!(u.mask & (1u << i))) continue;
-      words[i] = u.v[k];
-      if (k < u.count - 1) ++k;
-    }
+  // Eight whole words, as state packets and polls mostly carry them.
+  if (!u.delta && u.width == 4 && u.mask == 0xFF && u.count == 8) {
+    std::memcpy(words, u.v, sizeof u.v);
     return;
   }
   int k = 0;
