@@ -32,9 +32,14 @@ class TimerService {
         break;
       }
     timers_[id] = TimerEntry{period_ms, cb, arg, first};
-    if (!thread_.joinable()) {
-      stop_ = false;
-      thread_ = std::thread([this] { Run(); });
+    // Each tick thread serves one generation and ends once it has passed.
+    // The last kill ends the generation and joins its thread outside the
+    // lock; a start meanwhile begins a new generation with a thread of its
+    // own, so no start can revive a thread that a kill is waiting for.
+    if (!running_) {
+      running_ = true;
+      const uint64_t gen = ++generation_;
+      thread_ = std::thread([this, gen] { Run(gen); });
     }
     cv_.notify_all();
     return id;
@@ -47,22 +52,23 @@ class TimerService {
     // unless we are that callback.
     if (std::this_thread::get_id() != thread_.get_id())
       cv_.wait(g, [&] { return running_id_ != id; });
-    if (timers_.empty() && thread_.joinable() && std::this_thread::get_id() != thread_.get_id()) {
-      stop_ = true;
+    if (timers_.empty() && running_ && std::this_thread::get_id() != thread_.get_id()) {
+      running_ = false;
+      ++generation_;
       cv_.notify_all();
-      std::thread t = std::move(thread_);
+      std::thread ending = std::move(thread_);
       g.unlock();
-      t.join();
+      ending.join();
     }
   }
 
  private:
-  void Run() {
+  void Run(uint64_t gen) {
     SetThreadName("voxa-tick");
     std::unique_lock<std::mutex> g(m_);
-    while (!stop_) {
+    while (gen == generation_) {
       if (timers_.empty()) {
-        cv_.wait(g, [&] { return stop_ || !timers_.empty(); });
+        cv_.wait(g, [&] { return gen != generation_ || !timers_.empty(); });
         continue;
       }
       auto soonest = timers_.begin();
@@ -94,9 +100,10 @@ class TimerService {
   std::condition_variable cv_;
   std::map<int, TimerEntry> timers_;
   std::thread thread_;
+  uint64_t generation_ = 0;
+  bool running_ = false;
   int last_id_ = 0;
   int running_id_ = 0;
-  bool stop_ = false;
 };
 
 // Never destroyed: boards closing during static destruction still kill their
