@@ -52,7 +52,15 @@ extern "C" {
 #endif
 
 /* ---- Application hooks (extensions: what the library does instead of
- *      Windows beeps, posted window messages and message boxes) ---- */
+ *      Windows beeps, posted window messages and message boxes) ----
+ * Every handler but the beep runs on the library's one dispatch thread, in
+ * the order the events happened, never while the library holds a lock of
+ * its own; a handler may call any export, VOXA_Close included. A close never
+ * waits for the dispatch thread. Setting a handler (to null or another one)
+ * returns only once a running call of the one it replaces has returned,
+ * unless it is set from within a handler; after that the application may
+ * free what the old handler used. The beep handler runs on the thread whose
+ * call failed (or succeeded, for the success beeps). */
 typedef void (VOXA_CALL *VOXA_BeepHandler)(unsigned int type);
 typedef void (VOXA_CALL *VOXA_MessageHandler)(VOXA_HWND window, unsigned int message,
                                               uintptr_t wparam, intptr_t lparam);
@@ -63,11 +71,45 @@ typedef void (VOXA_CALL *VOXA_ErrorReportHandler)(const char* caption, const cha
 typedef void (VOXA_CALL *VOXA_TraceHandler)(int board, int direction, const unsigned char* frame, int length);
 #define VOXA_TRACE_SENT     0
 #define VOXA_TRACE_RECEIVED 1
+/* As VOXA_MessageHandler, with the index of the board that posted the
+ * message; wparam is the same per-board value (the controller's address). */
+typedef void (VOXA_CALL *VOXA_BoardMessageHandler)(int board, VOXA_HWND window, unsigned int message,
+                                                   uintptr_t wparam, intptr_t lparam);
+/* After each state packet or read reply has been applied to the register
+ * image: the board, a mask of the registers it updated (bit r: register r)
+ * and a monotonic time in microseconds taken when its bytes were taken from
+ * the link. When the handler falls behind, a board's notifications are
+ * merged (masks OR-ed, the newest time kept) and counted (VOXA_Get_StateDrops). */
+typedef void (VOXA_CALL *VOXA_StateHandler)(int board, uint32_t registers, uint64_t time_us);
+/* A change of a board's link: state VOXA_LINK_..., reason VOXA_LINK_REASON_...,
+ * os_error the system's error number with VOXA_LINK_REASON_ERROR, else 0. */
+typedef void (VOXA_CALL *VOXA_LinkHandler)(int board, int state, int reason, int os_error);
+#define VOXA_LINK_DOWN          0 /* the link flag fell (VOXA_Is_Link answers 0) */
+#define VOXA_LINK_UP            1 /* the link flag rose: the board's heartbeats arrive */
+#define VOXA_LINK_RECONNECTING  2 /* the TCP link starts re-establishing itself */
+#define VOXA_LINK_RECONNECTED   3 /* the TCP link is connected again */
+#define VOXA_LINK_REASON_NONE        0
+#define VOXA_LINK_REASON_SILENCE     1 /* nothing received within the idle time */
+#define VOXA_LINK_REASON_PEER_CLOSED 2 /* the board closed the connection */
+#define VOXA_LINK_REASON_ERROR       3 /* a system error, in os_error */
+#define VOXA_LINK_REASON_CLOSED      4 /* VOXA_Close */
+#define VOXA_LINK_REASON_HANGUP      5 /* the serial device went away */
+#define VOXA_LINK_REASON_HEARTBEAT   6 /* the board's heartbeats stopped or resumed */
 
 VOXA_API void VOXA_CALL VOXA_Set_BeepHandler(VOXA_BeepHandler handler);
 VOXA_API void VOXA_CALL VOXA_Set_MessageHandler(VOXA_MessageHandler handler);
 VOXA_API void VOXA_CALL VOXA_Set_ErrorReportHandler(VOXA_ErrorReportHandler handler);
 VOXA_API void VOXA_CALL VOXA_Set_TraceHandler(VOXA_TraceHandler handler);
+VOXA_API void VOXA_CALL VOXA_Set_BoardMessageHandler(VOXA_BoardMessageHandler handler);
+VOXA_API void VOXA_CALL VOXA_Set_StateHandler(VOXA_StateHandler handler);
+VOXA_API void VOXA_CALL VOXA_Set_LinkHandler(VOXA_LinkHandler handler);
+/* State notifications of the current board merged because the state handler
+ * fell behind; 0 on a guard failure. */
+VOXA_API uint32_t VOXA_CALL VOXA_Get_StateDrops(void);
+/* Milliseconds since the board last reported register reg (state packet or
+ * read reply) on the current board's link; -1 when it has not on this link.
+ * Failure value -1 (-50 for reg outside 0..31). */
+VOXA_API int VOXA_CALL VOXA_Get_RegAge(int reg);
 /* A short English meaning of an error code of the library. */
 VOXA_API const char* VOXA_CALL VOXA_Get_ErrText(int code);
 

@@ -1,11 +1,21 @@
 #include "api/board_table.h"
 
+#include <condition_variable>
+#include <mutex>
+
+#include "controller/dispatch.h"
+
 namespace voxa::api {
 namespace {
 
 // Built when the library loads, in index order, and destroyed at unload;
 // each controller closes its link first if it is still open.
 struct BoardTable {
+  // Declared first, so destroyed last: the dispatch thread ends once every
+  // board has closed (and posted what its close posts).
+  struct EndDispatch {
+    ~EndDispatch() { dispatch::Shutdown(); }
+  } end_dispatch;
   CQLM207X boards[kBoards];
   BoardTable() {
     for (int i = 0; i < kBoards; ++i) boards[i].SetBoardIndex(i);
@@ -16,6 +26,14 @@ BoardTable& Table() {
   static BoardTable table;
   return table;
 }
+
+// Opens and closes of the table. A slot being opened or closed is busy; the
+// lock is held only to look at and change these marks, never across an
+// open or a close, so one board's slow open delays no other board.
+std::mutex g_table_lock;
+std::condition_variable g_table_changed;
+enum class Slot { kIdle, kOpening, kClosing };
+Slot g_slots[kBoards] = {};
 
 ErrorState g_errors;
 std::atomic<int32_t> g_current{-1};
@@ -28,6 +46,47 @@ std::atomic<int32_t> g_current{-1};
 CQLM207X& BoardAt(int id) { return Table().boards[id]; }
 ErrorState& Errors() { return g_errors; }
 std::atomic<int32_t>& CurrentBoard() { return g_current; }
+
+int ReserveFreeSlot() {
+  std::lock_guard<std::mutex> g(g_table_lock);
+  for (int i = 0; i < kBoards; ++i)
+    if (g_slots[i] == Slot::kIdle && !BoardAt(i).IsOpen()) {
+      g_slots[i] = Slot::kOpening;
+      return i;
+    }
+  return -1;
+}
+
+void EndOpen(int id, bool opened) {
+  std::lock_guard<std::mutex> g(g_table_lock);
+  g_slots[id] = Slot::kIdle;
+  if (opened) g_current.store(id);
+  g_table_changed.notify_all();
+}
+
+void CloseBoard(int id) {
+  if (id >= 0 && id < kBoards) {
+    std::unique_lock<std::mutex> g(g_table_lock);
+    // A close of a board that another thread is closing (or opening)
+    // returns once that is done.
+    g_table_changed.wait(g, [&] { return g_slots[id] == Slot::kIdle; });
+    if (BoardAt(id).IsOpen()) {
+      g_slots[id] = Slot::kClosing;
+      g.unlock();
+      BoardAt(id).Unlink();
+      g.lock();
+      g_slots[id] = Slot::kIdle;
+      g_table_changed.notify_all();
+    }
+  }
+  std::lock_guard<std::mutex> g(g_table_lock);
+  for (int i = 0; i < kBoards; ++i)
+    if (BoardAt(i).IsOpen() && g_slots[i] == Slot::kIdle) {
+      g_errors.flag.store(0);  // as a selection clears it
+      g_current.store(i);
+      break;
+    }
+}
 
 void Fail(int code) {
   g_errors.last.store(code);

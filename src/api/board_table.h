@@ -23,6 +23,15 @@ struct ErrorState {
 ErrorState& Errors();
 std::atomic<int32_t>& CurrentBoard();
 
+// Opens and closes of the board table. ReserveFreeSlot marks the first
+// slot that is neither open nor busy as being opened and returns it (-1:
+// none); EndOpen clears the mark and, when the open succeeded, selects the
+// slot. CloseBoard closes a board (waiting for another thread's open or
+// close of it to end first), then selects the first open board.
+int ReserveFreeSlot();
+void EndOpen(int id, bool opened);
+void CloseBoard(int id);
+
 // Records a failure: last code, flag, and the beep when it is switched on.
 void Fail(int code);
 // Beeps 0 for a success that beeps (opens, a live link query, config files).

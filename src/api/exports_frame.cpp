@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "api/board_table.h"
+#include "controller/dispatch.h"
 
 using namespace voxa;
 using namespace voxa::api;
@@ -11,29 +12,29 @@ namespace {
 constexpr char kDllVersion[] = "VOXA-DLL-V01-R05.201";
 constexpr char16_t kDllVersionW[] = u"VOXA-DLL-V01-R05.201";
 
-// Opens the first slot that is not open with `open`, selecting it on success.
+// Opens the first free slot with `open`, selecting it on success. Opens
+// and closes from several threads each get a slot of their own.
 template <class OpenFn>
 int OpenFirstFree(OpenFn&& open) noexcept {
   Errors().flag.store(0);
-  for (int i = 0; i < kBoards; ++i) {
-    CQLM207X& c = BoardAt(i);
-    if (c.IsOpen()) continue;
-    int ok = 0;
-    try {
-      ok = open(c);
-    } catch (...) {
-      ok = 0;
-    }
-    if (!ok) {
-      Fail(VOXA_ERR_OPEN);
-      return -1;
-    }
-    CurrentBoard().store(i);
-    SuccessBeep();
-    return i;
+  const int i = ReserveFreeSlot();
+  if (i < 0) {
+    Fail(VOXA_ERR_NO_SLOT);
+    return -1;
   }
-  Fail(VOXA_ERR_NO_SLOT);
-  return -1;
+  int ok = 0;
+  try {
+    ok = open(BoardAt(i));
+  } catch (...) {
+    ok = 0;
+  }
+  EndOpen(i, ok != 0);
+  if (!ok) {
+    Fail(VOXA_ERR_OPEN);
+    return -1;
+  }
+  SuccessBeep();
+  return i;
 }
 
 const char* StageWord(uint32_t stage) { return stage == 2 ? "Beta" : stage == 4 ? "Normal" : "-"; }
@@ -43,12 +44,16 @@ const char* StageWord(uint32_t stage) { return stage == 2 ? "Beta" : stage == 4 
 extern "C" {
 
 VOXA_API void VOXA_CALL VOXA_Set_BeepHandler(VOXA_BeepHandler handler) { platform::SetBeepHandler(handler); }
-VOXA_API void VOXA_CALL VOXA_Set_MessageHandler(VOXA_MessageHandler handler) { platform::SetMessageHandler(handler); }
-VOXA_API void VOXA_CALL VOXA_Set_ErrorReportHandler(VOXA_ErrorReportHandler handler) {
-  platform::SetErrorReportHandler(handler);
+VOXA_API void VOXA_CALL VOXA_Set_MessageHandler(VOXA_MessageHandler handler) { dispatch::SetMessageHandler(handler); }
+VOXA_API void VOXA_CALL VOXA_Set_BoardMessageHandler(VOXA_BoardMessageHandler handler) {
+  dispatch::SetBoardMessageHandler(handler);
 }
-
-VOXA_API void VOXA_CALL VOXA_Set_TraceHandler(VOXA_TraceHandler handler) { platform::SetTraceHandler(handler); }
+VOXA_API void VOXA_CALL VOXA_Set_ErrorReportHandler(VOXA_ErrorReportHandler handler) {
+  dispatch::SetErrorReportHandler(handler);
+}
+VOXA_API void VOXA_CALL VOXA_Set_TraceHandler(VOXA_TraceHandler handler) { dispatch::SetTraceHandler(handler); }
+VOXA_API void VOXA_CALL VOXA_Set_StateHandler(VOXA_StateHandler handler) { dispatch::SetStateHandler(handler); }
+VOXA_API void VOXA_CALL VOXA_Set_LinkHandler(VOXA_LinkHandler handler) { dispatch::SetLinkHandler(handler); }
 
 VOXA_API const char* VOXA_CALL VOXA_Get_ErrText(int code) {
   switch (code) {
@@ -130,19 +135,27 @@ VOXA_API int VOXA_CALL VOXA_Open_Tcp(uint32_t address, int port, int rate) {
 }
 
 VOXA_API int VOXA_CALL VOXA_Close(void) {
-  const int32_t b = CurrentBoard().load();
-  if (b >= 0 && b < kBoards) BoardAt(b).Unlink();
-  for (int i = 0; i < kBoards; ++i) {
-    if (BoardAt(i).IsOpen()) {
-      VOXA_Set_BoardID(i);
-      break;
-    }
-  }
+  CloseBoard(CurrentBoard().load());
   return 1;
 }
 
 VOXA_API int VOXA_CALL VOXA_Change_Comm_Baudrate(int baud) {
   return Guard(0, [&](CQLM207X& c) { return c.transport().ChangeBaudRate(static_cast<uint32_t>(baud)); });
+}
+
+}  // extern "C"
+
+extern "C" {
+
+VOXA_API uint32_t VOXA_CALL VOXA_Get_StateDrops(void) {
+  return Guard(0u, [](CQLM207X& c) { return dispatch::StateDrops(c.BoardIndex()); });
+}
+
+VOXA_API int VOXA_CALL VOXA_Get_RegAge(int reg) {
+  return Guard(-1, [&](CQLM207X& c) {
+    if (reg < 0 || reg > 31) throw ArgumentError();
+    return c.RegAge(reg);
+  });
 }
 
 }  // extern "C"

@@ -1,5 +1,8 @@
 #include "controller/controller.h"
 
+#include "controller/dispatch.h"
+
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -49,6 +52,8 @@ int CQLM207::LinkPort(uint16_t port, uint32_t baud) {
   // transport; close it before opening again.
   if (transport_.IsOpen() || rx_thread_.Joinable() || timer_thread_.Joinable()) CQLM207::Unlink();
   transport_.SetRxCallback(&CQLM207::RxCallback, this);
+  transport_.SetLinkCallback(&CQLM207::LinkCallback, this);
+  loopback_link_.store(port == kLoopbackPort ? 1 : 0);
   int ok;
   if (port == kLoopbackPort) {
     ok = transport_.OpenTcpNoWait("127.0.0.1", 1000, baud, 3000, 5000);
@@ -74,6 +79,8 @@ int CQLM207::LinkDevice(const char* path, uint32_t baud) {
   if (!ready_flag_ || path == nullptr) return 0;
   if (transport_.IsOpen() || rx_thread_.Joinable() || timer_thread_.Joinable()) CQLM207::Unlink();
   transport_.SetRxCallback(&CQLM207::RxCallback, this);
+  transport_.SetLinkCallback(&CQLM207::LinkCallback, this);
+  loopback_link_.store(0);
   if (!transport_.OpenSerialDevice(path, baud)) {
     transport_.ClearRxCallback();
     transport_.ClearTxHook();
@@ -83,6 +90,12 @@ int CQLM207::LinkDevice(const char* path, uint32_t baud) {
 }
 
 int CQLM207::StartThreads() {
+  {
+    // Completions a board reported on an earlier link end no wait on this one.
+    platform::Locked g(mirror_.Lock());
+    std::memset(reported_, 0, sizeof reported_);
+  }
+  for (auto& t : reg_seen_ms_) t.store(-1);
   // The open flag goes up first: the timer thread runs only while it is set.
   open_flag_.store(1);
   rx_wake_.Reset();
@@ -112,15 +125,45 @@ void CQLM207::Unlink() {
     timer_wake_.Set();
   }
   tcp_flag_.store(0);
+  loopback_link_.store(0);
+  SetLinkFlag(0, VOXA_LINK_REASON_CLOSED);
   // Both threads watch the flags and the events set above; they end at once.
   rx_wake_.Set();
   timer_wake_.Set();
+  // A wait for a completion on this link ends now.
+  wait_epoch_.fetch_add(1);
+  completion_.Set();
   // Closed from a message handler, this thread holds the parse lock that the
   // receive thread may be waiting for: that thread ends by itself once the
   // handler returns, and the next open or the destructor joins it.
   if (parse_owner_.load() != std::this_thread::get_id()) rx_thread_.Join();
   timer_thread_.Join();
-  link_flag_.store(0);
+  SetLinkFlag(0, VOXA_LINK_REASON_CLOSED);
+}
+
+void CQLM207::SetLinkFlag(int up, int reason) {
+  if (link_flag_.exchange(up) != up) dispatch::Link(board_index_, up ? VOXA_LINK_UP : VOXA_LINK_DOWN, reason, 0);
+}
+
+void CQLM207::LinkCallback(void* self, int state, int reason, int os_error) {
+  auto* c = static_cast<CQLM207*>(self);
+  // A serial device that went away takes the link with it at once.
+  if (state == VOXA_LINK_DOWN)
+    c->SetLinkFlag(0, reason);
+  else
+    dispatch::Link(c->board_index_, state, reason, os_error);
+}
+
+int CQLM207::RegAge(int r) {
+  if (r < 0 || r >= kRegisters) return -1;
+  const int64_t seen = reg_seen_ms_[r].load();
+  if (seen < 0) return -1;
+  const int64_t age = NowMs() - seen;
+  return age > INT32_MAX ? INT32_MAX : static_cast<int>(age);
+}
+
+int64_t CQLM207::NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(platform::Clock::now().time_since_epoch()).count();
 }
 
 // ---------------------------------------------------------------- builder
@@ -188,6 +231,10 @@ int CQLM207::PushFrame(const FrameBuffer& f) {
 
 int CQLM207::PopAndSendFrame() {
   platform::Locked g(queue_transfer_lock_);
+  // A frame leaves the queue only when the link can take it: while the link
+  // is down or the board does not read, frames wait here, in order.
+  platform::Locked s(send_lock_);
+  if (!transport_.CanTake(kFrameBufferSize + 2)) return 0;
   uint8_t stored[kFrameBufferSize];
   if (soft_queue_.Pop(stored, sizeof stored) == 0) return 0;
   return SendFrameDirect(stored);
@@ -211,23 +258,9 @@ int CQLM207::SendFrameDirect(const uint8_t* stored) {
   if (transport_.TxGetFree() <= len + 5) return 0;
   // The whole frame goes into the transmit ring at once, never half of it.
   if (!transport_.TxPushBlock(wire, static_cast<uint32_t>(size))) return 0;
-  platform::Trace(board_index_, platform::kTraceSent, wire, size);
-  if (transport_.GetType() == 1) {
-    if (transport_.IsPortOpen()) {
-      uint8_t out[10000];
-      uint32_t n = transport_.TxPopBlock(out, sizeof out);
-      if (n) transport_.WritePort(out, n);
-    } else {
-      transport_.TxClear();
-    }
-  } else if (transport_.GetType() == 2) {
-    if (transport_.IsConnected())
-      transport_.Send();
-    else
-      transport_.TxClear();
-  } else {
-    transport_.TxClear();
-  }
+  dispatch::Trace(board_index_, VOXA_TRACE_SENT, wire, size);
+  // Never blocks: what the link cannot take now its own thread sends later.
+  transport_.Transmit();
   return 1;
 }
 
@@ -255,6 +288,8 @@ bool CQLM207::ReportedSinceSent(uint8_t id) {
 
 int CQLM207::WaitMotion(uint8_t id, uint32_t timeout_ms) {
   const auto deadline = platform::Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const uint32_t epoch = wait_epoch_.load();
+  if (!open_flag_.load()) return 0;
   // The event is cleared before the awaited ID is published, so a match
   // that lands in between is not wiped out.
   completion_.Reset();
@@ -262,14 +297,20 @@ int CQLM207::WaitMotion(uint8_t id, uint32_t timeout_ms) {
     platform::Locked g(mirror_.Lock());
     awaited_id_ = id;
     // The board may have reported the ID before this wait began (a fast link
-    // answers between the command and the wait).
+    // answers between the command and the wait). That report ends this one
+    // wait; the next waits for a new one.
     if (id != 0xFF && id != kNoTag && reported_[id]) {
+      reported_[id] = 0;
       awaited_id_ = kNoTag;
       return 1;
     }
+    ++waiters_;
   }
-  if (timeout_ms == 0) return completion_.Test() ? 1 : 0;
-  return completion_.WaitUntil(deadline) ? 1 : 0;
+  const bool signalled = timeout_ms == 0 ? completion_.Test() : completion_.WaitUntil(deadline);
+  platform::Locked g(mirror_.Lock());
+  --waiters_;
+  // A close ends the wait without a completion.
+  return signalled && wait_epoch_.load() == epoch ? 1 : 0;
 }
 
 void CQLM207::OnComplete(uint32_t payload_word) {
@@ -277,10 +318,14 @@ void CQLM207::OnComplete(uint32_t payload_word) {
   {
     platform::Locked g(mirror_.Lock());
     completed_id_ = c;
-    reported_[c] = 1;
     if (awaited_id_ == c || awaited_id_ == 0xFF) {
       completion_.Set();
       awaited_id_ = kNoTag;
+      // Taken by the wait in progress; with none in progress (it timed
+      // out) the report is remembered for the next wait.
+      if (waiters_ == 0) reported_[c] = 1;
+    } else {
+      reported_[c] = 1;
     }
   }
   PostEvent(kEventComplete, payload_word);
@@ -293,7 +338,7 @@ void CQLM207::OnFrame(const uint8_t* frame, int size) {
   // board on this link has reported its engine and status.
   const int type = frame[3] & 0x7F;
   if ((type == 11 && size > 5 && (frame[4] & 0x01)) || type == 16 + 2 * CHIPSTATUS) board_reported_.store(1);
-  platform::Trace(board_index_, platform::kTraceReceived, frame, size);
+  dispatch::Trace(board_index_, VOXA_TRACE_RECEIVED, frame, size);
 }
 
 void CQLM207::RegisterEvent(int event, VOXA_HWND window, uint32_t message) {
@@ -309,20 +354,15 @@ void CQLM207::PostEvent(int event, uint32_t payload_word) {
     platform::Locked g(mirror_.Lock());
     e = events_[event];
   }
-  // Posted outside the state lock: the handler may call back into the library.
-  if (e.window != nullptr)
-    platform::PostAppMessage(e.window, e.message, reinterpret_cast<uintptr_t>(this),
-                             static_cast<intptr_t>(static_cast<int32_t>(payload_word)));
+  // wParam identifies the board: the address of its controller.
+  dispatch::Message(board_index_, e.window, e.message, reinterpret_cast<uintptr_t>(this),
+                    static_cast<intptr_t>(static_cast<int32_t>(payload_word)));
 }
 
 // ---------------------------------------------------------------- receive thread
 
 void CQLM207::ReceiveThreadMain() {
   platform::SetThreadName("voxa-rx");
-  {
-    std::lock_guard<std::mutex> g(parse_lock_);
-    parser_.Reset();
-  }
   while (transport_.IsOpen()) {
     // Close sets the wake event, so no periodic wake-up is needed to notice it.
     rx_wake_.WaitForever();
@@ -337,11 +377,27 @@ void CQLM207::ReceiveThreadMain() {
 void CQLM207::DrainReceived() {
   uint8_t chunk[4096];
   for (;;) {
-    const uint32_t n = transport_.RxPopBlock(chunk, sizeof chunk);
+    uint32_t stream = 0;
+    const uint32_t n = transport_.RxPopBlock(chunk, sizeof chunk, &stream);
     if (n == 0) break;
-    parser_.FeedBlock(chunk, n, [this](const RxFrame& f) {
+    // The first bytes of a new connection or a new open start a new
+    // stream: a frame the old one broke off must not swallow them.
+    if (stream != parser_stream_) {
+      parser_.Reset();
+      parser_stream_ = stream;
+    }
+    const auto now = platform::Clock::now().time_since_epoch();
+    const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
+    const uint64_t now_us = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
+    parser_.FeedBlock(chunk, n, [&](const RxFrame& f) {
       OnFrame(f.bytes, f.n + 2);
-      DispatchFrame(mirror_, counters_, this, f);
+      uint32_t updated = 0;
+      DispatchFrame(mirror_, counters_, this, f, &updated);
+      if (updated != 0) {
+        for (int r = 0; r < kRegisters; ++r)
+          if (updated & (1u << r)) reg_seen_ms_[r].store(now_ms, std::memory_order_relaxed);
+        dispatch::State(board_index_, updated, now_us);
+      }
     });
   }
 }

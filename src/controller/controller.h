@@ -106,6 +106,10 @@ class CQLM207 : public ReceiveEvents {
   // Called by the 10 ms periodic timer.
   void TimerTick();
 
+  // Milliseconds since the board last reported register r on this link;
+  // -1 when it has not.
+  int RegAge(int r);
+
  protected:
   void ReceiveThreadMain();
   // Pops every received byte and dispatches the frames; the caller holds
@@ -113,6 +117,10 @@ class CQLM207 : public ReceiveEvents {
   void DrainReceived();
   void TimerThreadMain();
   static void RxCallback(void* self);
+  static void LinkCallback(void* self, int state, int reason, int os_error);
+  // Sets the link flag; a change is reported to the link handler.
+  void SetLinkFlag(int up, int reason);
+  static int64_t NowMs();
   static void TimerCallback(void* self);
   int SendBuilt(const FrameBuffer& f);
   int StartThreads();
@@ -133,13 +141,22 @@ class CQLM207 : public ReceiveEvents {
   std::mutex parse_lock_;
   std::atomic<std::thread::id> parse_owner_{};  // the thread holding the parse lock
   FrameParser parser_;  // parse lock
-  platform::Event completion_{false};
+  uint32_t parser_stream_ = 0;  // parse lock: the stream the parser is in
+  // When the board last reported each register (ms on the steady clock;
+  // -1: not on this link).
+  std::atomic<int64_t> reg_seen_ms_[32];
+  // Manual-reset, so that a close wakes every waiter at once; a wait
+  // resets it before it publishes the ID it waits for.
+  platform::Event completion_{true};
+  std::atomic<uint32_t> wait_epoch_{0};  // advanced by every close
+  int waiters_ = 0;                      // state lock: waits in progress
   platform::Event timer_wake_{true};
 
   CVX_Comm_Socket transport_;
   uint32_t board_address_ = 0x3200A8C0;  // 192.168.0.50 in network byte order
   int32_t board_tcp_port_ = 1000;
   std::atomic<int> tcp_flag_{0};
+  std::atomic<int> loopback_link_{0};  // the link is the loopback link (port 0xFFFF)
   int ready_flag_ = 0;
   std::atomic<int> open_flag_{0};
   std::atomic<int> link_flag_{0};

@@ -13,7 +13,7 @@ void CQLM207::TimerThreadMain() {
   uint32_t last = platform::TickCount();
   uint32_t cycle = 1;
   uint32_t heartbeats_seen = counters_.heartbeat.load();
-  link_flag_.store(0);
+  SetLinkFlag(0, VOXA_LINK_REASON_NONE);
 
   // The thread wakes where something is due: 90 ms into each cycle (the
   // first pass past 87 ms, which polls) and at 100 ms (which polls again and
@@ -36,11 +36,12 @@ void CQLM207::TimerThreadMain() {
       last = elapsed - 100 < 100 ? now - (elapsed - 100) : now;
       ++cycle;
       if ((cycle & 1) == 0) SendCommand(0x89, 0, kTagPoll);
-      if (port_number_.load() == kLoopbackPort) {
-        link_flag_.store(1);
+      if (loopback_link_.load()) {
+        SetLinkFlag(1, VOXA_LINK_REASON_NONE);
       } else if (cycle % 31 == 30) {
         const uint32_t hb = counters_.heartbeat.load();
-        link_flag_.store(hb != heartbeats_seen ? 1 : 0);
+        // A serial device that hung up stays down whatever came before.
+        SetLinkFlag(hb != heartbeats_seen && !transport_.IsHungUp() ? 1 : 0, VOXA_LINK_REASON_HEARTBEAT);
         heartbeats_seen = hb;
       }
     }

@@ -27,9 +27,6 @@ std::atomic<VOXA_ErrorReportHandler> g_error{&DefaultErrorReport};
 
 }  // namespace
 
-std::atomic<VOXA_TraceHandler> g_trace_handler{nullptr};
-void SetTraceHandler(VOXA_TraceHandler h) { g_trace_handler.store(h); }
-
 void SetBeepHandler(VOXA_BeepHandler h) { g_beep.store(h ? h : &DefaultBeep); }
 void SetMessageHandler(VOXA_MessageHandler h) { g_message.store(h); }
 void SetErrorReportHandler(VOXA_ErrorReportHandler h) { g_error.store(h ? h : &DefaultErrorReport); }

@@ -92,6 +92,22 @@ int TcpSocket::SendAll(const uint8_t* p, size_t n, int wait_ms) {
   return 0;
 }
 
+long TcpSocket::SendSome(const uint8_t* p, size_t n, int* err) {
+  *err = 0;
+  if (fd_ < 0) {
+    *err = EBADF;
+    return -1;
+  }
+  for (;;) {
+    ssize_t w = ::send(fd_, p, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (w >= 0) return static_cast<long>(w);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    *err = errno;
+    return -1;
+  }
+}
+
 long TcpSocket::Receive(uint8_t* buf, size_t max, int* err) {
   *err = 0;
   if (fd_ < 0) {
@@ -147,14 +163,23 @@ void Poller::Wait(const TcpSocket* socket, Interest interest, int timeout_ms, Re
   p[n++] = pollfd{read_fd_, POLLIN, 0};
   const bool with_socket = socket != nullptr && socket->fd_ >= 0;
   if (with_socket)
-    p[n++] = pollfd{socket->fd_, static_cast<short>(interest == Interest::kReadable ? POLLIN : POLLOUT), 0};
+    p[n++] = pollfd{socket->fd_,
+                    static_cast<short>(interest == Interest::kReadable   ? POLLIN
+                                       : interest == Interest::kWritable ? POLLOUT
+                                                                         : POLLIN | POLLOUT),
+                    0};
   int r = ::poll(p, n, timeout_ms < 0 ? -1 : timeout_ms);
   if (r == 0) {
     result->timed_out = true;
     return;
   }
   if (r < 0) return;  // interrupted: the caller waits again
-  if (with_socket && p[1].revents != 0) result->socket_ready = true;
+  if (with_socket && p[1].revents != 0) {
+    result->socket_ready = true;
+    const short failed = POLLERR | POLLHUP | POLLNVAL;
+    result->readable = (p[1].revents & (POLLIN | failed)) != 0;
+    result->writable = (p[1].revents & (POLLOUT | failed)) != 0;
+  }
   if (p[0].revents & POLLIN) {
     ssize_t got = ::read(read_fd_, result->keys, sizeof result->keys);
     if (got > 0) result->key_count = static_cast<int>(got / static_cast<ssize_t>(sizeof(uint32_t)));

@@ -41,6 +41,9 @@ class TcpSocket {
   // Sends all n bytes. Normally one call; when the socket's buffer is full
   // it waits at most wait_ms for room. 0 or the system error number.
   int SendAll(const uint8_t* p, size_t n, int wait_ms);
+  // Sends what the socket's buffer takes now, never blocking: the bytes
+  // taken (0 when the buffer is full), or -1 with *err set.
+  long SendSome(const uint8_t* p, size_t n, int* err);
   // Takes what has arrived, never blocking: the byte count; 0 when the peer
   // closed the connection; -1 with *err = EAGAIN when nothing is waiting, or
   // with the error of the connection.
@@ -55,12 +58,14 @@ class TcpSocket {
 
 class Poller {
  public:
-  enum class Interest { kReadable, kWritable };
+  enum class Interest { kReadable, kWritable, kReadWrite };
   static constexpr int kMaxKeys = 16;
 
   struct Result {
     bool timed_out = false;
     bool socket_ready = false;  // readable/writable as asked, or hung up / failed
+    bool writable = false;      // with kReadWrite: the socket takes bytes (or failed)
+    bool readable = false;      // with kReadWrite: bytes (or the end) arrived
     int key_count = 0;
     uint32_t keys[kMaxKeys] = {};
     bool Has(uint32_t key) const {

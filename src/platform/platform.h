@@ -110,21 +110,14 @@ using TimerCallback = void (*)(void* arg);
 int TimerStart(uint32_t period_ms, TimerCallback cb, void* arg);
 void TimerKill(int id);
 
-// Application hooks.
+// Application services: the beep, the posted message and the error report.
+// The library calls the last two from its dispatch thread only.
 void SetBeepHandler(VOXA_BeepHandler h);
 void SetMessageHandler(VOXA_MessageHandler h);
 void SetErrorReportHandler(VOXA_ErrorReportHandler h);
 void Beep(unsigned type);
 void PostAppMessage(VOXA_HWND window, unsigned message, uintptr_t wparam, intptr_t lparam);
 void ReportError(const char* caption, const char* text);
-// Frame tracing: off unless a handler is set; one relaxed load when off.
-constexpr int kTraceSent = 0;
-constexpr int kTraceReceived = 1;
-void SetTraceHandler(VOXA_TraceHandler h);
-extern std::atomic<VOXA_TraceHandler> g_trace_handler;
-inline void Trace(int board, int direction, const uint8_t* frame, int length) {
-  if (auto h = g_trace_handler.load(std::memory_order_relaxed)) h(board, direction, frame, length);
-}
 // The text of a system error number (the system's message for it).
 const char* SystemErrorText(int err, char* buf, size_t len);
 int LastSystemError();

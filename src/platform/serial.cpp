@@ -131,15 +131,19 @@ int SerialPort::Open(const char* path, const SerialSettings& settings) {
   ::tcflush(fd, TCIOFLUSH);
 
   int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wake < 0) {
+  int kick = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake < 0 || kick < 0) {
     int err = errno;
     ::close(fd);
+    if (wake >= 0) ::close(wake);
+    if (kick >= 0) ::close(kick);
     return err;
   }
   // Exclusive: later opens of the device fail while we hold it.
   (void)::ioctl(fd, TIOCEXCL);
   fd_ = fd;
   wake_fd_ = wake;
+  kick_fd_ = kick;
   return 0;
 }
 
@@ -200,6 +204,51 @@ size_t SerialPort::Write(const uint8_t* buf, size_t n, int wait_ms) {
   return done;
 }
 
+long SerialPort::WriteSome(const uint8_t* buf, size_t n, int* err) {
+  *err = 0;
+  if (fd_ < 0) {
+    *err = EBADF;
+    return -1;
+  }
+  for (;;) {
+    ssize_t w = ::write(fd_, buf, n);
+    if (w >= 0) return static_cast<long>(w);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    *err = errno;
+    return -1;
+  }
+}
+
+unsigned SerialPort::WaitEvents(bool want_write, int timeout_ms) {
+  if (fd_ < 0) return kEvHangup;
+  pollfd p[3] = {{fd_, static_cast<short>(POLLIN | (want_write ? POLLOUT : 0)), 0},
+                 {wake_fd_, POLLIN, 0},
+                 {kick_fd_, POLLIN, 0}};
+  int r = ::poll(p, 3, timeout_ms);
+  if (r <= 0) return r < 0 && errno != EINTR ? kEvHangup : 0u;
+  unsigned ev = 0;
+  if (p[1].revents & POLLIN) ev |= kEvWoken;
+  if (p[2].revents & POLLIN) {
+    uint64_t count;
+    ssize_t got = ::read(kick_fd_, &count, sizeof count);
+    (void)got;
+    ev |= kEvKicked;
+  }
+  if (p[0].revents & POLLIN) ev |= kEvReadable;
+  if (p[0].revents & POLLOUT) ev |= kEvWritable;
+  // A hung-up tty stays readable (with nothing to read): report the hang-up.
+  if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) ev |= kEvHangup;
+  return ev;
+}
+
+void SerialPort::Kick() {
+  if (kick_fd_ < 0) return;
+  uint64_t one = 1;
+  ssize_t r = ::write(kick_fd_, &one, sizeof one);
+  (void)r;
+}
+
 SerialPort::Wait SerialPort::WaitReadable(int timeout_ms) {
   if (fd_ < 0) return Wait::kHangup;
   pollfd p[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
@@ -256,6 +305,7 @@ void SerialPort::Close() {
   }
   CloseFd(fd_);
   CloseFd(wake_fd_);
+  CloseFd(kick_fd_);
 }
 
 }  // namespace voxa::platform

@@ -48,6 +48,17 @@ class SerialPort {
   // Gives up after wait_ms without progress, or at once after Wake. Returns
   // the bytes handed over.
   size_t Write(const uint8_t* buf, size_t n, int wait_ms);
+  // Hands the driver what it takes now, never blocking: the bytes taken (0
+  // when its queue is full), or -1 on a device error (*err holds it).
+  long WriteSome(const uint8_t* buf, size_t n, int* err);
+  // Waits for any of: bytes to read, room to write (only with want_write),
+  // a hang-up, Kick, Wake, or timeout_ms (-1: no limit). Returns the kEv
+  // bits of what happened (0 on a timeout); takes a pending Kick.
+  static constexpr unsigned kEvReadable = 1, kEvWritable = 2, kEvHangup = 4, kEvWoken = 8, kEvKicked = 16;
+  unsigned WaitEvents(bool want_write, int timeout_ms);
+  // Ends the current (or next) WaitEvents once, so that its caller looks
+  // again at what it should wait for.
+  void Kick();
   // Waits until bytes can be read, the port hangs up (bytes that came
   // before may still be read then), Wake was called, or timeout_ms (-1: no
   // limit) has passed.
@@ -63,6 +74,7 @@ class SerialPort {
  private:
   int fd_ = -1;
   int wake_fd_ = -1;
+  int kick_fd_ = -1;
 };
 
 }  // namespace voxa::platform

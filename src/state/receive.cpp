@@ -134,7 +134,7 @@ constexpr Group kGroups[] = {
 
 }  // namespace
 
-int DecodeStatePacket(StateMirror& m, const RxFrame& f) {
+int DecodeStatePacket(StateMirror& m, const RxFrame& f, uint32_t* updated) {
   if (f.n < 4) return 0;
   const uint8_t s = f.bytes[4];
   int p = 5;
@@ -153,11 +153,12 @@ int DecodeStatePacket(StateMirror& m, const RxFrame& f) {
     if (r == kCustomGroup) r = static_cast<int>((m.Image()[CHIPSET * kWords + 1] >> 8) & 0x1F);
     ApplyUnit(m.Received(), r, u);
     ApplyUnit(m.Image(), r, u);
+    if (updated) *updated |= 1u << r;
   }
   return 1;
 }
 
-int DecodeReadReply(StateMirror& m, const RxFrame& f, int type) {
+int DecodeReadReply(StateMirror& m, const RxFrame& f, int type, uint32_t* updated) {
   if (f.n < 5) return 0;
   const int r = ((type & 0x7F) - 16) / 2;
   if (r < 0 || r > 31) return 0;
@@ -170,6 +171,7 @@ int DecodeReadReply(StateMirror& m, const RxFrame& f, int type) {
 
   platform::Locked lock(m.Lock());
   ApplyUnit(m.Received(), r, u);
+  if (updated) *updated |= 1u << r;
   uint32_t* img = m.Image() + r * kWords;
   const uint32_t* rec = m.Received() + r * kWords;
   switch (r) {
@@ -239,7 +241,7 @@ void OldEngineLimitCheck(StateMirror& m) {
   }
 }
 
-int DispatchFrame(StateMirror& m, PacketCounters& c, ReceiveEvents* ev, const RxFrame& f) {
+int DispatchFrame(StateMirror& m, PacketCounters& c, ReceiveEvents* ev, const RxFrame& f, uint32_t* updated) {
   if (f.n < 3) return 0;  // no packet type byte: nothing to dispatch
   const int t = f.type();
   const uint32_t p = f.payload_word();
@@ -259,7 +261,7 @@ int DispatchFrame(StateMirror& m, PacketCounters& c, ReceiveEvents* ev, const Rx
       result = 1;
       break;
     case 11:
-      result = DecodeStatePacket(m, f);
+      result = DecodeStatePacket(m, f, updated);
       limit_check = true;
       break;
     case 12:
@@ -286,7 +288,7 @@ int DispatchFrame(StateMirror& m, PacketCounters& c, ReceiveEvents* ev, const Rx
       break;
     default:
       if (t >= 16 && t <= 78 && (t % 2) == 0) {
-        result = DecodeReadReply(m, f, t);
+        result = DecodeReadReply(m, f, t, updated);
         limit_check = true;
       }
       break;

@@ -93,15 +93,19 @@ class ReceiveEvents {
   virtual void OnFrame(const uint8_t* /*frame*/, int /*size*/) {}
 };
 
-// Decoders; both return 1 when applied, 0 when rejected.
-int DecodeStatePacket(StateMirror& m, const RxFrame& f);
-int DecodeReadReply(StateMirror& m, const RxFrame& f, int type);
+// Decoders; both return 1 when applied, 0 when rejected, and add the
+// registers they changed to *updated when it is given (bit r: register r).
+int DecodeStatePacket(StateMirror& m, const RxFrame& f, uint32_t* updated = nullptr);
+int DecodeReadReply(StateMirror& m, const RxFrame& f, int type, uint32_t* updated = nullptr);
 // Host-side limit handling for engines up to version 205.
 void OldEngineLimitCheck(StateMirror& m);
 // Major*100 + minor of the engine version in CHIPSTATUS word 7.
 int EngineVersion(uint32_t chipstatus7);
 
-// Runs the handler of the frame's packet type; 1 accepted, 0 not.
-int DispatchFrame(StateMirror& m, PacketCounters& c, ReceiveEvents* ev, const RxFrame& f);
+// Runs the handler of the frame's packet type; 1 accepted, 0 not. With
+// updated given, the registers the board reported in the frame (a state
+// packet's units or a read reply) are added to it.
+int DispatchFrame(StateMirror& m, PacketCounters& c, ReceiveEvents* ev, const RxFrame& f,
+                  uint32_t* updated = nullptr);
 
 }  // namespace voxa

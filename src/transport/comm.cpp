@@ -2,6 +2,7 @@
 
 #include "platform/serial.h"
 #include "transport/socket_engine.h"
+#include "voxa/voxa.h"
 
 namespace voxa {
 
@@ -41,6 +42,9 @@ int CComm::OpenPort(const char* device, uint32_t baud, uint8_t byte_size, uint8_
   s.stop_bits = stop_bits;
   s.parity = parity;
   if (port_->Open(device, s) != 0) return 0;
+  hung_up_.store(0);
+  RxRestart();
+  TxClear();
   open_.store(1);
   if (!watcher_.Start([this] { WatchReceive(); })) {
     open_.store(0);
@@ -90,30 +94,72 @@ int CComm::WritePort(const uint8_t* buf, uint32_t count) {
   return static_cast<int>(port_->Write(buf, count, kWriteStallMs));
 }
 
+void CComm::FlushSerial() {
+  std::lock_guard<std::mutex> g(port_lock_);
+  if (!port_->IsOpen() || hung_up_.load()) {
+    TxClear();
+    return;
+  }
+  uint8_t buf[kReadChunk];
+  for (;;) {
+    const uint32_t n = TxPeek(buf, sizeof buf);
+    if (n == 0) return;
+    int err = 0;
+    const long w = port_->WriteSome(buf, n, &err);
+    if (w < 0) {
+      TxClear();  // the device failed: the watcher hears of it next
+      return;
+    }
+    TxDiscard(static_cast<uint32_t>(w));
+    if (static_cast<uint32_t>(w) < n) break;
+  }
+  // The device's queue is full: the watcher sends the rest once it has room.
+  port_->Kick();
+}
+
+bool CComm::ReceiveSerial(uint8_t* buf, bool hung_up) {
+  uint32_t total = 0;
+  // Everything the driver holds (also what came before a hang-up), chunk by
+  // chunk, then one callback. A burst is capped at the ring's size so that
+  // the consumer hears of it soon.
+  while (total < kRingSize) {
+    uint32_t room = RxRoom();
+    if (room == 0) {
+      // The receiver is busy with earlier bytes: the rest waits in the
+      // device (and holds the board back) instead of being thrown away.
+      if (total > 0) NotifyReceived();
+      total = 0;
+      WaitRxRoom(10);
+      if (!open_.load()) break;
+      continue;
+    }
+    bool failed = false;
+    const uint32_t n = ReadChunk(buf, room < kReadChunk ? room : kReadChunk, &failed);
+    hung_up = hung_up || failed;
+    if (n == 0) break;
+    RxPushSome(buf, n);
+    total += n;
+  }
+  if (total > 0) NotifyReceived();
+  return hung_up;
+}
+
 void CComm::WatchReceive() {
   platform::SetThreadName("voxa-serial");
   uint8_t buf[kReadChunk];
   while (open_.load()) {
-    auto w = port_->WaitReadable(-1);
-    if (!open_.load() || w == platform::SerialPort::Wait::kWoken) break;
-    if (w == platform::SerialPort::Wait::kTimeout) continue;
-    bool hung_up = w == platform::SerialPort::Wait::kHangup;
-    uint32_t total = 0;
-    // Everything the driver holds (also what came before a hang-up), chunk
-    // by chunk, then one callback. A burst is capped at the ring's size so
-    // that the consumer hears of it soon.
-    while (total < kRingSize) {
-      bool failed = false;
-      uint32_t n = ReadChunk(buf, kReadChunk, &failed);
-      hung_up = hung_up || failed;
-      if (n == 0) break;
-      RxPushSome(buf, n);
-      total += n;
-    }
-    if (total > 0) NotifyReceived();
-    if (hung_up) {
-      // The device is gone (or the other end of a pseudo-terminal closed):
-      // it would report the hang-up on every wait, so wait for the close.
+    const unsigned ev = port_->WaitEvents(!TxIsEmpty(), -1);
+    if (!open_.load() || (ev & platform::SerialPort::kEvWoken)) break;
+    if (ev & platform::SerialPort::kEvWritable) FlushSerial();
+    if (!(ev & (platform::SerialPort::kEvReadable | platform::SerialPort::kEvHangup))) continue;
+    if (ReceiveSerial(buf, (ev & platform::SerialPort::kEvHangup) != 0)) {
+      // The device is gone (a USB adapter unplugged, the other end of a
+      // pseudo-terminal closed): the link is down at once, and what waits
+      // to be sent stays queued. The hang-up would be reported on every
+      // wait, so wait for the close.
+      hung_up_.store(1);
+      TxClear();
+      NotifyLink(VOXA_LINK_DOWN, VOXA_LINK_REASON_HANGUP, 0);
       port_->WaitForWake();
       break;
     }
@@ -165,6 +211,27 @@ uint32_t CComm::RxPopBlock(uint8_t* p, uint32_t max) {
   }
   if (n > 0) rx_room_.Set();
   return n;
+}
+
+uint32_t CComm::RxPopBlock(uint8_t* p, uint32_t max, uint32_t* stream) {
+  if (!initialised_ || p == nullptr) return 0;
+  uint32_t n;
+  {
+    platform::Locked g(rx_lock_);
+    n = rx_ring_.PopBlock(p, max);
+    *stream = rx_stream_;
+  }
+  if (n > 0) rx_room_.Set();
+  return n;
+}
+
+void CComm::RxRestart() {
+  {
+    platform::Locked g(rx_lock_);
+    rx_ring_.Clear();
+    ++rx_stream_;
+  }
+  rx_room_.Set();
 }
 
 uint32_t CComm::RxRoom() {
@@ -219,6 +286,17 @@ uint32_t CComm::TxPopBlock(uint8_t* p, uint32_t max) {
   return tx_ring_.PopBlock(p, max);
 }
 
+uint32_t CComm::TxPeek(uint8_t* p, uint32_t max) {
+  if (!initialised_ || p == nullptr) return 0;
+  platform::Locked g(tx_lock_);
+  return tx_ring_.Peek(p, max);
+}
+
+void CComm::TxDiscard(uint32_t n) {
+  platform::Locked g(tx_lock_);
+  tx_ring_.Discard(n);
+}
+
 // Callbacks. Function and argument change together under the callback
 // lock; the callbacks themselves run outside it.
 
@@ -247,6 +325,23 @@ void CComm::NotifyReceived() {
     arg = rx_cb_arg_.load();
   }
   if (fn != nullptr) fn(arg);
+}
+
+void CComm::SetLinkCallback(LinkCallback fn, void* arg) {
+  platform::Locked g(cb_lock_);
+  link_cb_.store(fn);
+  link_cb_arg_.store(arg);
+}
+
+void CComm::NotifyLink(int state, int reason, int os_error) {
+  LinkCallback fn;
+  void* arg;
+  {
+    platform::Locked g(cb_lock_);
+    fn = link_cb_.load();
+    arg = link_cb_arg_.load();
+  }
+  if (fn != nullptr) fn(arg, state, reason, os_error);
 }
 
 void CComm::NotifySent(const uint8_t* p, uint32_t n) {
@@ -340,6 +435,32 @@ void CVX_Comm_Socket::Flush() {
       break;
     default: break;
   }
+}
+
+void CVX_Comm_Socket::Transmit() {
+  switch (GetType()) {
+    case 1: FlushSerial(); break;
+    case 2:
+      if (tcp_->IsConnected())
+        tcp_->Send();
+      else
+        TxClear();
+      break;
+    default: TxClear(); break;
+  }
+}
+
+bool CVX_Comm_Socket::CanTake(uint32_t n) {
+  switch (GetType()) {
+    case 1:
+      if (!IsPortOpen() || IsHungUp()) return false;
+      break;
+    case 2:
+      if (!tcp_->IsConnected() || !tcp_->IsLinkReady()) return false;
+      break;
+    default: return false;
+  }
+  return TxGetFree() > static_cast<int32_t>(n) + 5;
 }
 
 int CVX_Comm_Socket::IsConnected() const { return tcp_->IsConnected(); }

@@ -48,6 +48,10 @@ class CCommQueue {
   int PushBlock(const uint8_t* p, uint32_t n);
   uint32_t PushSome(const uint8_t* p, uint32_t n);
   uint32_t PopBlock(uint8_t* p, uint32_t max);
+  // Copies up to max bytes from the front without taking them; Discard
+  // then takes n of them.
+  uint32_t Peek(uint8_t* p, uint32_t max) const;
+  void Discard(uint32_t n);
 
  private:
   int created_ = 0;
@@ -59,6 +63,9 @@ class CCommQueue {
 };
 
 using CommCallback = void (*)(void* arg);
+// What a link tells its owner about itself: state and reason as the
+// application's link handler gets them (VOXA_LINK_..., VOXA_LINK_REASON_...).
+using LinkCallback = void (*)(void* arg, int state, int reason, int os_error);
 
 // The serial transport and the rings both transports share.
 class CComm {
@@ -95,6 +102,11 @@ class CComm {
   int RxPushBlock(const uint8_t* p, uint32_t n);  // all or nothing
   uint32_t RxPushSome(const uint8_t* p, uint32_t n);  // as many as fit
   uint32_t RxPopBlock(uint8_t* p, uint32_t max);
+  // As RxPopBlock; *stream is the number of the stream the bytes belong to.
+  uint32_t RxPopBlock(uint8_t* p, uint32_t max, uint32_t* stream);
+  // Starts a new stream: what the ring holds is dropped and the stream
+  // number advances, so that the parser starts afresh on the new bytes.
+  void RxRestart();
   // Bytes the receive ring can still take, and a wait (at most ms) for the
   // receiver to take some out.
   uint32_t RxRoom();
@@ -107,6 +119,17 @@ class CComm {
   void TxClear();
   int TxPushBlock(const uint8_t* p, uint32_t n);  // all or nothing
   uint32_t TxPopBlock(uint8_t* p, uint32_t max);
+  uint32_t TxPeek(uint8_t* p, uint32_t max);
+  void TxDiscard(uint32_t n);
+
+  // Serial: hands the device what it takes of the transmit ring now, never
+  // blocking; the receive watcher sends the rest once the device has room.
+  void FlushSerial();
+  // True once the serial device has hung up (until the port is closed).
+  int IsHungUp() const { return hung_up_.load(); }
+
+  void SetLinkCallback(LinkCallback fn, void* arg);
+  void NotifyLink(int state, int reason, int os_error);
 
   void SetRxCallback(CommCallback fn, void* arg);
   void ClearRxCallback();
@@ -131,6 +154,9 @@ class CComm {
   void WatchReceive();
   // One read into buf; *hung_up set when the device failed or hung up.
   uint32_t ReadChunk(uint8_t* buf, uint32_t max, bool* hung_up);
+  // Moves what the device holds into the receive ring, never more than the
+  // ring has room for (the rest waits in the device); true on a hang-up.
+  bool ReceiveSerial(uint8_t* buf, bool hung_up);
 
   platform::CriticalSection rx_lock_;
   platform::CriticalSection tx_lock_;
@@ -151,6 +177,10 @@ class CComm {
   std::atomic<CommCallback> rx_cb_{nullptr};
   std::atomic<void*> rx_cb_arg_{nullptr};
   std::atomic<CommCallback> tx_hook_{nullptr};
+  std::atomic<LinkCallback> link_cb_{nullptr};
+  std::atomic<void*> link_cb_arg_{nullptr};
+  uint32_t rx_stream_ = 0;  // receive lock
+  std::atomic<int> hung_up_{0};
   std::atomic<void*> tx_hook_arg_{nullptr};
   uint8_t current_tx_byte_ = 0;
 };
@@ -160,6 +190,7 @@ class CVX_Comm_Socket : public CComm {
  public:
   static constexpr int kLinkErrorKey = 2;
   static constexpr int kStopKey = 9999;
+  static constexpr int kSendKey = 3;  // bytes wait for room in the socket
 
   CVX_Comm_Socket();
   ~CVX_Comm_Socket() override;
@@ -186,9 +217,17 @@ class CVX_Comm_Socket : public CComm {
   int IsConnected() const;     // the connected flag
   int IsLinkReady() const;     // the link-ready flag
   uint32_t LinkErrorCount() const;
-  // Sends everything waiting in the transmit ring; 1 sent, 0 failed (the
-  // bytes are dropped and the worker re-establishes the link).
+  // Sends what the socket takes of the transmit ring now, never blocking;
+  // the worker sends the rest once the socket has room. 1 sent or under
+  // way, 0 failed (the bytes are dropped and the worker re-establishes the
+  // link).
   int Send();
+  // Hands the transmit ring on to the link, never blocking: to the serial
+  // device or the socket; dropped when the link is closed.
+  void Transmit();
+  // True when a frame of n bytes can go out now: the link is up and the
+  // transmit ring has room for it. While it is false, queued frames wait.
+  bool CanTake(uint32_t n);
 
  private:
   void CloseTcp();

@@ -78,7 +78,7 @@ int CCommQueue::PushBlock(const uint8_t* p, uint32_t n) {
   return PushSome(p, n) == n || n == 0 ? 1 : 0;
 }
 
-uint32_t CCommQueue::PopBlock(uint8_t* p, uint32_t max) {
+uint32_t CCommQueue::Peek(uint8_t* p, uint32_t max) const {
   if (storage_ == nullptr || max == 0) return 0;
   uint32_t used = write_ >= read_ ? write_ - read_ : size_ - read_ + write_;
   uint32_t n = used < max ? used : max;
@@ -87,9 +87,19 @@ uint32_t CCommQueue::PopBlock(uint8_t* p, uint32_t max) {
   if (first > n) first = n;
   std::memcpy(p, storage_ + read_, first);
   std::memcpy(p + first, storage_, n - first);
+  return n;
+}
+
+void CCommQueue::Discard(uint32_t n) {
+  if (n > static_cast<uint32_t>(count_)) n = static_cast<uint32_t>(count_);
   read_ += n;
   if (read_ >= size_) read_ -= size_;
   count_ -= static_cast<int32_t>(n);
+}
+
+uint32_t CCommQueue::PopBlock(uint8_t* p, uint32_t max) {
+  const uint32_t n = Peek(p, max);
+  Discard(n);
   return n;
 }
 

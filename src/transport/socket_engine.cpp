@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <new>
 
+#include "controller/dispatch.h"
+#include "voxa/voxa.h"
 #include "transport/comm.h"
 
 namespace voxa {
@@ -30,7 +32,9 @@ void CSocketEngine::Report(int err) {
   char caption[64];
   char text[256];
   std::snprintf(caption, sizeof caption, "TCP ERROR-(%d)", err);
-  platform::ReportError(caption, platform::SystemErrorText(err, text, sizeof text));
+  // From the dispatch thread: the application's report may wait for a user
+  // and may close the board, which joins this worker.
+  dispatch::ErrorReport(caption, platform::SystemErrorText(err, text, sizeof text));
 }
 
 void CSocketEngine::PostKey(uint32_t key) {
@@ -107,7 +111,8 @@ int CSocketEngine::Open(const char* address, uint16_t port, uint32_t connect_tim
     up = false;
   }
 
-  owner_.RxClear();
+  // A new stream: nothing of an earlier connection is parsed with it.
+  owner_.RxRestart();
   owner_.TxClear();
   idle_timeout_ms_.store(idle_timeout_ms);
   {
@@ -138,22 +143,38 @@ int CSocketEngine::Disconnect() {
 
 int CSocketEngine::Send() {
   std::lock_guard<std::mutex> one_sender(send_lock_);
-  if (!connected_.load()) {
-    // Never connected (no send buffer yet) or closed: nothing can go out.
+  if (!connected_.load() || !link_ready_.load()) {
+    // Closed, or the link is being re-established: nothing can go out.
     if (owner_.TxIsEmpty()) return 1;
     owner_.TxClear();
     return 0;
   }
-  // The whole ring under one lock, then one send.
-  uint32_t n = owner_.TxPopBlock(tx_buf_.get(), kBufferSize);
-  if (n == 0) return 1;
-  owner_.NotifySent(tx_buf_.get(), n);
-  std::lock_guard<std::mutex> g(sock_lock_);
-  if (link_ready_.load() && sock_.SendAll(tx_buf_.get(), n, kSendStallMs) == 0) return 1;
-  // The bytes are lost; the worker re-establishes the link.
-  link_ready_.store(0);
-  poller_.Post(CVX_Comm_Socket::kLinkErrorKey);
-  return 0;
+  // What the socket takes now; the rest stays in the ring for the worker,
+  // which sends it once the socket has room. Never blocks.
+  for (;;) {
+    const uint32_t n = owner_.TxPeek(tx_buf_.get(), kBufferSize);
+    if (n == 0) return 1;
+    int err = 0;
+    long w;
+    {
+      std::lock_guard<std::mutex> g(sock_lock_);
+      w = sock_.SendSome(tx_buf_.get(), n, &err);
+      if (w < 0) {
+        // The bytes are lost; the worker re-establishes the link.
+        link_ready_.store(0);
+        poller_.Post(CVX_Comm_Socket::kLinkErrorKey);
+      } else if (static_cast<uint32_t>(w) < n) {
+        poller_.Post(CVX_Comm_Socket::kSendKey);
+      }
+    }
+    if (w < 0) {
+      owner_.TxClear();
+      return 0;
+    }
+    owner_.NotifySent(tx_buf_.get(), static_cast<uint32_t>(w));
+    owner_.TxDiscard(static_cast<uint32_t>(w));
+    if (static_cast<uint32_t>(w) < n) return 1;
+  }
 }
 
 int CSocketEngine::WaitConnected(platform::TcpSocket& s, uint32_t timeout_ms, bool watch_stop, bool* stopped) {
@@ -198,7 +219,7 @@ CSocketEngine::Attempt CSocketEngine::Reconnect() {
   if (!Pause(kReconnectClosePauseMs)) return Attempt::kStopped;
 
   auto fail = [this] {
-    owner_.RxClear();
+    owner_.RxRestart();
     owner_.TxClear();
     return Attempt::kFailed;
   };
@@ -218,14 +239,22 @@ CSocketEngine::Attempt CSocketEngine::Reconnect() {
   }
   if (err != 0) return fail();  // the board does not answer yet: no report
 
-  std::lock_guard<std::mutex> g(sock_lock_);
-  sock_ = std::move(s);
-  last_reported_ = 0;
-  link_ready_.store(1);
+  {
+    std::lock_guard<std::mutex> g(sock_lock_);
+    // The new connection is a new stream: a frame the old one broke off
+    // in the middle must not swallow the first bytes of this one, and
+    // nothing the old one was sending goes out half.
+    owner_.RxRestart();
+    owner_.TxClear();
+    sock_ = std::move(s);
+    last_reported_ = 0;
+    link_ready_.store(1);
+  }
+  owner_.NotifyLink(VOXA_LINK_RECONNECTED, VOXA_LINK_REASON_NONE, 0);
   return Attempt::kUp;
 }
 
-uint32_t CSocketEngine::Receive(bool* link_lost) {
+uint32_t CSocketEngine::Receive(bool* link_lost, int* reason, int* os_error) {
   // Take no more than the receive ring has room for: the rest waits in the
   // socket (and holds the board back) instead of being thrown away.
   uint32_t room = owner_.RxRoom();
@@ -248,7 +277,11 @@ uint32_t CSocketEngine::Receive(bool* link_lost) {
   }
   // Zero bytes: the board closed the connection. Any error but "nothing
   // waiting" ends the link as well.
-  if (n == 0 || err != EAGAIN) *link_lost = true;
+  if (n == 0 || err != EAGAIN) {
+    *link_lost = true;
+    *reason = n == 0 ? VOXA_LINK_REASON_PEER_CLOSED : VOXA_LINK_REASON_ERROR;
+    *os_error = n == 0 ? 0 : err;
+  }
   return 0;
 }
 
@@ -270,26 +303,45 @@ void CSocketEngine::Worker() {
     return true;
   };
 
+  // Why the link was lost, for the link handler, which hears once of each
+  // outage and once of its end.
+  int lost_reason = VOXA_LINK_REASON_ERROR;
+  int lost_error = 0;
+  bool outage = false;
+  auto outage_begins = [&](int reason, int err) {
+    if (!outage) owner_.NotifyLink(VOXA_LINK_RECONNECTING, reason, err);
+    outage = true;
+    lost_reason = VOXA_LINK_REASON_ERROR;
+    lost_error = 0;
+  };
   while (connected_.load()) {
     if (!link_ready_.load()) {
       link_errors_.fetch_add(1, std::memory_order_relaxed);
+      outage_begins(lost_reason, lost_error);
       if (!reconnect()) break;
+      if (link_ready_.load()) outage = false;
       continue;
     }
     const uint32_t idle = idle_timeout_ms_.load();
     const auto idle_deadline = idle_start + milliseconds(idle);
+    // Room to write is waited for only while bytes wait to be sent.
+    const bool sending = !owner_.TxIsEmpty();
     platform::Poller::Result r;
-    poller_.Wait(&sock_, platform::Poller::Interest::kReadable, idle > 0 ? MsUntil(idle_deadline) : -1, &r);
+    poller_.Wait(&sock_, sending ? platform::Poller::Interest::kReadWrite : platform::Poller::Interest::kReadable,
+                 idle > 0 ? MsUntil(idle_deadline) : -1, &r);
     if (StopSeen(r)) break;
-    if (r.socket_ready) {
+    if (sending && r.writable) Send();
+    if (r.socket_ready && (!sending || r.readable)) {
       bool lost = false;
-      if (Receive(&lost) > 0) idle_start = Clock::now();
+      if (Receive(&lost, &lost_reason, &lost_error) > 0) idle_start = Clock::now();
       if (lost) link_ready_.store(0);
       continue;
     }
     // A link-error key needs nothing here: the sender cleared link-ready.
     if (idle > 0 && Clock::now() >= idle_deadline) {
+      outage_begins(VOXA_LINK_REASON_SILENCE, 0);
       if (!reconnect()) break;
+      if (link_ready_.load()) outage = false;
     }
   }
 }

@@ -64,8 +64,9 @@ class CSocketEngine {
   // Waits until a started connect has an outcome: 0 up, an error number,
   // ETIMEDOUT when the time ran out, ECANCELED (and *stopped) on the stop key.
   int WaitConnected(platform::TcpSocket& s, uint32_t timeout_ms, bool watch_stop, bool* stopped);
-  // Takes one chunk into the receive ring; returns its size.
-  uint32_t Receive(bool* link_lost);
+  // Takes one chunk into the receive ring; returns its size. A lost link
+  // sets *link_lost and says why.
+  uint32_t Receive(bool* link_lost, int* reason, int* os_error);
   void PostKey(uint32_t key);
   void ReleaseHandles();
   void Report(int err);

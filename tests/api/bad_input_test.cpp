@@ -40,6 +40,8 @@ namespace {
   X(VOXA_Get_ErrText) X(VOXA_Set_BoardID) X(VOXA_Get_BoardID) X(VOXA_Is_Err) X(VOXA_Get_LastErr) \
   X(VOXA_Enable_ErrBeep) X(VOXA_Is_Link) X(VOXA_Get_DllVer) X(VOXA_Get_wDllVer) X(VOXA_Get_EngineVer) \
   X(VOXA_Open_Comm) X(VOXA_Open_CommDevice) X(VOXA_Open_Tcp) X(VOXA_Close) X(VOXA_Change_Comm_Baudrate) \
+  X(VOXA_Set_BoardMessageHandler) X(VOXA_Set_StateHandler) X(VOXA_Set_LinkHandler) X(VOXA_Get_StateDrops) \
+  X(VOXA_Get_RegAge) \
   /* voxa_system.h */ \
   X(VOXA_Set_InterruptMode) X(VOXA_Get_InterruptMode) X(VOXA_Set_ExtEmgStopMode) X(VOXA_Get_ExtEmgStopMode) \
   X(VOXA_Enable_IEndComp) X(VOXA_Is_IEndComp) X(VOXA_Enable_StepExe) X(VOXA_Is_StepExe) \
@@ -320,6 +322,7 @@ const std::set<std::string> kNotWalked = {
     "VOXA_Open_Comm",        "VOXA_Open_Tcp",          "VOXA_Open_CommDevice",        "VOXA_Close",
     "VOXA_Save_ConfigFile",  "VOXA_Save_wConfigFile",  "VOXA_Load_ConfigFile",        "VOXA_Load_wConfigFile",
     "VOXA_Set_BeepHandler",  "VOXA_Set_MessageHandler", "VOXA_Set_ErrorReportHandler", "VOXA_Set_TraceHandler",
+    "VOXA_Set_BoardMessageHandler", "VOXA_Set_StateHandler", "VOXA_Set_LinkHandler",
 };
 
 void VOXA_CALL QuietBeep(unsigned) {}
@@ -430,6 +433,9 @@ TEST_F(BadInput, NullPointersAreRejectedAndNothingIsSent) {
   VOXA_Set_MessageHandler(nullptr);
   VOXA_Set_ErrorReportHandler(nullptr);
   VOXA_Set_TraceHandler(nullptr);
+  VOXA_Set_BoardMessageHandler(nullptr);
+  VOXA_Set_StateHandler(nullptr);
+  VOXA_Set_LinkHandler(nullptr);
   EXPECT_EQ(VOXA_Register_Complete_Message(nullptr, 0x400), 1);
   EXPECT_EQ(VOXA_Register_Comparator_Message(nullptr, 0x401), 1);
 }

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "controller/dispatch.h"
 #include "helpers.h"
 
 namespace voxa {
@@ -31,10 +32,12 @@ class Tcp : public ::testing::Test {
       std::lock_guard<std::mutex> g(g_reports_lock);
       g_reports.clear();
     }
-    platform::SetErrorReportHandler(&RecordReport);
+    dispatch::SetErrorReportHandler(&RecordReport);
   }
-  void TearDown() override { platform::SetErrorReportHandler(nullptr); }
+  void TearDown() override { dispatch::SetErrorReportHandler(nullptr); }
+  // Reports reach the handler from the dispatch thread.
   static size_t Reports() {
+    dispatch::Drain();
     std::lock_guard<std::mutex> g(g_reports_lock);
     return g_reports.size();
   }
@@ -215,8 +218,8 @@ TEST_F(Tcp, SocketCreationFailureIsReported) {
   int opened = comm.OpenTcp("127.0.0.1", 1000, 0, 300, 5000);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &old), 0);
   EXPECT_EQ(opened, 0);
+  ASSERT_EQ(Reports(), 1u);
   std::lock_guard<std::mutex> g(g_reports_lock);
-  ASSERT_EQ(g_reports.size(), 1u);
   EXPECT_EQ(g_reports[0], "TCP ERROR-(" + std::to_string(EMFILE) + ")");
 }
 

@@ -1,0 +1,287 @@
+#include "controller/dispatch.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+
+namespace voxa::dispatch {
+namespace {
+
+constexpr int kBoards = 8;
+// A board's state notifications queue up to this many; past it, the newest
+// is merged into the last one queued (masks OR-ed, the newer time kept).
+constexpr int kStateBacklog = 64;
+// Traces and messages queue up to this many; past it they are counted and
+// left out, so a handler that stopped returning cannot eat the memory.
+constexpr size_t kQueueLimit = 1u << 18;
+
+struct Note {
+  Kind kind = Kind::kMessage;
+  int board = 0;
+  // Message
+  VOXA_HWND window = nullptr;
+  uint32_t message = 0;
+  uintptr_t wparam = 0;
+  intptr_t lparam = 0;
+  // State and link
+  uint32_t registers = 0;
+  uint64_t time_us = 0;
+  int state = 0;
+  int reason = 0;
+  int os_error = 0;
+  // Trace
+  int direction = 0;
+  int length = 0;
+  uint8_t frame[132] = {};
+  // Error report
+  std::string caption;
+  std::string text;
+};
+
+class Dispatcher {
+ public:
+  std::atomic<VOXA_MessageHandler> message{nullptr};
+  std::atomic<VOXA_BoardMessageHandler> board_message{nullptr};
+  std::atomic<VOXA_TraceHandler> trace{nullptr};
+  std::atomic<VOXA_StateHandler> state{nullptr};
+  std::atomic<VOXA_LinkHandler> link{nullptr};
+
+  void Post(Note&& n) {
+    std::unique_lock<std::mutex> g(m_);
+    if (shut_) return;
+    if (n.kind == Kind::kState) {
+      const int b = n.board;
+      if (queued_state_[b] >= kStateBacklog && last_state_[b] != nullptr) {
+        Note& last = *last_state_[b];
+        last.registers |= n.registers;
+        last.time_us = n.time_us;
+        ++state_drops_[b];
+        return;
+      }
+    } else if (n.kind != Kind::kLink && n.kind != Kind::kErrorReport && q_.size() >= kQueueLimit) {
+      ++dropped_;
+      return;
+    }
+    q_.push_back(std::move(n));
+    if (q_.back().kind == Kind::kState) {
+      last_state_[q_.back().board] = &q_.back();
+      ++queued_state_[q_.back().board];
+    }
+    ++posted_;
+    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+    if (idle_) cv_.notify_all();
+  }
+
+  void AwaitCallsOf(Kind k) {
+    std::unique_lock<std::mutex> g(m_);
+    if (std::this_thread::get_id() == thread_.get_id()) return;
+    if (!in_call_ || calling_ != k) return;
+    const uint64_t call = delivered_;
+    done_cv_.wait(g, [&] { return !in_call_ || delivered_ != call; });
+  }
+
+  void Drain() {
+    std::unique_lock<std::mutex> g(m_);
+    if (std::this_thread::get_id() == thread_.get_id()) return;
+    const uint64_t target = posted_;
+    done_cv_.wait(g, [&] { return shut_ || finished_ >= target; });
+  }
+
+  void Shutdown() {
+    std::thread t;
+    {
+      std::lock_guard<std::mutex> g(m_);
+      shut_ = true;
+      q_.clear();
+      for (int b = 0; b < kBoards; ++b) {
+        last_state_[b] = nullptr;
+        queued_state_[b] = 0;
+      }
+      cv_.notify_all();
+      done_cv_.notify_all();
+      if (std::this_thread::get_id() != thread_.get_id()) t = std::move(thread_);
+    }
+    if (t.joinable()) t.join();
+  }
+
+  uint32_t StateDrops(int b) {
+    std::lock_guard<std::mutex> g(m_);
+    return b >= 0 && b < kBoards ? state_drops_[b] : 0;
+  }
+  uint64_t Dropped() {
+    std::lock_guard<std::mutex> g(m_);
+    return dropped_;
+  }
+
+ private:
+  void Run() {
+    platform::SetThreadName("voxa-dispatch");
+    std::unique_lock<std::mutex> g(m_);
+    for (;;) {
+      while (q_.empty() && !shut_) {
+        idle_ = true;
+        cv_.wait(g);
+        idle_ = false;
+      }
+      if (shut_) return;
+      Note n = std::move(q_.front());
+      if (n.kind == Kind::kState) {
+        if (last_state_[n.board] == &q_.front()) last_state_[n.board] = nullptr;
+        --queued_state_[n.board];
+      }
+      q_.pop_front();
+      in_call_ = true;
+      calling_ = n.kind;
+      ++delivered_;
+      g.unlock();
+      Deliver(n);
+      g.lock();
+      in_call_ = false;
+      ++finished_;
+      done_cv_.notify_all();
+    }
+  }
+
+  void Deliver(const Note& n) {
+    switch (n.kind) {
+      case Kind::kMessage:
+        platform::PostAppMessage(n.window, n.message, n.wparam, n.lparam);
+        if (auto h = board_message.load()) h(n.board, n.window, n.message, n.wparam, n.lparam);
+        break;
+      case Kind::kTrace:
+        if (auto h = trace.load()) h(n.board, n.direction, n.frame, n.length);
+        break;
+      case Kind::kErrorReport:
+        platform::ReportError(n.caption.c_str(), n.text.c_str());
+        break;
+      case Kind::kState:
+        if (auto h = state.load()) h(n.board, n.registers, n.time_us);
+        break;
+      case Kind::kLink:
+        if (auto h = link.load()) h(n.board, n.state, n.reason, n.os_error);
+        break;
+      default:
+        break;
+    }
+  }
+
+  std::mutex m_;
+  std::condition_variable cv_;       // the thread waits for notes
+  std::condition_variable done_cv_;  // setters and drains wait for calls to end
+  std::deque<Note> q_;
+  Note* last_state_[kBoards] = {};
+  int queued_state_[kBoards] = {};
+  uint32_t state_drops_[kBoards] = {};
+  uint64_t dropped_ = 0;
+  uint64_t posted_ = 0;
+  uint64_t finished_ = 0;
+  uint64_t delivered_ = 0;
+  bool in_call_ = false;
+  Kind calling_ = Kind::kCount;
+  bool idle_ = false;
+  bool shut_ = false;
+  std::thread thread_;
+};
+
+// Never destroyed: boards that close during static destruction still post
+// through it. The board table ends its thread at unload.
+Dispatcher& D() {
+  static Dispatcher* d = new Dispatcher;
+  return *d;
+}
+
+}  // namespace
+
+void Message(int board, VOXA_HWND window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  if (window == nullptr) return;
+  Note n;
+  n.kind = Kind::kMessage;
+  n.board = board;
+  n.window = window;
+  n.message = message;
+  n.wparam = wparam;
+  n.lparam = lparam;
+  D().Post(std::move(n));
+}
+
+bool TraceOn() { return D().trace.load(std::memory_order_relaxed) != nullptr; }
+
+void Trace(int board, int direction, const uint8_t* frame, int length) {
+  if (!TraceOn() || frame == nullptr || length <= 0) return;
+  Note n;
+  n.kind = Kind::kTrace;
+  n.board = board;
+  n.direction = direction;
+  n.length = length > static_cast<int>(sizeof n.frame) ? static_cast<int>(sizeof n.frame) : length;
+  std::memcpy(n.frame, frame, static_cast<size_t>(n.length));
+  D().Post(std::move(n));
+}
+
+void ErrorReport(const char* caption, const char* text) {
+  Note n;
+  n.kind = Kind::kErrorReport;
+  n.caption = caption ? caption : "";
+  n.text = text ? text : "";
+  D().Post(std::move(n));
+}
+
+bool StateOn() { return D().state.load(std::memory_order_relaxed) != nullptr; }
+
+void State(int board, uint32_t registers, uint64_t time_us) {
+  if (!StateOn() || board < 0 || board >= kBoards) return;
+  Note n;
+  n.kind = Kind::kState;
+  n.board = board;
+  n.registers = registers;
+  n.time_us = time_us;
+  D().Post(std::move(n));
+}
+
+void Link(int board, int state, int reason, int os_error) {
+  if (D().link.load(std::memory_order_relaxed) == nullptr) return;
+  Note n;
+  n.kind = Kind::kLink;
+  n.board = board;
+  n.state = state;
+  n.reason = reason;
+  n.os_error = os_error;
+  D().Post(std::move(n));
+}
+
+void SetMessageHandler(VOXA_MessageHandler h) {
+  platform::SetMessageHandler(h);
+  D().AwaitCallsOf(Kind::kMessage);
+}
+void SetBoardMessageHandler(VOXA_BoardMessageHandler h) {
+  D().board_message.store(h);
+  D().AwaitCallsOf(Kind::kMessage);
+}
+void SetTraceHandler(VOXA_TraceHandler h) {
+  D().trace.store(h);
+  D().AwaitCallsOf(Kind::kTrace);
+}
+void SetErrorReportHandler(VOXA_ErrorReportHandler h) {
+  platform::SetErrorReportHandler(h);
+  D().AwaitCallsOf(Kind::kErrorReport);
+}
+void SetStateHandler(VOXA_StateHandler h) {
+  D().state.store(h);
+  D().AwaitCallsOf(Kind::kState);
+}
+void SetLinkHandler(VOXA_LinkHandler h) {
+  D().link.store(h);
+  D().AwaitCallsOf(Kind::kLink);
+}
+
+uint32_t StateDrops(int board) { return D().StateDrops(board); }
+uint64_t Dropped() { return D().Dropped(); }
+void Drain() { D().Drain(); }
+void Shutdown() { D().Shutdown(); }
+
+}  // namespace voxa::dispatch

@@ -1,0 +1,49 @@
+// The dispatch thread: every call of an application handler (messages,
+// frame traces, error reports, state and link notifications) is queued here
+// and made from one process-wide thread, in the order the calls were
+// posted. No library lock is held while a handler runs and no close ever
+// waits for this thread, so a handler may call any export, VOXA_Close
+// included, and may wait for a thread that is itself closing a board.
+#pragma once
+
+#include <cstdint>
+
+#include "voxa/voxa.h"
+
+namespace voxa::dispatch {
+
+// Each handler has a slot of its own.
+enum class Kind : uint8_t { kMessage, kTrace, kErrorReport, kState, kLink, kCount };
+
+// Posting. Each is cheap when no handler of its kind is set (one relaxed
+// load) and never blocks on a handler.
+void Message(int board, VOXA_HWND window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+bool TraceOn();
+void Trace(int board, int direction, const uint8_t* frame, int length);
+void ErrorReport(const char* caption, const char* text);
+void State(int board, uint32_t registers, uint64_t time_us);
+bool StateOn();
+void Link(int board, int state, int reason, int os_error);
+
+// Handlers. Setting one returns once no call of the handler it replaces is
+// running, unless it is set from within a handler (on the dispatch thread).
+void SetMessageHandler(VOXA_MessageHandler h);
+void SetBoardMessageHandler(VOXA_BoardMessageHandler h);
+void SetTraceHandler(VOXA_TraceHandler h);
+void SetErrorReportHandler(VOXA_ErrorReportHandler h);
+void SetStateHandler(VOXA_StateHandler h);
+void SetLinkHandler(VOXA_LinkHandler h);
+
+// State notifications of a board that were merged into a later one because
+// the handler fell behind.
+uint32_t StateDrops(int board);
+// Traces and messages left out because the queue was full.
+uint64_t Dropped();
+
+// Waits until everything posted before the call has been handled (not from
+// a handler). For tests and for an orderly unload.
+void Drain();
+// Ends the dispatch thread (at library unload); later posts are dropped.
+void Shutdown();
+
+}  // namespace voxa::dispatch
