@@ -147,11 +147,10 @@ void CQLM207::SetLinkFlag(int up, int reason) {
 
 void CQLM207::LinkCallback(void* self, int state, int reason, int os_error) {
   auto* c = static_cast<CQLM207*>(self);
-  // A serial device that went away takes the link with it at once.
-  if (state == VOXA_LINK_DOWN)
-    c->SetLinkFlag(0, reason);
-  else
-    dispatch::Link(c->board_index_, state, reason, os_error);
+  // A serial device that went away takes the link with it at once (and the
+  // application hears of it even when the link flag was not yet up).
+  if (state == VOXA_LINK_DOWN) c->link_flag_.store(0);
+  dispatch::Link(c->board_index_, state, reason, os_error);
 }
 
 int CQLM207::RegAge(int r) {

@@ -188,3 +188,28 @@ TEST(Serial, FlushOnAClosedPortEmptiesTheTransmitRing) {
 
 }  // namespace
 }  // namespace voxa
+
+namespace voxa {
+namespace {
+
+TEST(Serial, AFullReceiveRingHoldsBytesBackInsteadOfDroppingThem) {
+  test::PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  CVX_Comm_Socket comm;
+  ASSERT_EQ(comm.OpenSerialDevice(pty.slave_path().c_str(), 115200), 1);
+  // Three rings' worth, written while nobody takes bytes out of the ring.
+  const auto in = test::Pattern(3 * CComm::kRingSize);
+  std::thread writer([&] { EXPECT_TRUE(pty.Write(in)); });
+  std::vector<uint8_t> got;
+  ASSERT_TRUE(test::WaitFor([&] { return comm.RxRoom() == 0; }, 2000));
+  ASSERT_TRUE(test::WaitFor([&] {
+    test::Drain(comm, got);
+    return got.size() >= in.size();
+  }, 5000));
+  writer.join();
+  EXPECT_EQ(got, in);
+  comm.Close();
+}
+
+}  // namespace
+}  // namespace voxa
