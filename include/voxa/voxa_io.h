@@ -99,7 +99,8 @@ VOXA_API int VOXA_CALL VOXA_Get_PWMPeriodCount(int index);
 VOXA_API int VOXA_CALL VOXA_Get_PWMDutyCount(int index);
 /* A wait for an I/O condition, run by the board in its command stream. */
 VOXA_API unsigned int VOXA_CALL VOXA_Wait_GIO(unsigned int a, unsigned int b, unsigned int c, int d);
-/* `pattern` holds 32 bytes for every started 256 bits of `bits`. */
+/* `pattern` holds 32 bytes for every started 256 bits of `bits`; it may be
+ * null when `bits` is 0 or below (nothing is read). */
 VOXA_API int VOXA_CALL VOXA_Set_GIOPattern(int bits, const uint8_t* pattern);
 VOXA_API int VOXA_CALL VOXA_Clr_GIOPattern(int flag);
 

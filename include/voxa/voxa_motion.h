@@ -143,7 +143,11 @@ VOXA_API int VOXA_CALL VOXA_Get_PosMode(void);                    /* -1 on failu
 VOXA_API int VOXA_CALL VOXA_Set_PosDispMode(int flag);            /* 0 or 1 */
 VOXA_API int VOXA_CALL VOXA_Get_PosDispMode(void);                /* -1 on failure */
 
-/* ---- Motion commands ---- */
+/* ---- Motion commands ----
+ * Value arrays hold eight entries indexed by axis; only the entries of the
+ * selected axes are read. A null array is rejected (-50) only where it would
+ * be read: with no axis selected (or, for VOXA_BitPattern, a count of 0 or
+ * below) it is accepted and the command goes as it would with an array. */
 VOXA_API int VOXA_CALL VOXA_Home(int axes, int value);
 VOXA_API int VOXA_CALL VOXA_IMove(int axes, const int* values);
 VOXA_API int VOXA_CALL VOXA_CMove(int axes, const int* values);

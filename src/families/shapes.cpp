@@ -101,7 +101,7 @@ void LoadOperand(Board& c, Reg reg, int axes, const int32_t* values, int tag) {
 }
 
 int Motion(Board& c, uint8_t code, int axes, Reg reg, const int32_t* values) {
-  Require(values != nullptr || Axes(axes) == 0);
+  RequireValues(values, axes);
   LoadOperand(c, reg, axes, values);
   Act(c, code, Axes(axes));
   return 1;

@@ -121,6 +121,9 @@ inline int BoardAction(Board& c, uint8_t code) {
   Act(c, code, 0);
   return 1;
 }
+// Rejects (-50) a null array of values that the axes would have read; with
+// no axis selected nothing is read and null is accepted.
+inline void RequireValues(const int32_t* values, int axes) { Require(values != nullptr || Axes(axes) == 0); }
 // A motion: load register `reg` with the selected entries of values, write
 // it, then send the action addressed to the axes. A null values pointer
 // with axes selected is rejected (-50) before anything changes.

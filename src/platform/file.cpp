@@ -54,13 +54,25 @@ std::string BaseOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The file a write to path lands in: the target of a symbolic link.
-std::string ResolveTarget(const std::string& path) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  char resolved[PATH_MAX];
-  if (::realpath(path.c_str(), resolved) == nullptr) return path;
-  return resolved;
+// The file a write to path lands in: symbolic links followed to their end
+// (a relative one from its own directory), whether or not that file exists
+// yet. False for a link that cannot be read or a chain of links that does
+// not end (a loop).
+bool ResolveTarget(const std::string& path, std::string& target) {
+  std::string p = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      target = p;
+      return true;
+    }
+    char link[PATH_MAX];
+    const ssize_t n = ::readlink(p.c_str(), link, sizeof link);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof link) return false;
+    const std::string next(link, static_cast<size_t>(n));
+    p = next[0] == '/' ? next : DirectoryOf(p) + "/" + next;
+  }
+  return false;
 }
 
 std::atomic<unsigned> g_temp_counter{0};
@@ -98,7 +110,8 @@ FileReadResult ReadWholeFile(const std::string& path, size_t limit, std::vector<
 
 bool ReplaceFile(const std::string& path, const uint8_t* data, size_t size) {
   if (path.empty() || (size > 0 && data == nullptr)) return false;
-  const std::string target = ResolveTarget(path);
+  std::string target;
+  if (!ResolveTarget(path, target)) return false;
   struct stat old;
   const bool exists = ::stat(target.c_str(), &old) == 0;
   if (exists) {

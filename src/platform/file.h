@@ -24,7 +24,9 @@ FileReadResult ReadWholeFile(const std::string& path, size_t limit, std::vector<
 // beside it, flushed to disk and renamed into place, so the path holds
 // either the old contents or the new ones, never a part. An existing file
 // keeps its permission bits; a file the caller may not write is not
-// replaced. A symbolic link is followed: the file it names is replaced.
+// replaced. A symbolic link is followed: the file it names is replaced, or
+// created when it does not exist yet; the link itself is never replaced (a
+// link that cannot be followed to its end fails).
 bool ReplaceFile(const std::string& path, const uint8_t* data, size_t size);
 
 // True when something (a file or a directory) exists at path.

@@ -5,7 +5,7 @@
 
 namespace voxa {
 
-bool FrameParser::Feed(uint8_t b) {
+FrameParser::Step FrameParser::Take(uint8_t b) {
   switch (state_) {
     case 0:
       if (b == 0xFE) {
@@ -13,47 +13,61 @@ bool FrameParser::Feed(uint8_t b) {
         sum_ = b;
         state_ = 1;
       }
-      return false;
+      return Step::kNone;
     case 1:
-      if (b == 0xFE) return false;  // a repeated start byte
+      if (b == 0xFE) return Step::kNone;  // a repeated start byte
       f_.bytes[1] = b;
       f_.n = b & 0x7F;
       i_ = 0;
       if (f_.n < 2) {
-        state_ = 0;
-        return false;
+        state_ = 0;  // the length byte is the only byte after the start
+        return Step::kNone;
       }
       sum_ = static_cast<uint8_t>(sum_ + b);
       state_ = 2;
-      return false;
+      return Step::kNone;
     case 2:
       if (b == 0xFE) {  // a new start where the id was expected
         f_.bytes[0] = b;
         sum_ = b;
         state_ = 1;
-        return false;
+        return Step::kNone;
       }
       f_.bytes[2] = b;
       sum_ = static_cast<uint8_t>(sum_ + b);
       i_ = 1;
       j_ = 0;
       state_ = 3;
-      return false;
+      return Step::kNone;
     default:
       ++i_;
       ++j_;
       if (i_ < f_.n) {
         f_.bytes[2 + j_] = b;
         sum_ = static_cast<uint8_t>(sum_ + b);
-        return false;
+        return Step::kNone;
       }
       state_ = 0;
       f_.checksum = b;
       f_.bytes[f_.n + 1] = b;
       f_.body_count = j_ - 1;
       f_.tag = f_.bytes[f_.n];
-      return b == sum_;
+      if (b == sum_) return Step::kFrame;
+      // Neither the length byte nor the id is a start byte; the body and
+      // the checksum may hold one.
+      return std::memchr(f_.bytes + 3, 0xFE, static_cast<size_t>(f_.n - 1)) ? Step::kFailed : Step::kNone;
   }
+}
+
+void FrameParser::Requeue() {
+  const auto* start = static_cast<const uint8_t*>(std::memchr(f_.bytes + 3, 0xFE, static_cast<size_t>(f_.n - 1)));
+  const int from = static_cast<int>(start - f_.bytes);
+  const int count = f_.n + 2 - from;  // up to the checksum
+  const int rest = replay_end_ - replay_at_;
+  std::memmove(replay_ + count, replay_ + replay_at_, static_cast<size_t>(rest));
+  std::memcpy(replay_, start, static_cast<size_t>(count));
+  replay_at_ = 0;
+  replay_end_ = count + rest;
 }
 
 int EngineVersion(uint32_t w) { return static_cast<int>(((w & 0xF000) >> 12) * 100 + ((w & 0x0F00) >> 8)); }

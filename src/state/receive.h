@@ -27,14 +27,16 @@ struct RxFrame {
   }
 };
 
-// Reassembles frames from a byte stream and resynchronises on 0xFE.
+// Reassembles frames from a byte stream and resynchronises on 0xFE. After a
+// frame fails its checksum, the bytes after its start byte are searched
+// again: a start byte among them (the length, body or checksum of the failed
+// frame may be the start of the next frame, when junk began the failed one)
+// is taken up as if it had just arrived, so junk costs no intact frame.
 class FrameParser {
  public:
-  // Feeds one byte; returns true when it completed a frame with a good
-  // checksum (then frame() holds it until the next byte).
-  bool Feed(uint8_t b);
   // Feeds a block of bytes, calling on_frame(frame) for every complete
-  // frame before the bytes after it are taken. Body bytes are copied in runs.
+  // frame with a good checksum before the bytes after it are taken (the
+  // frame is valid only during the call). Body bytes are copied in runs.
   template <class OnFrame>
   void FeedBlock(const uint8_t* p, size_t n, OnFrame&& on_frame) {
     size_t k = 0;
@@ -57,19 +59,57 @@ class FrameParser {
           continue;
         }
       }
-      if (Feed(p[k++])) on_frame(f_);
+      const Step r = Take(p[k++]);
+      if (r == Step::kFrame)
+        on_frame(f_);
+      else if (r == Step::kFailed)
+        Rescan(on_frame);
     }
   }
+  template <class OnFrame>
+  void Feed(uint8_t b, OnFrame&& on_frame) {
+    FeedBlock(&b, 1, on_frame);
+  }
   const RxFrame& frame() const { return f_; }
-  void Reset() { state_ = 0; }
+  void Reset() {
+    state_ = 0;
+    replay_at_ = replay_end_ = 0;
+  }
   int state() const { return state_; }
 
  private:
+  enum class Step { kNone, kFrame, kFailed };
+  // One step of the state machine; kFailed for a frame whose checksum
+  // failed and whose bytes after the length and id hold a start byte.
+  Step Take(uint8_t b);
+  // Queues the failed frame's bytes from the first start byte after its own
+  // ahead of what is still queued.
+  void Requeue();
+  // Takes up the failed frame's bytes again, and the bytes of any frame
+  // that fails among them, before the caller's next byte.
+  template <class OnFrame>
+  void Rescan(OnFrame& on_frame) {
+    Requeue();
+    while (replay_at_ < replay_end_) {
+      const Step r = Take(replay_[replay_at_++]);
+      if (r == Step::kFrame)
+        on_frame(f_);
+      else if (r == Step::kFailed)
+        Requeue();
+    }
+  }
+
   RxFrame f_;
   int state_ = 0;
   uint8_t sum_ = 0;
   int i_ = 0;
   int j_ = 0;
+  // Bytes to take again. A failed frame spans at most 128 bytes from its
+  // start byte, and every frame that fails while they are taken again
+  // starts after that byte, so what is queued never reaches past them.
+  uint8_t replay_[128];
+  int replay_at_ = 0;
+  int replay_end_ = 0;
 };
 
 // Counters of the board's own packets, incremented by the receive thread.

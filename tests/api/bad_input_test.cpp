@@ -1,7 +1,8 @@
 // Bad input at the C interface: the whole export table called with null
 // pointers and with integers at and beyond every edge (negative counts and
 // indices, masks with high bits, INT_MIN, INT_MAX) on an open board. A null
-// pointer is rejected with -50 and nothing is sent; no integer makes an
+// pointer the other arguments make the export read is rejected with -50 and
+// nothing is sent (the family tests cover nulls that are not read); no integer makes an
 // export read or write outside its data, which the suite's AddressSanitizer
 // build checks (every buffer handed over is a heap block of exactly the size
 // the export may use).
@@ -402,7 +403,8 @@ TEST(ExportTable, MatchesTheHeadersAndTheLibrary) {
   EXPECT_EQ(listed, exported) << "the list in this file and the exports of " << lib << " differ";
 }
 
-// Every export that takes a pointer to data, called with null pointers:
+// Every export that takes a pointer to data, called with null pointers and
+// every integer 1 (one axis, one bit, one count: the pointer would be read):
 // -50 and the failure value where it returns one, and nothing sent.
 TEST_F(BadInput, NullPointersAreRejectedAndNothingIsSent) {
   Settle();

@@ -121,6 +121,9 @@ TEST_F(IoGeneral, PatternGoesOutInChunksOf256Bits) {
   EXPECT_TRUE(peer_.ExpectNoFrame(60));
 
   ExpectRejected(VOXA_Set_GIOPattern(300, nullptr));
+  ASSERT_EQ(VOXA_Set_GIOPattern(0, nullptr), 1);  // nothing to read
+  EXPECT_EQ(ExpectWrite(CAL0, 0x01).at(0), 0u);
+  ExpectAction(0x78);
 }
 
 TEST_F(IoGeneral, PwmPacksPeriodAndDutyAndReadsThemBack) {

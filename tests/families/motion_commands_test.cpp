@@ -57,15 +57,39 @@ TEST_F(MotionCommands, LineLoadsTheSelectedEndPointsThenActs) {
   ExpectAction(0x58, 0x81);
 }
 
-TEST_F(MotionCommands, NullValuesAreRejectedBeforeAnythingChanges) {
+// A null array is rejected before anything changes where the selected axes
+// would read it; where nothing is read the command goes as with an array.
+TEST_F(MotionCommands, NullValuesAreRejectedOnlyWhereRead) {
   const int values[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   SetImage(PULSEOFFSET, 1, 0);
   ExpectRejected(VOXA_Line(0x01, nullptr));
-  ExpectRejected(VOXA_IMove(0, nullptr));
+  ExpectRejected(VOXA_IMove(0x101, nullptr));
   ExpectRejected(VOXA_ArcCW(0x03, values, nullptr));
+  ExpectRejected(VOXA_ArcCCW(0x03, nullptr, values));
   ExpectRejected(VOXA_XMove(0x03, nullptr, 1, 2, 3, 4));
   ExpectRejected(VOXA_BitPattern(0x01, nullptr, 20));
   EXPECT_EQ(Image(PULSEOFFSET, 1), 0u);
+
+  ASSERT_EQ(VOXA_IMove(0, nullptr), 1);
+  ASSERT_EQ(VOXA_CMove(0x100, nullptr), 1);
+  EXPECT_EQ(VOXA_Is_Err(), 0);
+  ExpectNothing();
+  ASSERT_EQ(VOXA_Line(0, nullptr), 1);
+  ExpectAction(0x5B, 0);
+  ASSERT_EQ(VOXA_ArcCW(0, nullptr, nullptr), 1);
+  ExpectAction(0x5C, 0);
+  ASSERT_EQ(VOXA_IHome(0, nullptr), 1);
+  ExpectAction(0x61, 0);
+  ASSERT_EQ(VOXA_XMove(0, nullptr, 1, 2, 3, 4), 1);
+  EXPECT_EQ(ExpectWrite(CAL1, 0x0F), (std::vector<uint32_t>{1, 2, 3, 4}));
+  ExpectAction(0x60, 0);
+  ASSERT_EQ(VOXA_BitPattern(0x01, nullptr, 0), 1);  // the count only
+  EXPECT_EQ(ExpectWrite(PULSEOFFSET, 0x02).at(0), 0u);
+  ASSERT_EQ(VOXA_BitPattern(0, nullptr, 20), 1);
+  EXPECT_EQ(ExpectWrite(PULSEOFFSET, 0x02).at(0), 20u << 16);
+  ExpectAction(0x5E, 0);
+  EXPECT_EQ(VOXA_Is_Err(), 0);
+  ExpectNothing();
 }
 
 TEST_F(MotionCommands, ArcWritesEndPointsBeforeCentres) {

@@ -26,10 +26,10 @@ struct Rx {
   int Feed(const std::vector<uint8_t>& bytes) {
     int frames = 0;
     for (uint8_t b : bytes)
-      if (parser.Feed(b)) {
+      parser.FeedBlock(&b, 1, [&](const RxFrame& f) {
         ++frames;
-        results.push_back(DispatchFrame(m, c, &ev, parser.frame()));
-      }
+        results.push_back(DispatchFrame(m, c, &ev, f));
+      });
     return frames;
   }
   uint32_t img(int r, int i) { return m.GetRegWord(r, i); }
@@ -72,6 +72,31 @@ TEST(Framing, BadChecksumDropsOnlyThatFrame) {
   EXPECT_EQ(rx.c.heartbeat.load(), 1u);
 }
 
+// Junk that begins with a start byte opens a frame that swallows what
+// follows; when it fails, the frames among the bytes it took are found.
+TEST(Framing, JunkStartingWithAStartByteCostsNoFollowingFrame) {
+  const std::vector<uint8_t> heartbeat{0xFE, 0x04, 0x00, 0x09, 0x00, 0x0B};
+  const std::vector<std::vector<uint8_t>> junk = {
+      {0xFE, 0x05, 0x11},              // fails inside the next frame
+      {0xFE, 0x7F, 0x00},              // takes the next 21 frames with it
+      {0xFE, 0x40, 0x00, 0xFE, 0x06},  // a second failure among the bytes taken again
+      {0xFE, 0x04, 0x00, 0x09, 0x00},  // a frame cut short: the next start is its checksum
+  };
+  for (const auto& j : junk) {
+    Rx rx;
+    std::vector<uint8_t> stream = j;
+    for (int k = 0; k < 30; ++k) stream.insert(stream.end(), heartbeat.begin(), heartbeat.end());
+    for (size_t block : {size_t{1}, size_t{5}, stream.size()}) {
+      const uint32_t before = rx.c.heartbeat.load();
+      for (size_t k = 0; k < stream.size(); k += block)
+        rx.parser.FeedBlock(stream.data() + k, std::min(block, stream.size() - k),
+                            [&](const RxFrame& f) { DispatchFrame(rx.m, rx.c, &rx.ev, f); });
+      EXPECT_EQ(rx.c.heartbeat.load() - before, 30u) << "junk of " << j.size() << " bytes, blocks of " << block;
+      rx.parser.Reset();
+    }
+  }
+}
+
 TEST(Framing, LengthByteBit7IsInTheChecksumButNotTheLength) {
   Rx rx;
   // 0x84: n = 4, checksum over 0x84.
@@ -102,7 +127,7 @@ TEST(Framing, BlockFeedingFindsTheSameFramesAsByteFeeding) {
   std::vector<std::vector<uint8_t>> by_byte;
   FrameParser one;
   for (uint8_t b : stream)
-    if (one.Feed(b)) by_byte.emplace_back(one.frame().bytes, one.frame().bytes + one.frame().n + 1);
+    one.FeedBlock(&b, 1, [&](const RxFrame& f) { by_byte.emplace_back(f.bytes, f.bytes + f.n + 1); });
   ASSERT_GT(by_byte.size(), 200u);
   for (size_t block : {1u, 2u, 3u, 7u, 64u, 4096u}) {
     FrameParser p;

@@ -8,7 +8,6 @@ constexpr Reg kPatternRegs[4] = {CAL0, CAL1, CAL2, CAL3};
 }  // namespace
 
 int Move(Board& c, const MotionCommand& m, int axes, const int32_t* values) {
-  Require(values != nullptr);
   if (m.needs_axes && Axes(axes) == 0) return 1;
   return Motion(c, m.code, axes, CAL0, values);
 }
@@ -21,7 +20,8 @@ int MoveAll(Board& c, const MotionCommand& m, int axes, int32_t value) {
 }
 
 int Arc(Board& c, const MotionCommand& m, int axes, const int32_t* centre, const int32_t* end) {
-  Require(centre != nullptr && end != nullptr);
+  RequireValues(centre, axes);
+  RequireValues(end, axes);
   LoadOperand(c, CAL0, axes, end);
   LoadOperand(c, CAL1, axes, centre);
   Act(c, m.code, Axes(axes));
@@ -29,7 +29,7 @@ int Arc(Board& c, const MotionCommand& m, int axes, const int32_t* centre, const
 }
 
 int XMove(Board& c, int axes, const int32_t* values, int32_t p1, int32_t p2, int32_t p3, int32_t p4) {
-  Require(values != nullptr);
+  RequireValues(values, axes);
   LoadOperand(c, CAL0, axes, values);
   c.SetRegWord(CAL1, 0, static_cast<uint32_t>(p1));
   c.SetRegWord(CAL1, 1, static_cast<uint32_t>(p2));
@@ -41,10 +41,12 @@ int XMove(Board& c, int axes, const int32_t* values, int32_t p1, int32_t p2, int
 }
 
 int BitPattern(Board& c, int axes, const int32_t* blocks, int32_t count) {
-  Require(blocks != nullptr);
+  // The blocks are read only for a positive count and selected axes.
+  if (count > 0) RequireValues(blocks, axes);
   SetBoardField(c, kBitPatternCount, static_cast<uint32_t>(count));
   if (count <= 0) return 1;
-  for (int k = 0; k < 4 && count >= 16 * k; ++k) LoadOperand(c, kPatternRegs[k], axes, blocks + 8 * k);
+  for (int k = 0; k < 4 && count >= 16 * k; ++k)
+    LoadOperand(c, kPatternRegs[k], axes, blocks == nullptr ? nullptr : blocks + 8 * k);
   Act(c, kBitPattern.code, Axes(axes));
   return 1;
 }
