@@ -87,6 +87,21 @@ VOXA_API int  VOXA_CALL VOXA_Open_Tcp(uint32_t address, int port, int rate);
 VOXA_API int  VOXA_CALL VOXA_Close(void);
 VOXA_API int  VOXA_CALL VOXA_Change_Comm_Baudrate(int baud);
 
+/* A board per thread (extension). From this call on, the calling thread's
+ * exports act on board id (0..7) whatever other threads select; -1 returns
+ * the thread to the process-wide current board. 1 on success; 0 with
+ * VOXA_ERR_BOARD_ID (-10) for an id outside -1..7, the selection unchanged.
+ * The board need not be open yet: while it is not (never opened, or closed by
+ * any thread), the thread's guarded calls fail with VOXA_ERR_NOT_OPEN (-21),
+ * as for a closed current board, until it is opened again or the thread
+ * selects another board. While a board of its own is selected the thread also
+ * keeps an error flag and last error code of its own (VOXA_Is_Err,
+ * VOXA_Get_LastErr), so that its results are not mixed with other threads';
+ * VOXA_Get_BoardID answers the thread's board and VOXA_Close closes it.
+ * VOXA_Set_BoardID still sets the process-wide current board. See
+ * docs/threads.md. */
+VOXA_API int  VOXA_CALL VOXA_Set_ThreadBoardID(int id);
+
 #ifdef __cplusplus
 }
 #endif

@@ -23,6 +23,17 @@ struct ErrorState {
 ErrorState& Errors();
 std::atomic<int32_t>& CurrentBoard();
 
+// The board the calling thread selected for itself, or -1 when it follows
+// the process-wide current board.
+int32_t& ThreadBoard();
+// The board the calling thread's exports act on: its own, else the current.
+int32_t SelectedBoard();
+// The error state the calling thread's exports report to: a thread that
+// selected a board of its own keeps its own flag and last code, so that its
+// results are not mixed with other threads'; every other thread shares the
+// process-wide one. The beep switch is always process-wide.
+ErrorState& CallerErrors();
+
 // Records a failure: last code, flag, and the beep when it is switched on.
 void Fail(int code);
 // Beeps 0 for a success that beeps (opens, a live link query, config files).

@@ -14,7 +14,7 @@ constexpr char16_t kDllVersionW[] = u"VOXA-DLL-V01-R05.201";
 // Opens the first slot that is not open with `open`, selecting it on success.
 template <class OpenFn>
 int OpenFirstFree(OpenFn&& open) noexcept {
-  Errors().flag.store(0);
+  CallerErrors().flag.store(0);
   for (int i = 0; i < kBoards; ++i) {
     CQLM207X& c = BoardAt(i);
     if (c.IsOpen()) continue;
@@ -66,7 +66,7 @@ VOXA_API const char* VOXA_CALL VOXA_Get_ErrText(int code) {
 }
 
 VOXA_API int VOXA_CALL VOXA_Set_BoardID(int id) {
-  Errors().flag.store(0);
+  CallerErrors().flag.store(0);
   if (id < 0 || id >= kBoards) {
     Fail(VOXA_ERR_BOARD_ID);
     return 0;
@@ -80,11 +80,22 @@ VOXA_API int VOXA_CALL VOXA_Set_BoardID(int id) {
 }
 
 VOXA_API int VOXA_CALL VOXA_Get_BoardID(void) {
-  return Guard(-1, [](CQLM207X&) { return CurrentBoard().load(); });
+  return Guard(-1, [](CQLM207X&) { return SelectedBoard(); });
 }
 
-VOXA_API int VOXA_CALL VOXA_Is_Err(void) { return Errors().flag.load(); }
-VOXA_API int VOXA_CALL VOXA_Get_LastErr(void) { return Errors().last.load(); }
+VOXA_API int VOXA_CALL VOXA_Set_ThreadBoardID(int id) {
+  CallerErrors().flag.store(0);
+  if (id < -1 || id >= kBoards) {
+    Fail(VOXA_ERR_BOARD_ID);
+    return 0;
+  }
+  ThreadBoard() = id;
+  CallerErrors().flag.store(0);  // the thread may have switched error states
+  return 1;
+}
+
+VOXA_API int VOXA_CALL VOXA_Is_Err(void) { return CallerErrors().flag.load(); }
+VOXA_API int VOXA_CALL VOXA_Get_LastErr(void) { return CallerErrors().last.load(); }
 VOXA_API void VOXA_CALL VOXA_Enable_ErrBeep(int on) { Errors().beep.store(on ? 1 : 0); }
 
 VOXA_API int VOXA_CALL VOXA_Is_Link(void) {
@@ -130,7 +141,7 @@ VOXA_API int VOXA_CALL VOXA_Open_Tcp(uint32_t address, int port, int rate) {
 }
 
 VOXA_API int VOXA_CALL VOXA_Close(void) {
-  const int32_t b = CurrentBoard().load();
+  const int32_t b = SelectedBoard();
   if (b >= 0 && b < kBoards) BoardAt(b).Unlink();
   for (int i = 0; i < kBoards; ++i) {
     if (BoardAt(i).IsOpen()) {
