@@ -6,6 +6,15 @@
  * VOXA_Set_BoardID or by the open that succeeded last. Results are return
  * values plus a process-wide error flag and last error code (VOXA_Is_Err,
  * VOXA_Get_LastErr).
+ *
+ * Threads (docs/threads.md): every export may be called from any thread. The
+ * current board and the error state are shared by all threads, unless a
+ * thread takes a board of its own with VOXA_Set_ThreadBoardID, which also
+ * gives it an error state of its own. Waits (VOXA_WaitMotion, VOXA_Refresh)
+ * hold no lock, so other threads' calls, a stop included, go through
+ * meanwhile. Handlers of the application run on one dispatch thread of the
+ * library, never under a library lock, and may call any export (beeps run on
+ * the thread whose export beeped).
  */
 #ifndef VOXA_VOXA_H
 #define VOXA_VOXA_H

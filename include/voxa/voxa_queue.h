@@ -44,6 +44,23 @@ VOXA_API int VOXA_CALL VOXA_Get_CurCmdPulse(void);
 VOXA_API int VOXA_CALL VOXA_Get_CmdPulseMax(void);
 VOXA_API int VOXA_CALL VOXA_Get_CurDelayTime(void);
 
+/* Command IDs and waits. A command ID is 8 bits: VOXA_Set_CmdID keeps id & 0xFF
+ * and every following action command and register write carries it; 0xFE
+ * means none (no tag byte) and 0xFF, for VOXA_WaitMotion, any completion, so
+ * 0..253 name commands. VOXA_WaitMotion(id, ms) returns 1 only when the board
+ * reports a command with that ID complete, which it does only while its
+ * complete state packets are on (VOXA_Enable_CompleteStatePacket(1) or
+ * VOXA_Enable_Notify_Complete(1)); otherwise the wait runs to its timeout.
+ * VOXA_Notify_Complete(id) asks for a report once everything queued before it
+ * has run, whatever the switch says. The library remembers a report of an ID
+ * from the moment a command carrying that ID is sent, so a wait that starts
+ * after the report still returns 1. Reusing an ID in one stream: a wait for it
+ * ends at the first report after the last command carrying it was sent, which
+ * may be an earlier command's; give the command waited for an ID that no
+ * command still queued before it carries. One wait per board is meaningful at
+ * a time: a second waiter on the same board takes over the awaited ID. A close
+ * does not end a running VOXA_WaitMotion; it returns 0 at its timeout. */
+
 /* Fresh state on request (extension). Bit r of registers asks for register r
  * (0 CHIPSET ... 31 CUSTOM). Sends at once, whatever the command mode, one
  * read request per asked register (all eight words, tag 0xFC, so that the
