@@ -431,8 +431,11 @@ class Board:
         self._call("VOXA_Cancel")
 
     def stop(self, immediate=False):
-        """Stops everything: decelerating, or at once (immediate=True)."""
-        self._call("VOXA_ImStop" if immediate else "VOXA_DecStop")
+        """Stops everything: decelerating, or at once (immediate=True). The
+        stop goes to the board at once, ahead of the commands waiting in the
+        host's queue, also while another thread waits on the board."""
+        with self.immediate():
+            self._call("VOXA_ImStop" if immediate else "VOXA_DecStop")
 
     def delay(self, ms, cmd_id=None):
         """A delay of ms milliseconds in the board's command stream."""
