@@ -46,7 +46,7 @@ _STATE_PERIODS = {0: 1, 25: 2, 50: 3, 100: 4, 200: 5, 250: 6, 500: 7, 1000: 8}
 # Exports that change which boards are open or selected: a Board keeps its
 # own books about those, so call() does not pass them through.
 _RESERVED = {"VOXA_Open_Comm", "VOXA_Open_CommDevice", "VOXA_Open_Tcp", "VOXA_Close", "VOXA_Set_BoardID",
-             "VOXA_Set_MessageHandler"}
+             "VOXA_Set_ThreadBoardID", "VOXA_Set_MessageHandler"}
 
 # A wait is taken in slices of this many milliseconds, so that Ctrl-C gets
 # through. The library remembers a completion reported since the command was
