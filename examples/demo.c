@@ -119,7 +119,8 @@ int main(void) {
     Progress(id == 1 ? "line" : id == 2 ? "arc" : id == LAST_ID ? "home" : "start");
     done = VOXA_WaitMotion(LAST_ID, 100) || atomic_load(&g_completed[LAST_ID]);
   }
-  VOXA_Sleep(100); /* one more state packet for the final positions */
+  /* Ask the board where it stands now, rather than trust the last state packet. */
+  if (done && !VOXA_Refresh(VOXA_REFRESH_STATUS, 500)) done = 0;
   Progress("done");
   printf("\n");
   if (!done) return Fail("waiting for the program", sim);

@@ -94,7 +94,7 @@ def run(board):
               end="", flush=True)
     else:
         raise TimeoutError("the program did not complete within 30 s")
-    time.sleep(0.1)  # one more state packet for the final positions
+    board.refresh()  # the board's final positions, not the last state packet's
     board.set_state_timer(0)
     print(f"\nCompleted {completed}; final position X={board.cur_pos(0)} Y={board.cur_pos(1)}")
 

@@ -6,6 +6,15 @@
  * VOXA_Set_BoardID or by the open that succeeded last. Results are return
  * values plus a process-wide error flag and last error code (VOXA_Is_Err,
  * VOXA_Get_LastErr).
+ *
+ * Threads (docs/threads.md): every export may be called from any thread. The
+ * current board and the error state are shared by all threads, unless a
+ * thread takes a board of its own with VOXA_Set_ThreadBoardID, which also
+ * gives it an error state of its own. Waits (VOXA_WaitMotion, VOXA_Refresh)
+ * hold no lock, so other threads' calls, a stop included, go through
+ * meanwhile. Handlers of the application run on one dispatch thread of the
+ * library, never under a library lock, and may call any export (beeps run on
+ * the thread whose export beeped).
  */
 #ifndef VOXA_VOXA_H
 #define VOXA_VOXA_H
@@ -128,6 +137,21 @@ VOXA_API int  VOXA_CALL VOXA_Open_CommDevice(const char* path, int baud);
 VOXA_API int  VOXA_CALL VOXA_Open_Tcp(uint32_t address, int port, int rate);
 VOXA_API int  VOXA_CALL VOXA_Close(void);
 VOXA_API int  VOXA_CALL VOXA_Change_Comm_Baudrate(int baud);
+
+/* A board per thread (extension). From this call on, the calling thread's
+ * exports act on board id (0..7) whatever other threads select; -1 returns
+ * the thread to the process-wide current board. 1 on success; 0 with
+ * VOXA_ERR_BOARD_ID (-10) for an id outside -1..7, the selection unchanged.
+ * The board need not be open yet: while it is not (never opened, or closed by
+ * any thread), the thread's guarded calls fail with VOXA_ERR_NOT_OPEN (-21),
+ * as for a closed current board, until it is opened again or the thread
+ * selects another board. While a board of its own is selected the thread also
+ * keeps an error flag and last error code of its own (VOXA_Is_Err,
+ * VOXA_Get_LastErr), so that its results are not mixed with other threads';
+ * VOXA_Get_BoardID answers the thread's board and VOXA_Close closes it.
+ * VOXA_Set_BoardID still sets the process-wide current board. See
+ * docs/threads.md. */
+VOXA_API int  VOXA_CALL VOXA_Set_ThreadBoardID(int id);
 
 #ifdef __cplusplus
 }

@@ -227,6 +227,74 @@ class ConversionTest(SimTestCase):
         self.assertIn("raised on purpose", stderr.getvalue())
 
 
+class WaitTest(SimTestCase):
+    """Waits end with the board's state as it is now, and say why they ended."""
+
+    def setUp(self):
+        self.sim, self.board = self.open_sim()
+
+    def test_a_board_reports_completions_from_its_open(self):
+        self.assertEqual(self.board.call("VOXA_Is_CompleteStatePacket"), 1)
+
+    def test_a_completed_wait_leaves_the_final_positions_in_the_getters(self):
+        b = self.board
+        b.line({0: 1000, 1: 2000}, cmd_id=1)
+        result = b.wait_motion(1, timeout=5)
+        self.assertTrue(result)
+        self.assertEqual((result.status, result.reason, result.fresh), ("complete", None, True))
+        self.assertEqual((b.cur_pos(0), b.cur_pos(1)), (1000, 2000))
+        self.assertTrue(b.refresh(["curpos", 12]))
+        with self.assertRaises(voxa.VoxaError):
+            b.refresh([32])
+
+    def test_a_line_stopped_by_a_limit_is_not_complete(self):
+        b = self.board
+        b.enable_limits(0)
+        self.sim.set_limit_input(0, upper=True)
+        b.cmove({0: 5000}, cmd_id=2)
+        result = b.wait_motion(2, timeout=5)
+        self.assertFalse(result)
+        self.assertEqual((result.status, result.reason, result.limit_axes), ("stopped", "limit", [0]))
+        self.assertEqual(b.cur_pos(0), self.sim.position(0))
+        self.assertLess(b.cur_pos(0), 5000)
+
+    def test_a_wait_that_times_out_says_so(self):
+        self.sim.hold_queue(True)
+        self.board.cmove({0: 100}, cmd_id=3)
+        result = self.board.wait_motion(3, timeout=0.1)
+        self.assertEqual((bool(result), result.status), (False, "timeout"))
+
+    def test_wait_idle_returns_once_everything_queued_has_run(self):
+        b = self.board
+        for k in range(1, 6):
+            b.cmove({1: 200 * k})
+        self.assertTrue(b.wait_idle(timeout=10))
+        self.assertEqual((b.cur_pos(1), b.soft_queue_left, b.engine_queue_left), (1000, 0, 0))
+
+    def test_a_stop_from_a_second_thread_reaches_the_board_while_a_first_waits(self):
+        b = self.board
+        self.sim.hold_queue(True)
+        b.cmove({0: 100}, cmd_id=4)
+        ended = []
+
+        def wait():
+            try:
+                b.wait_motion(4, 3)
+            except voxa.VoxaError as e:
+                ended.append(e.code)
+
+        waiter = threading.Thread(target=wait)
+        waiter.start()
+        time.sleep(0.05)
+        seq = self.sim.frame_count
+        b.stop()
+        self.assertIsNotNone(self.sim.wait_frame(0x51, from_seq=seq, timeout=0.5))
+        self.assertTrue(waiter.is_alive())
+        b.close()  # ends the wait within a slice
+        waiter.join(2)
+        self.assertEqual(ended, [voxa.ERR_NOT_OPEN])
+
+
 class SeveralBoardsTest(SimTestCase):
     def test_two_boards_driven_from_two_threads_stay_apart(self):
         boards = [self.open_sim() for _ in range(2)]

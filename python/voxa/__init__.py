@@ -4,10 +4,9 @@ motion-controller boards, through ctypes.
     import voxa
 
     with voxa.Board.tcp("192.168.0.50", 1000) as board:
-        board.on_complete(lambda cmd_id: print("done", cmd_id))
         board.line({0: 1000, 1: 2000}, cmd_id=1)
-        board.wait_motion(1, timeout=10)
-        print(board.cur_pos(0), board.cur_pos(1))
+        result = board.wait_motion(1, timeout=10)   # refreshes the status
+        print(result.status, board.cur_pos(0), board.cur_pos(1))
 
 The simulated board (voxa.SimBoard) runs in-process for tests and notebooks.
 Libraries are found through VOXA_LIBRARY and VOXA_SIM_LIBRARY, next to an
@@ -16,8 +15,8 @@ dynamic loader.
 """
 
 from ._lib import LibraryNotFound, voxa_library, sim_library
-from .board import (ANY_ID, COMPARATOR_MESSAGE, COMPLETE_MESSAGE, NO_ID, STATE_CONTENTS, Board, dll_version,
-                    reg_name, reg_names, reg_number)
+from .board import (ANY_ID, COMPARATOR_MESSAGE, COMPLETE_MESSAGE, IDLE_ID, NO_ID, REFRESH_STATUS, STATE_CONTENTS,
+                    Board, WaitResult, dll_version, reg_name, reg_names, reg_number)
 from .errors import (ERR_ARGUMENT, ERR_BOARD_ID, ERR_CONFIG_LOAD, ERR_CONFIG_SAVE, ERR_NO_SLOT, ERR_NOT_OPEN,
                      ERR_OPEN, ERR_SOFT_QUEUE, VoxaError, error_text)
 from .sim import SimBoard
@@ -25,6 +24,7 @@ from .sim import SimBoard
 __all__ = [
     "ANY_ID", "Board", "COMPARATOR_MESSAGE", "COMPLETE_MESSAGE", "ERR_ARGUMENT", "ERR_BOARD_ID",
     "ERR_CONFIG_LOAD", "ERR_CONFIG_SAVE", "ERR_NO_SLOT", "ERR_NOT_OPEN", "ERR_OPEN", "ERR_SOFT_QUEUE",
-    "LibraryNotFound", "NO_ID", "STATE_CONTENTS", "SimBoard", "VoxaError", "dll_version", "error_text",
+    "IDLE_ID", "LibraryNotFound", "NO_ID", "REFRESH_STATUS", "STATE_CONTENTS", "SimBoard", "VoxaError", "WaitResult",
+    "dll_version", "error_text",
     "reg_name", "reg_names", "reg_number", "sim_library", "voxa_library",
 ]

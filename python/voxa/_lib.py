@@ -119,6 +119,8 @@ _VOXA_PROTOTYPES = {
     "VOXA_Leave_ImCmd": (None, []),
     "VOXA_Wait": (None, []),
     "VOXA_WaitMotion": (c_int, [c_int, c_uint32]),
+    "VOXA_Refresh": (c_int, [c_uint, c_int]),
+    "VOXA_Set_ThreadBoardID": (c_int, [c_int]),
     "VOXA_Sleep": (None, [c_uint32]),
     "VOXA_Register_Complete_Message": (c_int, [c_void_p, c_uint]),
     "VOXA_Register_Comparator_Message": (c_int, [c_void_p, c_uint]),

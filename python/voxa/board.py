@@ -1,9 +1,12 @@
 """A board, opened over TCP or a serial line.
 
-The library acts on one process-wide current board. Every call of a Board
-selects its own board first, both under one lock, so several Board objects
-(and several threads) can be used at once: the calls are serialised, and a
-wait is taken in short slices so that other boards' calls get in between.
+Every call of a Board first makes the board the calling thread's own
+(VOXA_Set_ThreadBoardID), so several Board objects and several threads can be
+used at once without a lock around the calls: each thread acts on the board it
+calls, with its own error state, and a stop() from one thread reaches the
+board while another thread waits on it. Only sequences of calls that must not
+be split (a command with its command ID, an immediate() or queued() group,
+multi-register setters) hold a lock of their own board.
 """
 
 import atexit
@@ -21,10 +24,6 @@ import traceback
 
 from ._lib import IntArray8, MessageHandler, voxa_library
 from .errors import ERR_ARGUMENT, ERR_NOT_OPEN, VoxaError
-
-# Guards the library's current board: held from the selection of a board to
-# the end of the call made on it.
-_lock = threading.RLock()
 
 # The message numbers this package registers for its boards.
 COMPLETE_MESSAGE = 0x0401
@@ -47,12 +46,19 @@ _STATE_PERIODS = {0: 1, 25: 2, 50: 3, 100: 4, 200: 5, 250: 6, 500: 7, 1000: 8}
 # Exports that change which boards are open or selected: a Board keeps its
 # own books about those, so call() does not pass them through.
 _RESERVED = {"VOXA_Open_Comm", "VOXA_Open_CommDevice", "VOXA_Open_Tcp", "VOXA_Close", "VOXA_Set_BoardID",
-             "VOXA_Set_MessageHandler"}
+             "VOXA_Set_ThreadBoardID", "VOXA_Set_MessageHandler"}
 
-# A wait is taken in slices of this many milliseconds, releasing the lock
-# between them. The library remembers a completion reported since the
-# command was sent, so none is lost between two slices.
-_WAIT_SLICE_MS = 100
+# A wait is taken in slices of this many milliseconds, so that Ctrl-C gets
+# through. The library remembers a completion reported since the command was
+# sent, so none is lost between two slices.
+_WAIT_SLICE_MS = 250
+
+# The registers refresh() asks for by default: CHIPSTATUS, AXISSTATUS,
+# CURPOS, ENCPOS, CURVEL, GIO and EXTIO (VOXA_REFRESH_STATUS).
+REFRESH_STATUS = 0x6004104A
+# The command ID wait_idle() puts into the command stream. The library's own
+# polls and keep-alives carry this tag too, and they never complete.
+IDLE_ID = 0xFD
 
 _REG_NAMES = None
 
@@ -203,9 +209,50 @@ _open_boards = set()
 _open_lock = threading.Lock()
 
 
+class WaitResult:
+    """How a wait_motion() ended.
+
+    status: "complete" (the board reported the command complete and nothing
+    stopped it), "stopped" (reported complete, but a limit, an alarm or an
+    emergency stop ended it early) or "timeout". reason: None, "limit",
+    "alarm" or "estop"; alarm_code: the board's alarm code (0: none);
+    limit_axes: the axes whose limit alarm is set; fresh: whether the status
+    was refreshed from the board after the wait. True only when complete."""
+
+    __slots__ = ("cmd_id", "status", "reason", "alarm_code", "limit_axes", "fresh")
+
+    def __init__(self, cmd_id, status, reason=None, alarm_code=0, limit_axes=(), fresh=False):
+        self.cmd_id = cmd_id
+        self.status = status
+        self.reason = reason
+        self.alarm_code = alarm_code
+        self.limit_axes = list(limit_axes)
+        self.fresh = fresh
+
+    @property
+    def completed(self):
+        return self.status == "complete"
+
+    @property
+    def timed_out(self):
+        return self.status == "timeout"
+
+    def __bool__(self):
+        return self.completed
+
+    def __repr__(self):
+        extra = ""
+        if self.reason:
+            extra = f" reason={self.reason} alarm_code=0x{self.alarm_code:X} limit_axes={self.limit_axes}"
+        return f"<voxa.WaitResult #{self.cmd_id} {self.status}{extra}>"
+
+
 class Board:
     """One open board. Open it with Board.tcp(), Board.serial() or
     SimBoard.open(); close it with close() or a with statement.
+
+    Opening a board switches its complete state packets on, so that
+    wait_motion() hears of every command that carries an ID.
 
     Axes are numbered 0..7. Methods that act on several axes take an axis
     number or an iterable of them; motion targets are {axis: value} maps.
@@ -217,6 +264,9 @@ class Board:
         self._id = board_id
         self._description = description
         self._closed = False
+        # Held through sequences of calls that must not be split; single
+        # calls and waits never take it.
+        self._lock = threading.RLock()
         self._window = next(_windows)
         self._events = queue.SimpleQueue()
         self._dispatcher = None
@@ -229,11 +279,18 @@ class Board:
     @classmethod
     def _open(cls, function, args, description):
         lib = voxa_library()
-        with _lock:
-            board_id = getattr(lib, function)(*args)
-            if board_id < 0:
-                raise VoxaError(lib.VOXA_Get_LastErr(), function, description)
-            return cls(lib, board_id, description)
+        board_id = getattr(lib, function)(*args)
+        if board_id < 0:
+            raise VoxaError(lib.VOXA_Get_LastErr(), function, description)
+        board = cls(lib, board_id, description)
+        try:
+            # A wait_motion() must not run to its timeout because the board
+            # keeps its completions to itself.
+            board.enable_complete_packets(True)
+        except VoxaError:
+            board.close()
+            raise
+        return board
 
     @classmethod
     def tcp(cls, address, port=1000, rate=0):
@@ -253,13 +310,14 @@ class Board:
         return cls._open("VOXA_Open_Comm", (number, baud), f"serial port {number}")
 
     def close(self):
-        """Closes the board; later calls raise VoxaError (-21). Idempotent."""
-        with _lock:
+        """Closes the board; later calls raise VoxaError (-21). Idempotent.
+        A wait on the board in another thread ends then."""
+        with self._lock:
             if self._closed:
                 return
             self._closed = True
             lib = self._lib
-            if lib.VOXA_Set_BoardID(self._id):
+            if lib.VOXA_Set_ThreadBoardID(self._id):
                 if any(self._callbacks.values()):
                     lib.VOXA_Unregister_Complete_Message()
                     lib.VOXA_Unregister_Comparator_Message()
@@ -296,19 +354,20 @@ class Board:
     # ------------------------------------------------------------ calling
 
     def _select(self):
+        """Makes this board the calling thread's own."""
         if self._closed:
             raise VoxaError(ERR_NOT_OPEN, detail=f"board {self._id} was closed")
-        if not self._lib.VOXA_Set_BoardID(self._id):
-            raise VoxaError(self._lib.VOXA_Get_LastErr(), "VOXA_Set_BoardID")
+        if not self._lib.VOXA_Set_ThreadBoardID(self._id):
+            raise VoxaError(self._lib.VOXA_Get_LastErr(), "VOXA_Set_ThreadBoardID")
 
     def _call(self, name, *args):
         fn = getattr(self._lib, name)
-        with _lock:
-            self._select()
-            result = fn(*args)
-            if self._lib.VOXA_Is_Err():
-                raise VoxaError(self._lib.VOXA_Get_LastErr(), name)
-            return result
+        self._select()
+        result = fn(*args)
+        # The thread's own error state: no other thread's call can clear it.
+        if self._lib.VOXA_Is_Err():
+            raise VoxaError(self._lib.VOXA_Get_LastErr(), name)
+        return result
 
     def call(self, name, *args):
         """Calls any export on this board: board.call("VOXA_Set_BusySize", 50).
@@ -319,11 +378,13 @@ class Board:
 
     def _command(self, name, *args, cmd_id=None):
         """A command, tagged with cmd_id when one is given (the board's
-        command ID is restored afterwards)."""
+        command ID is restored afterwards). Held apart from the other
+        threads' tagged commands on this board."""
         if cmd_id is None:
-            return self._call(name, *args)
+            with self._lock:
+                return self._call(name, *args)
         cmd_id = _cmd_id(cmd_id)
-        with _lock:
+        with self._lock:
             previous = self._call("VOXA_Get_CmdID")
             self._call("VOXA_Set_CmdID", cmd_id)
             try:
@@ -370,8 +431,11 @@ class Board:
         self._call("VOXA_Cancel")
 
     def stop(self, immediate=False):
-        """Stops everything: decelerating, or at once (immediate=True)."""
-        self._call("VOXA_ImStop" if immediate else "VOXA_DecStop")
+        """Stops everything: decelerating, or at once (immediate=True). The
+        stop goes to the board at once, ahead of the commands waiting in the
+        host's queue, also while another thread waits on the board."""
+        with self.immediate():
+            self._call("VOXA_ImStop" if immediate else "VOXA_DecStop")
 
     def delay(self, ms, cmd_id=None):
         """A delay of ms milliseconds in the board's command stream."""
@@ -398,8 +462,9 @@ class Board:
     @contextlib.contextmanager
     def immediate(self):
         """Commands inside go to the board at once, ahead of the queue, and no
-        other thread's commands fall between them."""
-        with _lock:
+        other thread's commands or groups on this board fall between them
+        (single calls such as stop() still get through)."""
+        with self._lock:
             self._call("VOXA_Enter_ImCmd")
             try:
                 yield self
@@ -409,7 +474,7 @@ class Board:
     @contextlib.contextmanager
     def queued(self):
         """Commands inside wait in the queue, as one group."""
-        with _lock:
+        with self._lock:
             self._call("VOXA_Enter_QueueCmd")
             try:
                 yield self
@@ -430,26 +495,86 @@ class Board:
         """The ID of the command the board runs or ran last."""
         return self._call("VOXA_Get_ExeCmdID")
 
-    def wait_motion(self, cmd_id, timeout=None):
+    def wait_motion(self, cmd_id, timeout=None, refresh=True):
         """Waits until the board reports command cmd_id complete (ANY_ID: any
-        command); timeout in seconds, None for no limit. True when it did,
-        False on timeout. The board reports completions once its complete
-        state packets are on (enable_complete_packets() or on_complete())."""
+        command); timeout in seconds, None for no limit. Then, unless refresh
+        is False, asks the board for its status registers, so that the
+        getters (cur_pos(), limits(), ...) show where it stands now.
+
+        Returns a WaitResult: status "complete" (the command ran to its end),
+        "stopped" (it ended, but a limit, an alarm or an emergency stop
+        stopped the board: see reason, alarm_code, limit_axes) or "timeout".
+        Its truth value is that of status == "complete", so
+        `if board.wait_motion(1, 10): ...` reads as "reached its target".
+
+        The board reports completions only while its complete state packets
+        are on; a Board switches them on when it opens."""
         cmd_id = _cmd_id(cmd_id)
         deadline = None if timeout is None else time.monotonic() + max(0.0, float(timeout))
         if cmd_id in (ANY_ID, NO_ID):
             # The completion of "any" is not remembered between two waits:
             # one wait for the whole time.
             ms = 0xFFFFFFFF if deadline is None else int(max(0.0, deadline - time.monotonic()) * 1000)
-            return bool(self._call("VOXA_WaitMotion", cmd_id, ms))
-        while True:
-            ms = _WAIT_SLICE_MS
-            if deadline is not None:
-                ms = min(ms, int(max(0.0, deadline - time.monotonic()) * 1000))
-            if self._call("VOXA_WaitMotion", cmd_id, ms):
-                return True
-            if deadline is not None and time.monotonic() >= deadline:
-                return False
+            done = bool(self._call("VOXA_WaitMotion", cmd_id, ms))
+        else:
+            while True:
+                ms = _WAIT_SLICE_MS
+                if deadline is not None:
+                    ms = min(ms, int(max(0.0, deadline - time.monotonic()) * 1000))
+                done = bool(self._call("VOXA_WaitMotion", cmd_id, ms))
+                if done or (deadline is not None and time.monotonic() >= deadline):
+                    break
+        fresh = self.refresh() if refresh else False
+        return self._wait_result(cmd_id, done, fresh)
+
+    def _wait_result(self, cmd_id, done, fresh):
+        alarm_axes = [a for a in range(8) if self._call("VOXA_Is_AlarmAxis", 1 << a)]
+        estop = bool(self._call("VOXA_Is_EStop"))
+        alarm = bool(self._call("VOXA_Is_Alarm"))
+        code = self._call("VOXA_Get_Alarm") & 0xFFFF
+        reason = "estop" if estop else "limit" if alarm_axes else "alarm" if alarm or code else None
+        status = "timeout" if not done else "stopped" if reason else "complete"
+        return WaitResult(cmd_id, status, reason, code, alarm_axes, fresh)
+
+    def refresh(self, registers=None, timeout=0.5):
+        """Asks the board for registers (numbers or names; None: the status
+        registers, REFRESH_STATUS) and waits until it has answered each, at
+        most timeout seconds. True then: the getters of those registers show
+        the board's state at or after the call. False at the timeout."""
+        if registers is None:
+            mask = REFRESH_STATUS
+        else:
+            if isinstance(registers, (str, int)):
+                registers = [registers]
+            mask = 0
+            for reg in registers:
+                r = reg_number(reg)
+                if not 0 <= r < 32:
+                    raise _argument(f"register {r} is not 0..31")
+                mask |= 1 << r
+        ms = int(max(0.0, float(timeout)) * 1000)
+        return bool(self._call("VOXA_Refresh", mask, ms))
+
+    def wait_idle(self, timeout=None):
+        """Waits until everything queued so far has run: the host's queue and
+        the board's are both empty, and the status is refreshed. True then,
+        False at the timeout. It puts a completion marker with command ID
+        IDLE_ID (0xFD) into the queue and waits for the board to report it."""
+        deadline = None if timeout is None else time.monotonic() + max(0.0, float(timeout))
+        with self._lock:
+            # Queued, whatever the command mode: the marker goes behind every
+            # command already waiting on the host.
+            self._call("VOXA_Enter_QueueCmd")
+            try:
+                self._call("VOXA_Notify_Complete", IDLE_ID)
+            finally:
+                self._call("VOXA_Leave_QueueCmd")
+        left = None if deadline is None else max(0.0, deadline - time.monotonic())
+        if self.wait_motion(IDLE_ID, left, refresh=False).timed_out:
+            return False
+        if not self.refresh():
+            return False
+        return self.soft_queue_left == 0 and self.engine_queue_left == 0
 
     def notify_complete(self, cmd_id):
         """Asks the board to report cmd_id complete once everything queued
@@ -528,7 +653,7 @@ class Board:
     def _set_callback(self, message, callback, register, unregister):
         if callback is not None and not callable(callback):
             raise TypeError("callback must be callable or None")
-        with _lock:
+        with self._lock:
             self._select()
             if callback is None:
                 self._call(unregister)
@@ -571,14 +696,14 @@ class Board:
     def enable_limits(self, axes, lower=True, upper=True):
         """Switches the hardware limit inputs of the axes on or off."""
         m = _mask(axes)
-        with _lock:
+        with self._lock:
             self._call("VOXA_Enable_LowerLimit", m, 1 if lower else 0)
             self._call("VOXA_Enable_UpperLimit", m, 1 if upper else 0)
 
     def set_soft_limits(self, axes, lower=None, upper=None):
         """Soft limits of the axes in pulses; None switches that side off."""
         m = _mask(axes)
-        with _lock:
+        with self._lock:
             for value, setter, enable in ((lower, "VOXA_Set_SoftLowerLimit", "VOXA_Enable_SoftLowerLimit"),
                                           (upper, "VOXA_Set_SoftUpperLimit", "VOXA_Enable_SoftUpperLimit")):
                 if value is not None:
@@ -589,7 +714,7 @@ class Board:
         """{"lower", "upper", "soft_lower", "soft_upper", "alarm"}: the axis's
         limit and alarm states as the board last reported them."""
         m = 1 << _axis(axis)
-        with _lock:
+        with self._lock:
             return {
                 "lower": bool(self._call("VOXA_Is_LimitL", m)),
                 "upper": bool(self._call("VOXA_Is_LimitH", m)),
@@ -603,7 +728,7 @@ class Board:
     def set_velocity(self, start=None, drive=None, acc=None, dec=None, axes=None):
         """Start and drive velocity, acceleration and deceleration (16-bit
         values): board-wide, or for the given axes."""
-        with _lock:
+        with self._lock:
             for value, name in ((start, "StartVel"), (drive, "DriveVel"), (acc, "Acc"), (dec, "Dec")):
                 if value is None:
                     continue
@@ -615,7 +740,7 @@ class Board:
 
     def velocity_profile(self, axis=None):
         """{"start", "drive", "acc", "dec"}: board-wide, or of one axis."""
-        with _lock:
+        with self._lock:
             if axis is None:
                 return {k: self._call(f"VOXA_Get_{n}") for k, n in
                         (("start", "StartVel"), ("drive", "DriveVel"), ("acc", "Acc"), ("dec", "Dec"))}
@@ -688,7 +813,7 @@ class Board:
     def set_home(self, axes, mode=None, direction=None, seek_vel=None, offset=None, sensor_level=None):
         """Home return settings of the axes; None leaves a setting alone."""
         m = _mask(axes)
-        with _lock:
+        with self._lock:
             if mode is not None:
                 self._call("VOXA_Set_HomeMode", m, _index(mode, "mode"))
             if direction is not None:
@@ -779,7 +904,7 @@ class Board:
 
     def load_config(self, path):
         """Loads a configuration file onto the board (about half a second)."""
-        with _lock:
+        with self._lock:
             if not self._call("VOXA_Load_ConfigFile", os.fsencode(path)):
                 raise FileNotFoundError(2, "no such configuration file", os.fsdecode(path))
 
@@ -799,7 +924,7 @@ class Board:
         """The whole register image: 32 lists of eight words, one snapshot."""
         value = ctypes.c_uint32()
         ref = ctypes.byref(value)
-        with _lock:
+        with self._lock:
             self._select()
             out = []
             for r in range(32):
@@ -816,7 +941,7 @@ class Board:
     def snapshot(self):
         """The board's state in one dict: link, engine, execution state and
         per-axis position, encoder, velocity, limits and alarm."""
-        with _lock:
+        with self._lock:
             axes = []
             for a in range(8):
                 m = 1 << a

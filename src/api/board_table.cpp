@@ -37,6 +37,8 @@ Slot g_slots[kBoards] = {};
 
 ErrorState g_errors;
 std::atomic<int32_t> g_current{-1};
+thread_local int32_t t_board = -1;
+thread_local ErrorState t_errors;
 
 // Build the table at load, not on first use.
 [[maybe_unused]] const bool g_built = (Table(), true);
@@ -46,6 +48,9 @@ std::atomic<int32_t> g_current{-1};
 CQLM207X& BoardAt(int id) { return Table().boards[id]; }
 ErrorState& Errors() { return g_errors; }
 std::atomic<int32_t>& CurrentBoard() { return g_current; }
+int32_t& ThreadBoard() { return t_board; }
+int32_t SelectedBoard() { return t_board >= 0 ? t_board : g_current.load(); }
+ErrorState& CallerErrors() { return t_board >= 0 ? t_errors : g_errors; }
 
 int ReserveFreeSlot() {
   std::lock_guard<std::mutex> g(g_table_lock);
@@ -79,18 +84,12 @@ void CloseBoard(int id) {
       g_table_changed.notify_all();
     }
   }
-  std::lock_guard<std::mutex> g(g_table_lock);
-  for (int i = 0; i < kBoards; ++i)
-    if (BoardAt(i).IsOpen() && g_slots[i] == Slot::kIdle) {
-      g_errors.flag.store(0);  // as a selection clears it
-      g_current.store(i);
-      break;
-    }
 }
 
 void Fail(int code) {
-  g_errors.last.store(code);
-  g_errors.flag.store(1);
+  ErrorState& e = CallerErrors();
+  e.last.store(code);
+  e.flag.store(1);
   if (g_errors.beep.load()) platform::Beep(16);
 }
 
@@ -99,8 +98,8 @@ void SuccessBeep() {
 }
 
 CQLM207X* Begin() {
-  g_errors.flag.store(0);
-  const int32_t b = g_current.load();
+  CallerErrors().flag.store(0);
+  const int32_t b = SelectedBoard();
   if (b < 0 || b >= kBoards) {
     Fail(VOXA_ERR_BOARD_ID);
     return nullptr;

@@ -27,10 +27,20 @@ std::atomic<int32_t>& CurrentBoard();
 // slot that is neither open nor busy as being opened and returns it (-1:
 // none); EndOpen clears the mark and, when the open succeeded, selects the
 // slot. CloseBoard closes a board (waiting for another thread's open or
-// close of it to end first), then selects the first open board.
+// close of it to end first).
 int ReserveFreeSlot();
 void EndOpen(int id, bool opened);
 void CloseBoard(int id);
+// The board the calling thread selected for itself, or -1 when it follows
+// the process-wide current board.
+int32_t& ThreadBoard();
+// The board the calling thread's exports act on: its own, else the current.
+int32_t SelectedBoard();
+// The error state the calling thread's exports report to: a thread that
+// selected a board of its own keeps its own flag and last code, so that its
+// results are not mixed with other threads'; every other thread shares the
+// process-wide one. The beep switch is always process-wide.
+ErrorState& CallerErrors();
 
 // Records a failure: last code, flag, and the beep when it is switched on.
 void Fail(int code);

@@ -16,7 +16,7 @@ constexpr char16_t kDllVersionW[] = u"VOXA-DLL-V01-R05.201";
 // and closes from several threads each get a slot of their own.
 template <class OpenFn>
 int OpenFirstFree(OpenFn&& open) noexcept {
-  Errors().flag.store(0);
+  CallerErrors().flag.store(0);
   const int i = ReserveFreeSlot();
   if (i < 0) {
     Fail(VOXA_ERR_NO_SLOT);
@@ -71,7 +71,7 @@ VOXA_API const char* VOXA_CALL VOXA_Get_ErrText(int code) {
 }
 
 VOXA_API int VOXA_CALL VOXA_Set_BoardID(int id) {
-  Errors().flag.store(0);
+  CallerErrors().flag.store(0);
   if (id < 0 || id >= kBoards) {
     Fail(VOXA_ERR_BOARD_ID);
     return 0;
@@ -85,11 +85,22 @@ VOXA_API int VOXA_CALL VOXA_Set_BoardID(int id) {
 }
 
 VOXA_API int VOXA_CALL VOXA_Get_BoardID(void) {
-  return Guard(-1, [](CQLM207X&) { return CurrentBoard().load(); });
+  return Guard(-1, [](CQLM207X&) { return SelectedBoard(); });
 }
 
-VOXA_API int VOXA_CALL VOXA_Is_Err(void) { return Errors().flag.load(); }
-VOXA_API int VOXA_CALL VOXA_Get_LastErr(void) { return Errors().last.load(); }
+VOXA_API int VOXA_CALL VOXA_Set_ThreadBoardID(int id) {
+  CallerErrors().flag.store(0);
+  if (id < -1 || id >= kBoards) {
+    Fail(VOXA_ERR_BOARD_ID);
+    return 0;
+  }
+  ThreadBoard() = id;
+  CallerErrors().flag.store(0);  // the thread may have switched error states
+  return 1;
+}
+
+VOXA_API int VOXA_CALL VOXA_Is_Err(void) { return CallerErrors().flag.load(); }
+VOXA_API int VOXA_CALL VOXA_Get_LastErr(void) { return CallerErrors().last.load(); }
 VOXA_API void VOXA_CALL VOXA_Enable_ErrBeep(int on) { Errors().beep.store(on ? 1 : 0); }
 
 VOXA_API int VOXA_CALL VOXA_Is_Link(void) {
@@ -135,7 +146,13 @@ VOXA_API int VOXA_CALL VOXA_Open_Tcp(uint32_t address, int port, int rate) {
 }
 
 VOXA_API int VOXA_CALL VOXA_Close(void) {
-  CloseBoard(CurrentBoard().load());
+  CloseBoard(SelectedBoard());
+  for (int i = 0; i < kBoards; ++i) {
+    if (BoardAt(i).IsOpen()) {
+      VOXA_Set_BoardID(i);
+      break;
+    }
+  }
   return 1;
 }
 

@@ -92,7 +92,7 @@ VOXA_API unsigned int VOXA_CALL VOXA_Is_CaptureSync(void) {
 // No board guard: a selected slot's ring is cleared whether or not it is
 // open; with no board selected there is nothing to clear.
 VOXA_API int VOXA_CALL VOXA_Init_Capture(void) {
-  const int32_t b = CurrentBoard().load();
+  const int32_t b = SelectedBoard();
   if (b < 0 || b >= kBoards) return 0;
   BoardAt(b).mirror().ClearCapture();
   return kCaptureRing;

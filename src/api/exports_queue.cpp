@@ -70,6 +70,12 @@ VOXA_API void VOXA_CALL VOXA_Wait(void) { GuardVoid([](Board& c) { c.Action(0x52
 VOXA_API int VOXA_CALL VOXA_WaitMotion(int id, uint32_t timeout) {
   return Guard(0, [&](Board& c) { return c.WaitMotion(static_cast<uint8_t>(id), timeout); });
 }
+VOXA_API int VOXA_CALL VOXA_Refresh(unsigned int registers, int timeout_ms) {
+  return Guard(0, [&](Board& c) {
+    Require(registers != 0 && timeout_ms >= 0);
+    return c.Refresh(registers, static_cast<uint32_t>(timeout_ms));
+  });
+}
 VOXA_API void VOXA_CALL VOXA_Sleep(uint32_t ms) {
   // No message pump here: the application's own loop dispatches its events.
   if (ms) platform::SleepMs(ms);

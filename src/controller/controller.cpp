@@ -120,6 +120,7 @@ int CQLM207::LinkTcp(uint32_t address, int port, uint32_t rate) {
 
 void CQLM207::Unlink() {
   transport_.Close();
+  EndRefreshes();
   if (open_flag_.exchange(0)) {
     rx_wake_.Set();
     timer_wake_.Set();
@@ -328,6 +329,58 @@ void CQLM207::OnComplete(uint32_t payload_word) {
     }
   }
   PostEvent(kEventComplete, payload_word);
+}
+
+int CQLM207::Refresh(uint32_t registers, uint32_t timeout_ms) {
+  const auto deadline = platform::Clock::now() + std::chrono::milliseconds(timeout_ms);
+  uint32_t ticket[kRegisters] = {};
+  uint32_t epoch;
+  {
+    std::lock_guard<std::mutex> g(refresh_lock_);
+    epoch = refresh_link_epoch_;
+    for (int r = 0; r < kRegisters; ++r)
+      if (registers & (1u << r)) ticket[r] = ++refresh_sent_[r];
+  }
+  bool sent = true;
+  for (int r = 0; r < kRegisters; ++r)
+    if ((registers & (1u << r)) && !SendReadRequest(1, r, 0xFF, kWidth4, kTagRefresh)) sent = false;
+
+  std::unique_lock<std::mutex> g(refresh_lock_);
+  auto answered = [&] {
+    for (int r = 0; r < kRegisters; ++r)
+      if ((registers & (1u << r)) && static_cast<int32_t>(refresh_answered_[r] - ticket[r]) < 0) return false;
+    return true;
+  };
+  const bool ok = sent && refresh_answered_cv_.wait_until(g, deadline, [&] {
+    return refresh_link_epoch_ != epoch || answered();
+  }) && refresh_link_epoch_ == epoch;
+  if (ok) return 1;
+  // A request that went unanswered is not waited for again: later
+  // refreshes count from the requests sent after it.
+  for (int r = 0; r < kRegisters; ++r)
+    if ((registers & (1u << r)) && static_cast<int32_t>(refresh_answered_[r] - ticket[r]) < 0)
+      refresh_answered_[r] = ticket[r];
+  return 0;
+}
+
+void CQLM207::OnReadReply(int r, int tag) {
+  if (tag != kTagRefresh || r < 0 || r >= kRegisters) return;
+  {
+    std::lock_guard<std::mutex> g(refresh_lock_);
+    // A late answer to a request given up on does not count for a newer one.
+    if (refresh_answered_[r] == refresh_sent_[r]) return;
+    ++refresh_answered_[r];
+  }
+  refresh_answered_cv_.notify_all();
+}
+
+void CQLM207::EndRefreshes() {
+  {
+    std::lock_guard<std::mutex> g(refresh_lock_);
+    ++refresh_link_epoch_;
+    for (int r = 0; r < kRegisters; ++r) refresh_answered_[r] = refresh_sent_[r];
+  }
+  refresh_answered_cv_.notify_all();
 }
 
 void CQLM207::OnEventPacket(uint32_t payload_word) { PostEvent(kEventComparator, payload_word); }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <cstdint>
@@ -94,9 +95,16 @@ class CQLM207 : public ReceiveEvents {
   // True when the board reported this ID complete since it was last sent.
   bool ReportedSinceSent(uint8_t id);
 
+  // ---- fresh state on request ----
+  // Sends an immediate read request (tag kTagRefresh) for every register
+  // whose bit is set and blocks until the board has answered each one: 1
+  // then, 0 at the timeout or when the link closes meanwhile.
+  int Refresh(uint32_t registers, uint32_t timeout_ms);
+
   // ReceiveEvents
   void OnComplete(uint32_t payload_word) override;
   void OnEventPacket(uint32_t payload_word) override;
+  void OnReadReply(int r, int tag) override;
 
   // The board slot this controller serves (for traces and messages).
   void SetBoardIndex(int index) { board_index_ = index; }
@@ -175,6 +183,18 @@ class CQLM207 : public ReceiveEvents {
   uint8_t awaited_id_ = 0;    // state lock
   uint8_t completed_id_ = 0;  // state lock
   uint8_t reported_[256] = {};  // state lock: completion seen since the ID was last sent
+
+  // Refresh requests per register: how many were sent and how many the
+  // board answered. The board answers in order, so the n-th reply answers
+  // a request sent no earlier than the n-th request was counted.
+  std::mutex refresh_lock_;
+  std::condition_variable refresh_answered_cv_;
+  uint32_t refresh_sent_[kRegisters] = {};      // refresh lock
+  uint32_t refresh_answered_[kRegisters] = {};  // refresh lock
+  uint32_t refresh_link_epoch_ = 0;             // refresh lock: counts closes
+  // The link closes: waiting refreshes end with 0 and the requests still
+  // unanswered are forgotten.
+  void EndRefreshes();
 
   FrameBuffer frame_{};  // build lock
   SoftQueue soft_queue_;

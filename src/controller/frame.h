@@ -19,6 +19,8 @@ constexpr uint8_t kTagSystem = 0xD3;
 constexpr uint8_t kTagPoll = 0xFD;
 constexpr uint8_t kTagConfig = 0xE6;
 constexpr uint8_t kTagCapture = 0xCB;
+// Read requests of a refresh: their replies are told apart from the polls'.
+constexpr uint8_t kTagRefresh = 0xFC;
 
 // Data descriptor: bits 0-3 count, bits 4-5 width code, bit 6 delta.
 constexpr uint8_t kWidth1 = 0x00;

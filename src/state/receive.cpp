@@ -172,7 +172,7 @@ int DecodeStatePacket(StateMirror& m, const RxFrame& f, uint32_t* updated) {
   return 1;
 }
 
-int DecodeReadReply(StateMirror& m, const RxFrame& f, int type, uint32_t* updated) {
+int DecodeReadReply(StateMirror& m, const RxFrame& f, int type, uint32_t* updated, int* tag) {
   if (f.n < 5) return 0;
   const int r = ((type & 0x7F) - 16) / 2;
   if (r < 0 || r > 31) return 0;
@@ -182,6 +182,7 @@ int DecodeReadReply(StateMirror& m, const RxFrame& f, int type, uint32_t* update
   int p = 6;
   Unit u;
   if (!ReadUnit(f, p, mask, d, u)) return 0;
+  if (tag != nullptr) *tag = p <= f.n ? f.bytes[f.n] : -1;
 
   platform::Locked lock(m.Lock());
   ApplyUnit(m.Received(), r, u);
@@ -261,6 +262,7 @@ int DispatchFrame(StateMirror& m, PacketCounters& c, ReceiveEvents* ev, const Rx
   const uint32_t p = f.payload_word();
   int result = 0;
   bool limit_check = false;
+  int reply_tag = -1;
   switch (t) {
     case 0: case 1: case 2:
       result = 1;
@@ -302,12 +304,14 @@ int DispatchFrame(StateMirror& m, PacketCounters& c, ReceiveEvents* ev, const Rx
       break;
     default:
       if (t >= 16 && t <= 78 && (t % 2) == 0) {
-        result = DecodeReadReply(m, f, t, updated);
+        result = DecodeReadReply(m, f, t, updated, &reply_tag);
         limit_check = true;
       }
       break;
   }
   if (limit_check) OldEngineLimitCheck(m);
+  // Told once the image holds everything the reply brought.
+  if (result && ev && t >= 16) ev->OnReadReply((t - 16) / 2, reply_tag);
   return result;
 }
 

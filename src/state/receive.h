@@ -131,12 +131,16 @@ class ReceiveEvents {
   virtual void OnEventPacket(uint32_t payload_word) = 0;
   // Every frame that passed the checksum, for tracing.
   virtual void OnFrame(const uint8_t* /*frame*/, int /*size*/) {}
+  // A read reply of register r was applied; tag is the tag byte that
+  // followed its values, or -1 when none did.
+  virtual void OnReadReply(int /*r*/, int /*tag*/) {}
 };
 
 // Decoders; both return 1 when applied, 0 when rejected, and add the
 // registers they changed to *updated when it is given (bit r: register r).
 int DecodeStatePacket(StateMirror& m, const RxFrame& f, uint32_t* updated = nullptr);
-int DecodeReadReply(StateMirror& m, const RxFrame& f, int type, uint32_t* updated = nullptr);
+// A read reply's tag byte (after the values), or -1, goes to *tag.
+int DecodeReadReply(StateMirror& m, const RxFrame& f, int type, uint32_t* updated = nullptr, int* tag = nullptr);
 // Host-side limit handling for engines up to version 205.
 void OldEngineLimitCheck(StateMirror& m);
 // Major*100 + minor of the engine version in CHIPSTATUS word 7.

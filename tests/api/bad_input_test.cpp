@@ -43,6 +43,7 @@ namespace {
   X(VOXA_Open_Comm) X(VOXA_Open_CommDevice) X(VOXA_Open_Tcp) X(VOXA_Close) X(VOXA_Change_Comm_Baudrate) \
   X(VOXA_Set_BoardMessageHandler) X(VOXA_Set_StateHandler) X(VOXA_Set_LinkHandler) X(VOXA_Get_StateDrops) \
   X(VOXA_Get_RegAge) \
+  X(VOXA_Set_ThreadBoardID) \
   /* voxa_system.h */ \
   X(VOXA_Set_InterruptMode) X(VOXA_Get_InterruptMode) X(VOXA_Set_ExtEmgStopMode) X(VOXA_Get_ExtEmgStopMode) \
   X(VOXA_Enable_IEndComp) X(VOXA_Is_IEndComp) X(VOXA_Enable_StepExe) X(VOXA_Is_StepExe) \
@@ -64,7 +65,7 @@ namespace {
   X(VOXA_Sleep) X(VOXA_Enable_Notify_Complete) X(VOXA_Notify_Complete) X(VOXA_Register_Complete_Message) \
   X(VOXA_Unregister_Complete_Message) X(VOXA_Get_CmdState) X(VOXA_Is_PreparedCmd) X(VOXA_Is_Busy) \
   X(VOXA_Is_Complete) X(VOXA_Is_OnMotion) X(VOXA_Is_CompleteAxis) X(VOXA_Get_ScanTime) X(VOXA_Get_CurCmdPulse) \
-  X(VOXA_Get_CmdPulseMax) X(VOXA_Get_CurDelayTime) \
+  X(VOXA_Get_CmdPulseMax) X(VOXA_Get_CurDelayTime) X(VOXA_Refresh) \
   /* voxa_state.h */ \
   X(VOXA_Enable_BusyStatePacket) X(VOXA_Enable_CompleteStatePacket) X(VOXA_Enable_InterruptStatePacket) \
   X(VOXA_Enable_EventStatePacket) X(VOXA_Is_BusyStatePacket) X(VOXA_Is_CompleteStatePacket) \
@@ -314,6 +315,17 @@ std::map<std::string, std::function<void(int)>> SpecialWalks() {
          VOXA_WaitMotion(v, 1);
        }},
       {"VOXA_Sleep", [](int v) { VOXA_Sleep(static_cast<uint32_t>(v) & 1u); }},
+      {"VOXA_Refresh",
+       [](int v) {
+         VOXA_Refresh(static_cast<unsigned>(v), v & 1);
+         VOXA_Refresh(1, v < 0 ? v : v & 1);
+       }},
+      // Any id, then back to the current board.
+      {"VOXA_Set_ThreadBoardID",
+       [](int v) {
+         VOXA_Set_ThreadBoardID(v);
+         VOXA_Set_ThreadBoardID(-1);
+       }},
   };
 }
 

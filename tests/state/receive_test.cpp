@@ -12,8 +12,10 @@ namespace {
 
 struct Recorder : ReceiveEvents {
   std::vector<uint32_t> completes, events;
+  std::vector<std::pair<int, int>> replies;  // register, tag
   void OnComplete(uint32_t p) override { completes.push_back(p); }
   void OnEventPacket(uint32_t p) override { events.push_back(p); }
+  void OnReadReply(int r, int tag) override { replies.emplace_back(r, tag); }
 };
 
 // Feeds bytes; returns how many frames completed, dispatching each.
@@ -282,6 +284,14 @@ TEST(ReadReply, CopyRulesPerRegister) {
   rx.Feed(Frame({0x1C, 0x01, 0xA1, 0x05}));
   EXPECT_EQ(rx.results.back(), 0);
   EXPECT_EQ(rx.img(CURPOS, 0), 10000u);
+}
+
+TEST(ReadReply, TheTagIsTheByteAfterTheValues) {
+  Rx rx;
+  rx.Feed(Frame({0x1C, 0x01, 0x21, 0xFC, 0, 0, 0, 0xFC}));  // tagged 0xFC
+  rx.Feed(Frame({0x1C, 0x01, 0x21, 0, 0, 0, 0xFC}));        // untagged: 0xFC is a value byte
+  rx.Feed(Frame({0x1C, 0x01, 0xA1, 0x05, 0xFC}));           // rejected: not told
+  EXPECT_EQ(rx.ev.replies, (std::vector<std::pair<int, int>>{{CURPOS, 0xFC}, {CURPOS, -1}}));
 }
 
 TEST(ReadReply, CaptureRingFillsAndWraps) {

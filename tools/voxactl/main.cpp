@@ -7,6 +7,7 @@
 // meaning goes to standard error), 2 bad usage, 130 interrupted.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
@@ -31,9 +32,7 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
-constexpr int CHIPSTATUS = 1, AXISSTATUS = 3, CURPOS = 6, CAL2 = 9, CAL3 = 10, ENCPOS = 12, CURVEL = 18;
-constexpr uint32_t kStatusRegs =
-    (1u << CHIPSTATUS) | (1u << AXISSTATUS) | (1u << CURPOS) | (1u << ENCPOS) | (1u << CURVEL);
+constexpr int CAL2 = 9, CAL3 = 10;
 // Every register the library polls (all but CAL2 and CAL3).
 constexpr uint32_t kPolledRegs = ~((1u << CAL2) | (1u << CAL3));
 // The command ID voxactl tags its motion commands with.
@@ -41,6 +40,16 @@ constexpr int kMotionId = 0xA0;
 // State packet contents of `monitor`: chip and axis status, positions,
 // encoders, velocities.
 constexpr int kMonitorContents = 0x400 | 0x800 | 0x1000 | 0x2000 | 0x4000;
+
+// Asks the board for the registers and waits for its answers, at most
+// timeout_ms; Ctrl-C ends the wait by closing the board. False when the
+// board did not answer in time or Ctrl-C came.
+bool Refresh(Session& s, uint32_t regs, int64_t timeout_ms) {
+  s.SetInterruptAction([&s] { s.Close(); });
+  const bool ok = !s.Interrupted() && VOXA_Refresh(regs, static_cast<int>(timeout_ms)) == 1;
+  s.SetInterruptAction(nullptr);
+  return ok && !s.Interrupted();
+}
 
 // ---------------------------------------------------------------- usage
 
@@ -73,7 +82,7 @@ constexpr CommandHelp kCommands[] = {
     {"stop", "stop [--now]", "Stops every axis: decelerating, or at once with --now. The board's queue is emptied."},
     {"regs", "regs [--dec] [--reported]",
      "Prints the register image as a table, register names and eight words each, once the\n"
-     "board has reported every polled register. Status registers (CHIPSTATUS, AXISSTATUS,\n"
+     "board has answered a read of every polled register. Status registers (CHIPSTATUS, AXISSTATUS,\n"
      "CURPOS, ENCPOS, CURVEL, FEEDBACK, CUSTOM, GIO, EXTIO) show what the board reported;\n"
      "settings registers what this process set. --reported shows every register as the board\n"
      "reported it instead ('-' for words it did not report). --dec prints signed decimals."},
@@ -319,7 +328,7 @@ Command CmdStatus(Args& args) {
   const int64_t wait = args.Number("--wait", 0, 600000).value_or(3000);
   if (!args.Positionals(0, 0)) return Bad(args.Error());
   return Do([=](Session& s) {
-    if (!s.WaitRegisters(kStatusRegs, Ms(wait))) {
+    if (!Refresh(s, VOXA_REFRESH_STATUS, wait)) {
       if (s.Interrupted()) return kExitInterrupted;
       if (s.ReceivedFrames() == 0) {
         std::fprintf(stderr, "voxactl: the board did not answer within %" PRId64 " ms\n", wait);
@@ -327,6 +336,8 @@ Command CmdStatus(Args& args) {
       }
       std::fprintf(stderr, "voxactl: the board has not reported every status register yet\n");
     }
+    // The link line needs the answer to a keep-alive.
+    if (!VOXA_Is_Link()) s.WaitHeartbeat(Ms(std::min<int64_t>(wait, 1000)));
     std::fputs(StatusText(s, "\n").c_str(), stdout);
     return kExitOk;
   });
@@ -456,7 +467,7 @@ int RunMotion(Session& s, const char* what, int mask, bool wait, int64_t timeout
     return kExitFailed;
   }
   // Positions and alarms as the board reports them after the move.
-  s.WaitRegisters((1u << CHIPSTATUS) | (1u << AXISSTATUS) | (1u << CURPOS), Ms(3000));
+  Refresh(s, VOXA_REFRESH_STATUS, 3000);
   std::string where;
   for (int a = 0; a < 8; ++a)
     if (mask & (1 << a)) where += " " + std::to_string(a) + "=" + std::to_string(VOXA_Get_CurPos(1 << a));
@@ -563,7 +574,7 @@ Command CmdRegs(Args& args) {
   const bool reported = args.Flag("--reported");
   if (!args.Positionals(0, 0)) return Bad(args.Error());
   return Do([=](Session& s) {
-    if (!s.WaitRegisters(kPolledRegs, Ms(5000))) {
+    if (!Refresh(s, kPolledRegs, 5000)) {
       if (s.Interrupted()) return kExitInterrupted;
       if (s.ReceivedFrames() == 0) {
         std::fprintf(stderr, "voxactl: the board did not answer\n");
@@ -606,8 +617,7 @@ Command CmdGet(Args& args) {
   if (!reg) return Bad(UsageError("no register is called '" + args.rest()[0] + "'", "get"));
   if (!word) return Bad(UsageError("'" + args.rest()[1] + "' is not a word number", "get"));
   return Do([=](Session& s) {
-    const bool polled = *reg >= 0 && *reg < 32 && (kPolledRegs & (1u << *reg));
-    if (polled && !s.WaitRegisters(1u << *reg, Ms(5000))) {
+    if (*reg >= 0 && *reg < 32 && !Refresh(s, 1u << *reg, 5000)) {
       if (s.Interrupted()) return kExitInterrupted;
       if (s.ReceivedFrames() == 0) {
         std::fprintf(stderr, "voxactl: the board did not answer\n");

@@ -127,9 +127,6 @@ void Session::OnTrace(int direction, const uint8_t* frame, int length) {
     std::lock_guard<std::mutex> g(mu_);
     if (direction == kReceived) {
       ++rx_seq_;
-      const uint32_t regs = RegistersCarried(frame, length);
-      for (int r = 0; r < 32; ++r)
-        if (regs & (1u << r)) carried_seq_[r] = rx_seq_;
       if (length >= 4 && (frame[3] & 0x7F) == 9) {
         heartbeat_seen_ = true;
         last_heartbeat_ = Clock::now();
@@ -158,18 +155,10 @@ bool Session::HeartbeatWithin(Ms within) {
   return heartbeat_seen_ && Clock::now() - last_heartbeat_ <= within;
 }
 
-bool Session::WaitRegisters(uint32_t regs, Ms timeout) {
+bool Session::WaitHeartbeat(Ms timeout) {
   std::unique_lock<std::mutex> g(mu_);
-  const uint64_t start = rx_seq_;
-  // The trace shows a frame before the library takes it in, so a register
-  // counts once a later frame has arrived too.
-  auto fresh = [&] {
-    for (int r = 0; r < 32; ++r)
-      if ((regs & (1u << r)) && !(carried_seq_[r] > start && rx_seq_ > carried_seq_[r])) return false;
-    return true;
-  };
-  cv_.wait_for(g, timeout, [&] { return interrupted_ || fresh(); });
-  return !interrupted_ && fresh();
+  cv_.wait_for(g, timeout, [&] { return heartbeat_seen_ || interrupted_; });
+  return heartbeat_seen_;
 }
 
 ReportedRegisters Session::Reported() {

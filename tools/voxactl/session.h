@@ -47,10 +47,9 @@ class Session {
   uint64_t ReceivedFrames();
   // True when a heartbeat arrived within the last `within`.
   bool HeartbeatWithin(Ms within);
-  // Waits until every register in `regs` (bit r: register r) has been
-  // carried by a frame received after this call began, and that frame has
-  // been taken into the register image. False on timeout or Ctrl-C.
-  bool WaitRegisters(uint32_t regs, Ms timeout);
+  // Waits until a heartbeat has arrived (the keep-alives go out every
+  // 200 ms), the timeout passes or Ctrl-C; true when one has.
+  bool WaitHeartbeat(Ms timeout);
   ReportedRegisters Reported();
   uint64_t ConfigWrites();
   // Waits until the number of configuration writes differs from `seen`, the
@@ -81,7 +80,6 @@ class Session {
   bool open_ = false;
   std::string description_;
   uint64_t rx_seq_ = 0;
-  uint64_t carried_seq_[32] = {};
   Clock::time_point last_heartbeat_{};
   bool heartbeat_seen_ = false;
   ReportedRegisters reported_;
