@@ -1,0 +1,147 @@
+// Eight application threads, each opening, using and closing a board of its
+// own against a simulated board, for a given time (60 s unless an argument
+// says otherwise), while handlers of every kind call back into the library.
+//
+// Prints the cycles run, completions asked for and received, and the
+// process's descriptors and threads before and after. Exits 1 when a
+// completion was lost, anything grew, or a thread stopped making progress
+// (a hang ends the program after 30 s without a cycle).
+//
+//   bench_open_close_stress [seconds]
+#include <dirent.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "sim.h"
+#include "voxa/voxa.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kThreads = 8;
+
+int CountEntries(const char* dir) {
+  int n = 0;
+  if (DIR* d = opendir(dir)) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+  }
+  return n - 2;
+}
+
+std::atomic<uint64_t> g_messages{0}, g_traces{0}, g_states{0}, g_links{0};
+
+// Each handler asks the library something back.
+void VOXA_CALL OnMessage(int, VOXA_HWND, unsigned, uintptr_t, intptr_t) {
+  VOXA_Is_Err();
+  ++g_messages;
+}
+void VOXA_CALL OnTrace(int, int, const unsigned char*, int) {
+  VOXA_Get_LastErr();
+  ++g_traces;
+}
+void VOXA_CALL OnState(int board, uint32_t, uint64_t) {
+  VOXA_Set_ThreadBoardID(board);
+  VOXA_Get_CurPos(0x01);
+  ++g_states;
+}
+void VOXA_CALL OnLink(int, int, int, int) { ++g_links; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+  std::vector<std::unique_ptr<voxa_sim::SimBoard>> sims;
+  voxa_sim::SimOptions opt;
+  opt.frame_log_limit = 256;
+  for (int k = 0; k < kThreads; ++k) sims.push_back(voxa_sim::SimBoard::StartTcp(0, opt));
+
+  // One open and close first, so that what the library keeps for good (the
+  // dispatch thread) is there before counting.
+  VOXA_Set_BoardMessageHandler(&OnMessage);
+  VOXA_Set_TraceHandler(&OnTrace);
+  VOXA_Set_StateHandler(&OnState);
+  VOXA_Set_LinkHandler(&OnLink);
+  if (VOXA_Open_Tcp(voxa_sim::LoopbackAddress(), sims[0]->Port(), 0) >= 0) VOXA_Close();
+  const int fds_before = CountEntries("/proc/self/fd");
+  const int threads_before = CountEntries("/proc/self/task");
+
+  std::atomic<uint64_t> cycles{0}, asked{0}, received{0}, open_failures{0};
+  std::atomic<bool> stop{false};
+  std::atomic<int> finished{0};
+  const auto end = Clock::now() + std::chrono::seconds(seconds);
+  std::vector<std::thread> ts;
+  for (int k = 0; k < kThreads; ++k) {
+    ts.emplace_back([&, k] {
+      int id = 1 + k * 30;
+      while (!stop.load() && Clock::now() < end) {
+        const int b = VOXA_Open_Tcp(voxa_sim::LoopbackAddress(), sims[k]->Port(), 0);
+        if (b < 0) {
+          ++open_failures;
+          continue;
+        }
+        VOXA_Set_ThreadBoardID(b);
+        VOXA_Register_Complete_Message(reinterpret_cast<VOXA_HWND>(1), 0x400);
+        VOXA_Enable_CompleteStatePacket(1);
+        VOXA_Set_StateTimer(2 | 0x400);
+        const int none[8] = {};
+        for (int n = 0; n < 5; ++n) {
+          VOXA_Set_CmdID(id);
+          VOXA_IMove(0x01, none);
+          VOXA_Set_CmdID(0xFE);
+          VOXA_Notify_Complete(id);
+          ++asked;
+          if (VOXA_WaitMotion(id, 3000)) ++received;
+          id = id % 240 + 1;
+        }
+        VOXA_Close();
+        VOXA_Set_ThreadBoardID(-1);
+        ++cycles;
+      }
+      ++finished;
+    });
+  }
+  // The watchdog: progress or the end.
+  uint64_t last = 0;
+  auto last_change = Clock::now();
+  while (finished.load() < kThreads) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const uint64_t c = cycles.load() + static_cast<uint64_t>(finished.load());
+    if (c != last) {
+      last = c;
+      last_change = Clock::now();
+    } else if (Clock::now() - last_change > std::chrono::seconds(30)) {
+      std::printf("HANG: no cycle for 30 s after %llu cycles\n", static_cast<unsigned long long>(c));
+      std::fflush(stdout);
+      std::_Exit(2);
+    }
+  }
+  for (auto& t : ts) t.join();
+  VOXA_Set_StateHandler(nullptr);
+  VOXA_Set_TraceHandler(nullptr);
+  VOXA_Set_BoardMessageHandler(nullptr);
+  VOXA_Set_LinkHandler(nullptr);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const int fds_after = CountEntries("/proc/self/fd");
+  const int threads_after = CountEntries("/proc/self/task");
+
+  std::printf("seconds %d, threads %d\n", seconds, kThreads);
+  std::printf("open/use/close cycles %llu (open failures %llu)\n", static_cast<unsigned long long>(cycles.load()),
+              static_cast<unsigned long long>(open_failures.load()));
+  std::printf("completions asked %llu, received %llu, lost %llu\n", static_cast<unsigned long long>(asked.load()),
+              static_cast<unsigned long long>(received.load()),
+              static_cast<unsigned long long>(asked.load() - received.load()));
+  std::printf("handler calls: messages %llu, traces %llu, states %llu, links %llu\n",
+              static_cast<unsigned long long>(g_messages.load()), static_cast<unsigned long long>(g_traces.load()),
+              static_cast<unsigned long long>(g_states.load()), static_cast<unsigned long long>(g_links.load()));
+  std::printf("descriptors %d -> %d, threads %d -> %d\n", fds_before, fds_after, threads_before, threads_after);
+  const bool ok = asked.load() == received.load() && fds_after <= fds_before && threads_after <= threads_before;
+  std::printf("%s\n", ok ? "OK" : "FAILED");
+  return ok ? 0 : 1;
+}
