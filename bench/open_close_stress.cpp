@@ -68,7 +68,10 @@ int main(int argc, char** argv) {
   VOXA_Set_TraceHandler(&OnTrace);
   VOXA_Set_StateHandler(&OnState);
   VOXA_Set_LinkHandler(&OnLink);
-  if (VOXA_Open_Tcp(voxa_sim::LoopbackAddress(), sims[0]->Port(), 0) >= 0) VOXA_Close();
+  if (VOXA_Open_Tcp(voxa_sim::LoopbackAddress(), sims[0]->Port(), 0) >= 0) {
+    VOXA_Sleep(200);  // polls go out: traces start the dispatch thread
+    VOXA_Close();
+  }
   const int fds_before = CountEntries("/proc/self/fd");
   const int threads_before = CountEntries("/proc/self/task");
 
