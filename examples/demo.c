@@ -48,7 +48,19 @@ static void Progress(const char* stage) {
   fflush(stdout);
 }
 
-int main(void) {
+/* The configuration file: the path given on the command line, else
+ * voxa-demo.ini next to the program (its build folder). */
+static void ConfigPath(char* path, size_t size, const char* given, const char* program) {
+  if (given) {
+    snprintf(path, size, "%s", given);
+    return;
+  }
+  const char* slash = strrchr(program, '/');
+  const int dir = slash ? (int)(slash - program) + 1 : 0;
+  snprintf(path, size, "%.*svoxa-demo.ini", dir, program);
+}
+
+int main(int argc, char** argv) {
   char text[128];
 
   voxa_sim_board* sim = voxa_sim_start_tcp(0);
@@ -129,8 +141,7 @@ int main(void) {
   /* Keep the board's configuration: registers and PID setups, as a file that
    * VOXA_Load_ConfigFile can put back onto this or another board. */
   char config_path[512];
-  const char* tmp = getenv("TMPDIR");
-  snprintf(config_path, sizeof config_path, "%s/voxa-demo.ini", tmp && *tmp ? tmp : "/tmp");
+  ConfigPath(config_path, sizeof config_path, argc > 1 ? argv[1] : NULL, argv[0]);
   if (VOXA_Save_ConfigFile(config_path))
     printf("Configuration saved to %s\n", config_path);
   else

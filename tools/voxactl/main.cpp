@@ -459,7 +459,12 @@ int RunMotion(Session& s, const char* what, int mask, bool wait, int64_t timeout
   s.WaitRegisters((1u << CHIPSTATUS) | (1u << AXISSTATUS) | (1u << CURPOS), Ms(3000));
   std::string where;
   for (int a = 0; a < 8; ++a)
-    if (mask & (1 << a)) where += " " + std::to_string(a) + "=" + std::to_string(VOXA_Get_CurPos(1 << a));
+    if (mask & (1 << a)) {
+      where += ' ';
+      where += std::to_string(a);
+      where += '=';
+      where += std::to_string(VOXA_Get_CurPos(1 << a));
+    }
   if (VOXA_Is_Alarm()) {
     std::fprintf(stderr, "voxactl: the %s ended with an alarm (code 0x%08X); positions%s\n", what,
                  static_cast<unsigned>(VOXA_Get_Alarm()), where.c_str());
