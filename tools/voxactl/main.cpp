@@ -31,16 +31,17 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
-constexpr int CHIPSTATUS = 1, AXISSTATUS = 3, CURPOS = 6, CAL2 = 9, CAL3 = 10, ENCPOS = 12, CURVEL = 18;
-constexpr uint32_t kStatusRegs =
-    (1u << CHIPSTATUS) | (1u << AXISSTATUS) | (1u << CURPOS) | (1u << ENCPOS) | (1u << CURVEL);
+constexpr int CHIPSTATUS = VOXA_REG_CHIPSTATUS, AXISSTATUS = VOXA_REG_AXISSTATUS, CURPOS = VOXA_REG_CURPOS;
+constexpr uint32_t kStatusRegs = (1u << CHIPSTATUS) | (1u << AXISSTATUS) | (1u << CURPOS) |
+                                 (1u << VOXA_REG_ENCPOS) | (1u << VOXA_REG_CURVEL);
 // Every register the library polls (all but CAL2 and CAL3).
-constexpr uint32_t kPolledRegs = ~((1u << CAL2) | (1u << CAL3));
+constexpr uint32_t kPolledRegs = ~((1u << VOXA_REG_CAL2) | (1u << VOXA_REG_CAL3));
 // The command ID voxactl tags its motion commands with.
 constexpr int kMotionId = 0xA0;
 // State packet contents of `monitor`: chip and axis status, positions,
 // encoders, velocities.
-constexpr int kMonitorContents = 0x400 | 0x800 | 0x1000 | 0x2000 | 0x4000;
+constexpr int kMonitorContents = VOXA_STATE_TIMER_CHIPSTATUS | VOXA_STATE_TIMER_AXISSTATUS |
+                                 VOXA_STATE_TIMER_CURPOS | VOXA_STATE_TIMER_ENCPOS | VOXA_STATE_TIMER_CURVEL;
 
 // ---------------------------------------------------------------- usage
 
@@ -341,7 +342,9 @@ Command CmdMonitor(Args& args) {
   int selector = 0;
   constexpr struct {
     int ms, selector;
-  } kPeriods[] = {{25, 2}, {50, 3}, {100, 4}, {200, 5}, {250, 6}, {500, 7}, {1000, 8}};
+  } kPeriods[] = {{25, VOXA_STATE_TIMER_25MS},   {50, VOXA_STATE_TIMER_50MS},   {100, VOXA_STATE_TIMER_100MS},
+                  {200, VOXA_STATE_TIMER_200MS}, {250, VOXA_STATE_TIMER_250MS}, {500, VOXA_STATE_TIMER_500MS},
+                  {1000, VOXA_STATE_TIMER_1000MS}};
   for (const auto& p : kPeriods)
     if (p.ms == period.value_or(100)) selector = p.selector;
   if (selector == 0) return Bad(UsageError("--period takes 25, 50, 100, 200, 250, 500 or 1000", "monitor"));
@@ -427,7 +430,7 @@ int RunMotion(Session& s, const char* what, int mask, bool wait, int64_t timeout
     }
     VOXA_Set_CmdID(kMotionId);
     const bool sent = send();
-    VOXA_Set_CmdID(0xFE);
+    VOXA_Set_CmdID(VOXA_CMDID_NONE);
     if (!sent) return kExitFailed;
   }
   if (!wait) {
