@@ -1,4 +1,6 @@
-# Quick start: `make demo` builds and runs the demo, `make test` builds and runs every test.
+# Quick start: `make demo` builds what the demo needs (the library, the
+# simulated board and the demo) and runs it; `make test` builds everything and
+# runs every test.
 BUILD ?= build
 JOBS ?= 2
 
@@ -12,7 +14,8 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+demo: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target voxa-demo
 	$(BUILD)/examples/voxa-demo
 
 test: build

@@ -42,13 +42,25 @@ static int Fail(const char* what, voxa_sim_board* sim) {
 static void Progress(const char* stage) {
   char id[16] = "-";
   const int exe = VOXA_Get_ExeCmdID();
-  if (exe >= 0 && exe != 0xFE) snprintf(id, sizeof id, "#%d", exe);
+  if (exe >= 0 && exe != VOXA_CMDID_NONE) snprintf(id, sizeof id, "#%d", exe);
   printf("\r  %-6s X=%7d  Y=%7d  executing %-4s board queue %-3d", stage, VOXA_Get_CurPos(0x01),
          VOXA_Get_CurPos(0x02), id, VOXA_Get_EngineQueueLeftCmd());
   fflush(stdout);
 }
 
-int main(void) {
+/* The configuration file: the path given on the command line, else
+ * voxa-demo.ini next to the program (its build folder). */
+static void ConfigPath(char* path, size_t size, const char* given, const char* program) {
+  if (given) {
+    snprintf(path, size, "%s", given);
+    return;
+  }
+  const char* slash = strrchr(program, '/');
+  const int dir = slash ? (int)(slash - program) + 1 : 0;
+  snprintf(path, size, "%.*svoxa-demo.ini", dir, program);
+}
+
+int main(int argc, char** argv) {
   char text[128];
 
   voxa_sim_board* sim = voxa_sim_start_tcp(0);
@@ -70,8 +82,9 @@ int main(void) {
   VOXA_Register_Complete_Message((VOXA_HWND)1, COMPLETE_MSG);
   VOXA_Enable_CompleteStatePacket(1);
   /* State packets every 50 ms with the chip and axis status, positions and
-   * velocities: period selector 3 (50 ms) and contents flags. */
-  VOXA_Set_StateTimer(3 | 0x400 | 0x800 | 0x1000 | 0x4000);
+   * velocities. */
+  VOXA_Set_StateTimer(VOXA_STATE_TIMER_50MS | VOXA_STATE_TIMER_CHIPSTATUS | VOXA_STATE_TIMER_AXISSTATUS |
+                      VOXA_STATE_TIMER_CURPOS | VOXA_STATE_TIMER_CURVEL);
 
   /* The engine version arrives with the first state packet. */
   for (int i = 0; i < 100; ++i) {
@@ -109,7 +122,7 @@ int main(void) {
   VOXA_ArcCW(AXES, arc_centre, arc_end);
   VOXA_Set_CmdID(LAST_ID);
   VOXA_Home(AXES, 0);
-  VOXA_Set_CmdID(0xFE);
+  VOXA_Set_CmdID(VOXA_CMDID_NONE); /* later commands report no completion */
   printf("Program: #1 line to (3000, 2000), #2 CW arc around (3000, 0) to (5000, 0), #3 home\n");
 
   /* Wait for the last command, showing the positions meanwhile. */
@@ -130,8 +143,7 @@ int main(void) {
   /* Keep the board's configuration: registers and PID setups, as a file that
    * VOXA_Load_ConfigFile can put back onto this or another board. */
   char config_path[512];
-  const char* tmp = getenv("TMPDIR");
-  snprintf(config_path, sizeof config_path, "%s/voxa-demo.ini", tmp && *tmp ? tmp : "/tmp");
+  ConfigPath(config_path, sizeof config_path, argc > 1 ? argv[1] : NULL, argv[0]);
   if (VOXA_Save_ConfigFile(config_path))
     printf("Configuration saved to %s\n", config_path);
   else

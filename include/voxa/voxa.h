@@ -56,27 +56,79 @@ typedef void* VOXA_HWND;
 #define VOXA_ERR_CONFIG_LOAD   (-41) /* loading the configuration file failed */
 #define VOXA_ERR_ARGUMENT      (-50) /* argument outside the accepted values */
 
+/* Register numbers: the board is 32 registers of eight 32-bit words; the
+ * library keeps an image of them (VOXA_Get_RegWord). Per-axis registers
+ * hold axis i in word i. Status registers (CHIPSTATUS, AXISSTATUS, CURPOS,
+ * ENCPOS, CURVEL, FEEDBACK, GIO and EXTIO words 0..3, CUSTOM) are refreshed
+ * from the board's reports; the others hold what the host last set. */
+#define VOXA_REG_CHIPSET      0  /* board-wide settings */
+#define VOXA_REG_CHIPSTATUS   1  /* board-wide status: execution, queue, command IDs, alarm code, version */
+#define VOXA_REG_AXISSET      2  /* per-axis settings: pulse output, limits, velocity mode, homing */
+#define VOXA_REG_AXISSTATUS   3  /* per-axis status: limits, direction, alarm, servo inputs, complete */
+#define VOXA_REG_AXISAUXSET   4  /* per-axis backlash (bits 0-15) and dwell time (bits 16-31) */
+#define VOXA_REG_GEARRATIO    5  /* per-axis gear ratio */
+#define VOXA_REG_CURPOS       6  /* per-axis command position, pulses (signed) */
+#define VOXA_REG_CAL0         7  /* command operands */
+#define VOXA_REG_CAL1         8
+#define VOXA_REG_CAL2         9
+#define VOXA_REG_CAL3        10
+#define VOXA_REG_PULSEOFFSET 11  /* BPU, bit-pattern count, servo in-position time */
+#define VOXA_REG_ENCPOS      12  /* per-axis encoder position, pulses (signed) */
+#define VOXA_REG_SLIMITL     13  /* per-axis soft lower limit, pulses (signed) */
+#define VOXA_REG_SLIMITH     14  /* per-axis soft upper limit, pulses (signed) */
+#define VOXA_REG_VELAUXSET   15  /* multiplier, CLV axes, dwell, control rate, overrides */
+#define VOXA_REG_STARTVEL    16  /* start velocity: axis i bits 0-15, board-wide word 0 bits 16-31 */
+#define VOXA_REG_DRIVEVEL    17  /* drive velocity, laid out as STARTVEL */
+#define VOXA_REG_CURVEL      18  /* current velocity, as the board reports it */
+#define VOXA_REG_ACC         19  /* acceleration, laid out as STARTVEL */
+#define VOXA_REG_DEC         20  /* deceleration */
+#define VOXA_REG_ACC2        21  /* second acceleration */
+#define VOXA_REG_DEC2        22  /* second deceleration */
+#define VOXA_REG_FEEDBACK    23  /* per-axis feedback: encoder Z count in bits 0-15 */
+#define VOXA_REG_HOMERETURN  24  /* per-axis home seek velocity (bits 0-15) and offset (bits 16-31) */
+#define VOXA_REG_COMPARE     25  /* comparator channels and their data words */
+#define VOXA_REG_RESERVED    26
+#define VOXA_REG_PROGRAM     27
+#define VOXA_REG_SERVOIO     28  /* per-axis servo signals */
+#define VOXA_REG_GIO         29  /* general-purpose I/O, counters, ADC, PWM */
+#define VOXA_REG_EXTIO       30  /* extension I/O words */
+#define VOXA_REG_CUSTOM      31  /* PID commands and reports */
+
+/* Command IDs (VOXA_Set_CmdID, VOXA_WaitMotion): 8 bits, 0..255. */
+#define VOXA_CMDID_NONE 0xFE /* commands carry no ID; what the ID getters report when none */
+#define VOXA_CMDID_ANY  0xFF /* VOXA_WaitMotion: any completion the board reports */
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* ---- Application hooks (extensions: what the library does instead of
- *      Windows beeps, posted window messages and message boxes) ----
- * Every handler but the beep runs on the library's one dispatch thread, in
- * the order the events happened, never while the library holds a lock of
- * its own; a handler may call any export, VOXA_Close included. A close never
- * waits for the dispatch thread. Setting a handler (to null or another one)
- * returns only once a running call of the one it replaces has returned,
- * unless it is set from within a handler; after that the application may
- * free what the old handler used. The beep handler runs on the thread whose
- * call failed (or succeeded, for the success beeps). */
+ *      Windows beeps, posted window messages and message boxes). A null
+ *      handler restores the default; each setter is process-wide and needs
+ *      no board. ----
+ * Every handler but the beep and the log handler runs on the library's one
+ * dispatch thread, in the order the events happened, never while the library
+ * holds a lock of its own; a handler may call any export, VOXA_Close
+ * included. A close never waits for the dispatch thread. Setting a handler
+ * (to null or another one) returns only once a running call of the one it
+ * replaces has returned, unless it is set from within a handler; after that
+ * the application may free what the old handler used. The beep handler runs
+ * on the thread whose call failed (or succeeded, for the success beeps). */
+/* type: 16 for a failure, 0 for a success (open, live link, configuration
+ * file). Default: BEL on standard error when it is a terminal. */
 typedef void (VOXA_CALL *VOXA_BeepHandler)(unsigned int type);
+/* What would be a posted window message: the window and message number
+ * registered with VOXA_Register_Complete_Message or
+ * VOXA_Register_Comparator_Message, wparam identifying the board, lparam the
+ * payload word (its low byte the completed command ID). Default: none. */
 typedef void (VOXA_CALL *VOXA_MessageHandler)(VOXA_HWND window, unsigned int message,
                                               uintptr_t wparam, intptr_t lparam);
+/* A TCP link error ("TCP ERROR-(n)", the system's text). Default: one line
+ * on standard error. */
 typedef void (VOXA_CALL *VOXA_ErrorReportHandler)(const char* caption, const char* text);
 /* direction: VOXA_TRACE_SENT (host to board) or VOXA_TRACE_RECEIVED; frame:
  * the whole frame, start byte to checksum (received frames after their
- * checksum was found good). Called on the library's threads. */
+ * checksum was found good). */
 typedef void (VOXA_CALL *VOXA_TraceHandler)(int board, int direction, const unsigned char* frame, int length);
 #define VOXA_TRACE_SENT     0
 #define VOXA_TRACE_RECEIVED 1
@@ -105,13 +157,24 @@ typedef void (VOXA_CALL *VOXA_LinkHandler)(int board, int state, int reason, int
 #define VOXA_LINK_REASON_HANGUP      5 /* the serial device went away */
 #define VOXA_LINK_REASON_HEARTBEAT   6 /* the board's heartbeats stopped or resumed */
 
-VOXA_API void VOXA_CALL VOXA_Set_BeepHandler(VOXA_BeepHandler handler);
-VOXA_API void VOXA_CALL VOXA_Set_MessageHandler(VOXA_MessageHandler handler);
-VOXA_API void VOXA_CALL VOXA_Set_ErrorReportHandler(VOXA_ErrorReportHandler handler);
-VOXA_API void VOXA_CALL VOXA_Set_TraceHandler(VOXA_TraceHandler handler);
-VOXA_API void VOXA_CALL VOXA_Set_BoardMessageHandler(VOXA_BoardMessageHandler handler);
-VOXA_API void VOXA_CALL VOXA_Set_StateHandler(VOXA_StateHandler handler);
-VOXA_API void VOXA_CALL VOXA_Set_LinkHandler(VOXA_LinkHandler handler);
+/* A diagnostic line of the library, as text (with its own newlines): "file
+ * not exist\n" and "ok...file exist\n" from VOXA_Load_wConfigFile and
+ * VOXA_Load_ConfigFile, and "\n QLM207.CmdQueue_SendTxPacket>Error! Pop ..."
+ * when a queued frame cannot be taken from the soft queue. board: the board
+ * it concerns. Default: the text on standard output, flushed. Called on the
+ * thread that produced the line (the caller's for a load, the board's 10 ms
+ * transmit timer for the soft queue), never with a library lock held; keep
+ * it short and do not close the board from it. */
+typedef void (VOXA_CALL *VOXA_LogHandler)(int board, const char* text);
+
+VOXA_API void VOXA_CALL VOXA_Set_BeepHandler(VOXA_BeepHandler handler);         /* null: the default */
+VOXA_API void VOXA_CALL VOXA_Set_MessageHandler(VOXA_MessageHandler handler);   /* null: messages dropped */
+VOXA_API void VOXA_CALL VOXA_Set_ErrorReportHandler(VOXA_ErrorReportHandler handler); /* null: the default */
+VOXA_API void VOXA_CALL VOXA_Set_TraceHandler(VOXA_TraceHandler handler);       /* null: tracing off */
+VOXA_API void VOXA_CALL VOXA_Set_BoardMessageHandler(VOXA_BoardMessageHandler handler); /* null: none */
+VOXA_API void VOXA_CALL VOXA_Set_StateHandler(VOXA_StateHandler handler);       /* null: none */
+VOXA_API void VOXA_CALL VOXA_Set_LinkHandler(VOXA_LinkHandler handler);         /* null: none */
+VOXA_API void VOXA_CALL VOXA_Set_LogHandler(VOXA_LogHandler handler);           /* null: the default; route or silence the lines */
 /* State notifications of the current board merged because the state handler
  * fell behind; 0 on a guard failure. */
 VOXA_API uint32_t VOXA_CALL VOXA_Get_StateDrops(void);
@@ -119,23 +182,48 @@ VOXA_API uint32_t VOXA_CALL VOXA_Get_StateDrops(void);
  * read reply) on the current board's link; -1 when it has not on this link.
  * Failure value -1 (-50 for reg outside 0..31). */
 VOXA_API int VOXA_CALL VOXA_Get_RegAge(int reg);
-/* A short English meaning of an error code of the library. */
+/* A short English meaning of an error code (VOXA_ERR_...), "no error" for 0,
+ * "unknown error code" otherwise; a static text. Needs no board. */
 VOXA_API const char* VOXA_CALL VOXA_Get_ErrText(int code);
 
-/* ---- Board selection, errors, versions, links ---- */
+/* ---- Board selection, errors, versions, links ----
+ * Guarded exports (all but those marked "no board") first clear the error
+ * flag, then fail with -10 (current board outside 0..7) or -21 (not open). */
+/* Selects board id 0..7 for every following call: 1; 0 with -10 (id outside
+ * 0..7) or -21 (slot not open), the selection unchanged. */
 VOXA_API int  VOXA_CALL VOXA_Set_BoardID(int id);
-VOXA_API int  VOXA_CALL VOXA_Get_BoardID(void);
-VOXA_API int  VOXA_CALL VOXA_Is_Err(void);
-VOXA_API int  VOXA_CALL VOXA_Get_LastErr(void);
-VOXA_API void VOXA_CALL VOXA_Enable_ErrBeep(int on);
+VOXA_API int  VOXA_CALL VOXA_Get_BoardID(void);     /* the current board 0..7; -1 on failure */
+VOXA_API int  VOXA_CALL VOXA_Is_Err(void);          /* no board: 1 when the last guarded call failed, else 0 */
+VOXA_API int  VOXA_CALL VOXA_Get_LastErr(void);     /* no board: code of the latest failure (kept after successes), 0 if none */
+VOXA_API void VOXA_CALL VOXA_Enable_ErrBeep(int on); /* no board: nonzero beeps on failures (and a few successes) */
+/* 1 when heartbeats arrived in the last watchdog period (3.1 s; so 0 for the
+ * first 3.1 s after an open), else 0 with the error state untouched. */
 VOXA_API int  VOXA_CALL VOXA_Is_Link(void);
+/* No board: the library version "VOXA-DLL-V01-R05.201" into buf, cut to
+ * len-1 characters plus the terminator; nothing for len < 1 or a null buf. */
 VOXA_API void VOXA_CALL VOXA_Get_DllVer(char* buf, int len);
-VOXA_API void VOXA_CALL VOXA_Get_wDllVer(VOXA_WCHAR* buf, int len);
+VOXA_API void VOXA_CALL VOXA_Get_wDllVer(VOXA_WCHAR* buf, int len); /* the same, UTF-16; len in characters */
+/* The engine version "Vmm.nn stage kind model" from CHIPSTATUS word 7 as the
+ * board last reported it ("V00.00 - - -" before its first report); cut like
+ * VOXA_Get_DllVer. */
 VOXA_API void VOXA_CALL VOXA_Get_EngineVer(char* buf, int len);
+/* Opens the first free slot over serial port `port` (1 = /dev/ttyS0; low 16
+ * bits) at `baud` bit/s and selects it: the board id; -1 with -20 (eight
+ * open) or -30 (the port cannot be opened). */
 VOXA_API int  VOXA_CALL VOXA_Open_Comm(int port, int baud);
+/* As VOXA_Open_Comm for a device path (a tty, a pseudo-terminal); -1 with
+ * -50 for a null path. */
 VOXA_API int  VOXA_CALL VOXA_Open_CommDevice(const char* path, int baud);
+/* Opens the first free slot over TCP: address IPv4 in network byte order
+ * (first octet in the lowest byte), port low 16 bits, rate handed to the
+ * link unchanged. Waits up to 3000 ms for the connection. The board id;
+ * -1 with -20 or -30. */
 VOXA_API int  VOXA_CALL VOXA_Open_Tcp(uint32_t address, int port, int rate);
+/* No board: closes the current board (joining its threads) and selects the
+ * lowest-numbered board still open; always 1. */
 VOXA_API int  VOXA_CALL VOXA_Close(void);
+/* Changes the open serial port's baud rate (bit/s): 1; 0 when the link is
+ * not serial or the rate is refused. The board's own rate: VOXA_Set_MainBaudrate. */
 VOXA_API int  VOXA_CALL VOXA_Change_Comm_Baudrate(int baud);
 
 /* A board per thread (extension). From this call on, the calling thread's

@@ -26,9 +26,9 @@ extern "C" {
  * VOXA_Get_RegName: the register's name ("CHIPSET" ... "CUSTOM"), a static
  * text; NULL for reg outside 0..31. Needs no board and leaves the error
  * state alone. */
-VOXA_API int VOXA_CALL VOXA_Get_RegWord(int reg, int word, uint32_t* value);
-VOXA_API int VOXA_CALL VOXA_Set_RegWord(int reg, int word, uint32_t value);
-VOXA_API const char* VOXA_CALL VOXA_Get_RegName(int reg);
+VOXA_API int VOXA_CALL VOXA_Get_RegWord(int reg, int word, uint32_t* value); /* reg VOXA_REG_..., word 0..7: 1, or 0 */
+VOXA_API int VOXA_CALL VOXA_Set_RegWord(int reg, int word, uint32_t value);  /* sets and writes one word: 1, or 0 */
+VOXA_API const char* VOXA_CALL VOXA_Get_RegName(int reg);                    /* "CHIPSET" ... "CUSTOM"; NULL outside 0..31 */
 
 #ifdef __cplusplus
 }

@@ -54,6 +54,7 @@ VOXA_API void VOXA_CALL VOXA_Set_ErrorReportHandler(VOXA_ErrorReportHandler hand
 VOXA_API void VOXA_CALL VOXA_Set_TraceHandler(VOXA_TraceHandler handler) { dispatch::SetTraceHandler(handler); }
 VOXA_API void VOXA_CALL VOXA_Set_StateHandler(VOXA_StateHandler handler) { dispatch::SetStateHandler(handler); }
 VOXA_API void VOXA_CALL VOXA_Set_LinkHandler(VOXA_LinkHandler handler) { dispatch::SetLinkHandler(handler); }
+VOXA_API void VOXA_CALL VOXA_Set_LogHandler(VOXA_LogHandler handler) { platform::SetLogHandler(handler); }
 
 VOXA_API const char* VOXA_CALL VOXA_Get_ErrText(int code) {
   switch (code) {

@@ -230,14 +230,23 @@ int CQLM207::PushFrame(const FrameBuffer& f) {
 }
 
 int CQLM207::PopAndSendFrame() {
-  platform::Locked g(queue_transfer_lock_);
-  // A frame leaves the queue only when the link can take it: while the link
-  // is down or the board does not read, frames wait here, in order.
-  platform::Locked s(send_lock_);
-  if (!transport_.CanTake(kFrameBufferSize + 2)) return 0;
-  uint8_t stored[kFrameBufferSize];
-  if (soft_queue_.Pop(stored, sizeof stored) == 0) return 0;
-  return SendFrameDirect(stored);
+  int32_t failure = -1;
+  {
+    platform::Locked g(queue_transfer_lock_);
+    // A frame leaves the queue only when the link can take it: while the link
+    // is down or the board does not read, frames wait here, in order.
+    platform::Locked s(send_lock_);
+    if (!transport_.CanTake(kFrameBufferSize + 2)) return 0;
+    uint8_t stored[kFrameBufferSize];
+    if (soft_queue_.Pop(stored, sizeof stored, &failure) != 0) return SendFrameDirect(stored);
+  }
+  if (failure >= 0) {
+    // Said once the locks are released: the handler may call any export.
+    char text[80];
+    std::snprintf(text, sizeof text, "\n QLM207.CmdQueue_SendTxPacket>Error! Pop packecket Size[%d]", failure);
+    platform::Log(board_index_, text);
+  }
+  return 0;
 }
 
 void CQLM207::ClearSoftQueue() {

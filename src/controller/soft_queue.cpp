@@ -1,6 +1,5 @@
 #include "controller/soft_queue.h"
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -64,7 +63,8 @@ int SoftQueue::Push(const uint8_t* stored_frame) {
   return 1;
 }
 
-int SoftQueue::Pop(uint8_t* out, int out_size) {
+int SoftQueue::Pop(uint8_t* out, int out_size, int32_t* failure) {
+  if (failure) *failure = -1;
   platform::Locked g(ring_lock_);
   if (!enabled_) return 0;
   if (used_ < 1) {
@@ -75,8 +75,7 @@ int SoftQueue::Pop(uint8_t* out, int out_size) {
   if (len < 2 || used_ < len || len > out_size) {
     // A stored frame is always whole; anything else means the ring was
     // corrupted. Drop what is there rather than send garbage.
-    std::printf("\n QLM207.CmdQueue_SendTxPacket>Error! Pop packecket Size[%d]", errors_);
-    std::fflush(stdout);
+    if (failure) *failure = errors_;
     ++errors_;
     write_ = read_ = used_ = frames_ = 0;
     free_ = capacity_;

@@ -22,8 +22,11 @@ class SoftQueue {
   // Stores one frame (bytes = L, id, payload); 0 when it does not fit, -1
   // when the queue holds no storage.
   int Push(const uint8_t* stored_frame);
-  // Takes one frame into out (L, id, payload); returns its size or 0.
-  int Pop(uint8_t* out, int out_size);
+  // Takes one frame into out (L, id, payload); returns its size or 0. A
+  // corrupted ring is emptied; *failure then holds the error counter's value
+  // before the failure (else -1), for the caller to report once no lock is
+  // held.
+  int Pop(uint8_t* out, int out_size, int32_t* failure = nullptr);
   void Clear();
 
   int enabled() { platform::Locked g(ring_lock_); return enabled_; }

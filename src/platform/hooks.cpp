@@ -21,7 +21,13 @@ void VOXA_CALL DefaultErrorReport(const char* caption, const char* text) {
   std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
 }
 
+void VOXA_CALL DefaultLog(int, const char* text) {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+}
+
 std::atomic<VOXA_BeepHandler> g_beep{&DefaultBeep};
+std::atomic<VOXA_LogHandler> g_log{&DefaultLog};
 std::atomic<VOXA_MessageHandler> g_message{nullptr};
 std::atomic<VOXA_ErrorReportHandler> g_error{&DefaultErrorReport};
 
@@ -38,6 +44,9 @@ void PostAppMessage(VOXA_HWND window, unsigned message, uintptr_t wparam, intptr
 }
 
 void ReportError(const char* caption, const char* text) { g_error.load()(caption, text); }
+
+void SetLogHandler(VOXA_LogHandler h) { g_log.store(h ? h : &DefaultLog); }
+void Log(int board, const char* text) { g_log.load()(board, text); }
 
 int LastSystemError() { return errno; }
 

@@ -118,6 +118,10 @@ void SetErrorReportHandler(VOXA_ErrorReportHandler h);
 void Beep(unsigned type);
 void PostAppMessage(VOXA_HWND window, unsigned message, uintptr_t wparam, intptr_t lparam);
 void ReportError(const char* caption, const char* text);
+// The library's diagnostic lines (standard output unless the application
+// routes them), on the calling thread; never called with a library lock held.
+void SetLogHandler(VOXA_LogHandler h);
+void Log(int board, const char* text);
 // The text of a system error number (the system's message for it).
 const char* SystemErrorText(int err, char* buf, size_t len);
 int LastSystemError();

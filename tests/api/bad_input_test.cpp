@@ -38,6 +38,7 @@ namespace {
 #define VOXA_EXPORTS(X) \
   /* voxa.h */ \
   X(VOXA_Set_BeepHandler) X(VOXA_Set_MessageHandler) X(VOXA_Set_ErrorReportHandler) X(VOXA_Set_TraceHandler) \
+  X(VOXA_Set_LogHandler) \
   X(VOXA_Get_ErrText) X(VOXA_Set_BoardID) X(VOXA_Get_BoardID) X(VOXA_Is_Err) X(VOXA_Get_LastErr) \
   X(VOXA_Enable_ErrBeep) X(VOXA_Is_Link) X(VOXA_Get_DllVer) X(VOXA_Get_wDllVer) X(VOXA_Get_EngineVer) \
   X(VOXA_Open_Comm) X(VOXA_Open_CommDevice) X(VOXA_Open_Tcp) X(VOXA_Close) X(VOXA_Change_Comm_Baudrate) \
@@ -336,6 +337,7 @@ const std::set<std::string> kNotWalked = {
     "VOXA_Save_ConfigFile",  "VOXA_Save_wConfigFile",  "VOXA_Load_ConfigFile",        "VOXA_Load_wConfigFile",
     "VOXA_Set_BeepHandler",  "VOXA_Set_MessageHandler", "VOXA_Set_ErrorReportHandler", "VOXA_Set_TraceHandler",
     "VOXA_Set_BoardMessageHandler", "VOXA_Set_StateHandler", "VOXA_Set_LinkHandler",
+    "VOXA_Set_LogHandler",
 };
 
 void VOXA_CALL QuietBeep(unsigned) {}
@@ -450,6 +452,7 @@ TEST_F(BadInput, NullPointersAreRejectedAndNothingIsSent) {
   VOXA_Set_BoardMessageHandler(nullptr);
   VOXA_Set_StateHandler(nullptr);
   VOXA_Set_LinkHandler(nullptr);
+  VOXA_Set_LogHandler(nullptr);
   EXPECT_EQ(VOXA_Register_Complete_Message(nullptr, 0x400), 1);
   EXPECT_EQ(VOXA_Register_Comparator_Message(nullptr, 0x401), 1);
 }

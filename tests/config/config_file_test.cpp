@@ -393,3 +393,32 @@ TEST_F(ConfigFileTest, SaveThroughALinkWritesItsTarget) {
     }
   }
 }
+
+namespace {
+std::vector<std::pair<int, std::string>> g_logged;
+void VOXA_CALL RecordLog(int board, const char* text) {
+  VOXA_Get_BoardID();  // called with no library lock held: any export may be called
+  g_logged.emplace_back(board, text);
+}
+}  // namespace
+
+TEST_F(ConfigFileTest, DiagnosticLinesGoToTheLogHandlerAndBackToStandardOutput) {
+  const fs::path saved = dir_ / "saved.ini";
+  ASSERT_EQ(VOXA_Save_ConfigFile(saved.string().c_str()), 1);
+  const std::u16string missing = (dir_ / "none.ini").u16string();
+
+  g_logged.clear();
+  VOXA_Set_LogHandler(&RecordLog);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(VOXA_Load_wConfigFile(missing.c_str()), 0);
+  EXPECT_EQ(VOXA_Load_wConfigFile(saved.u16string().c_str()), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  const std::vector<std::pair<int, std::string>> want = {{id_, "file not exist\n"}, {id_, "ok...file exist\n"}};
+  EXPECT_EQ(g_logged, want);
+
+  VOXA_Set_LogHandler(nullptr);  // the default prints again
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(VOXA_Load_wConfigFile(missing.c_str()), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "file not exist\n");
+  EXPECT_EQ(g_logged.size(), 2u);
+}

@@ -74,8 +74,16 @@ TEST(ConfigDocument, ArbitraryBytesParseAndRewriteFaithfully) {
   };
   for (int round = 0; round < 500; ++round) {
     std::string text;
-    for (int line = rng() % 12; line > 0; --line)
-      text += (rng() % 4 == 0 ? "[" + piece(6) + "]" : piece(16)) + (rng() % 2 ? "\n" : "\r\n");
+    for (int line = rng() % 12; line > 0; --line) {
+      if (rng() % 4 == 0) {
+        text += '[';
+        text += piece(6);
+        text += ']';
+      } else {
+        text += piece(16);
+      }
+      text += rng() % 2 ? "\n" : "\r\n";
+    }
     std::vector<uint8_t> bytes(text.begin(), text.end());
     if (round % 3 == 0) {
       bytes = {0xFF, 0xFE};

@@ -196,7 +196,10 @@ std::string DescribeReceived(const uint8_t* body, int size) {
 
 std::string RegisterLabel(int reg) {
   const char* name = VOXA_Get_RegName(reg);
-  return name ? std::string(name) : "R" + std::to_string(reg);
+  if (name) return name;
+  std::string label(1, 'R');
+  label += std::to_string(reg);
+  return label;
 }
 
 std::string DescribeFrame(int direction, const uint8_t* frame, int length) {

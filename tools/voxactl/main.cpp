@@ -32,14 +32,14 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
-constexpr int CAL2 = 9, CAL3 = 10;
 // Every register the library polls (all but CAL2 and CAL3).
-constexpr uint32_t kPolledRegs = ~((1u << CAL2) | (1u << CAL3));
+constexpr uint32_t kPolledRegs = ~((1u << VOXA_REG_CAL2) | (1u << VOXA_REG_CAL3));
 // The command ID voxactl tags its motion commands with.
 constexpr int kMotionId = 0xA0;
 // State packet contents of `monitor`: chip and axis status, positions,
 // encoders, velocities.
-constexpr int kMonitorContents = 0x400 | 0x800 | 0x1000 | 0x2000 | 0x4000;
+constexpr int kMonitorContents = VOXA_STATE_TIMER_CHIPSTATUS | VOXA_STATE_TIMER_AXISSTATUS |
+                                 VOXA_STATE_TIMER_CURPOS | VOXA_STATE_TIMER_ENCPOS | VOXA_STATE_TIMER_CURVEL;
 
 // Asks the board for the registers and waits for its answers, at most
 // timeout_ms; Ctrl-C ends the wait by closing the board. False when the
@@ -352,7 +352,9 @@ Command CmdMonitor(Args& args) {
   int selector = 0;
   constexpr struct {
     int ms, selector;
-  } kPeriods[] = {{25, 2}, {50, 3}, {100, 4}, {200, 5}, {250, 6}, {500, 7}, {1000, 8}};
+  } kPeriods[] = {{25, VOXA_STATE_TIMER_25MS},   {50, VOXA_STATE_TIMER_50MS},   {100, VOXA_STATE_TIMER_100MS},
+                  {200, VOXA_STATE_TIMER_200MS}, {250, VOXA_STATE_TIMER_250MS}, {500, VOXA_STATE_TIMER_500MS},
+                  {1000, VOXA_STATE_TIMER_1000MS}};
   for (const auto& p : kPeriods)
     if (p.ms == period.value_or(100)) selector = p.selector;
   if (selector == 0) return Bad(UsageError("--period takes 25, 50, 100, 200, 250, 500 or 1000", "monitor"));
@@ -438,7 +440,7 @@ int RunMotion(Session& s, const char* what, int mask, bool wait, int64_t timeout
     }
     VOXA_Set_CmdID(kMotionId);
     const bool sent = send();
-    VOXA_Set_CmdID(0xFE);
+    VOXA_Set_CmdID(VOXA_CMDID_NONE);
     if (!sent) return kExitFailed;
   }
   if (!wait) {
@@ -470,7 +472,12 @@ int RunMotion(Session& s, const char* what, int mask, bool wait, int64_t timeout
   Refresh(s, VOXA_REFRESH_STATUS, 3000);
   std::string where;
   for (int a = 0; a < 8; ++a)
-    if (mask & (1 << a)) where += " " + std::to_string(a) + "=" + std::to_string(VOXA_Get_CurPos(1 << a));
+    if (mask & (1 << a)) {
+      where += ' ';
+      where += std::to_string(a);
+      where += '=';
+      where += std::to_string(VOXA_Get_CurPos(1 << a));
+    }
   if (VOXA_Is_Alarm()) {
     std::fprintf(stderr, "voxactl: the %s ended with an alarm (code 0x%08X); positions%s\n", what,
                  static_cast<unsigned>(VOXA_Get_Alarm()), where.c_str());
