@@ -119,7 +119,8 @@ extern "C" {
 typedef void (VOXA_CALL *VOXA_BeepHandler)(unsigned int type);
 /* What would be a posted window message: the window and message number
  * registered with VOXA_Register_Complete_Message or
- * VOXA_Register_Comparator_Message, wparam identifying the board, lparam the
+ * VOXA_Register_Comparator_Message, wparam identifying the board (the address of its controller: one
+ * value per board, the same across closes), lparam the
  * payload word (its low byte the completed command ID). Default: none. */
 typedef void (VOXA_CALL *VOXA_MessageHandler)(VOXA_HWND window, unsigned int message,
                                               uintptr_t wparam, intptr_t lparam);
@@ -162,9 +163,8 @@ typedef void (VOXA_CALL *VOXA_LinkHandler)(int board, int state, int reason, int
  * VOXA_Load_ConfigFile, and "\n QLM207.CmdQueue_SendTxPacket>Error! Pop ..."
  * when a queued frame cannot be taken from the soft queue. board: the board
  * it concerns. Default: the text on standard output, flushed. Called on the
- * thread that produced the line (the caller's for a load, the board's 10 ms
- * transmit timer for the soft queue), never with a library lock held; keep
- * it short and do not close the board from it. */
+ * caller's thread for a load, on the dispatch thread for the soft queue,
+ * never with a library lock held; it may call any export. */
 typedef void (VOXA_CALL *VOXA_LogHandler)(int board, const char* text);
 
 VOXA_API void VOXA_CALL VOXA_Set_BeepHandler(VOXA_BeepHandler handler);         /* null: the default */

@@ -241,10 +241,11 @@ int CQLM207::PopAndSendFrame() {
     if (soft_queue_.Pop(stored, sizeof stored, &failure) != 0) return SendFrameDirect(stored);
   }
   if (failure >= 0) {
-    // Said once the locks are released: the handler may call any export.
+    // Said from the dispatch thread: this is the tick, which a close waits
+    // for, and the handler may call any export.
     char text[80];
     std::snprintf(text, sizeof text, "\n QLM207.CmdQueue_SendTxPacket>Error! Pop packecket Size[%d]", failure);
-    platform::Log(board_index_, text);
+    dispatch::Log(board_index_, text);
   }
   return 0;
 }

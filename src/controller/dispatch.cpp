@@ -64,7 +64,8 @@ class Dispatcher {
         ++state_drops_[b];
         return;
       }
-    } else if (n.kind != Kind::kLink && n.kind != Kind::kErrorReport && q_.size() >= kQueueLimit) {
+    } else if (n.kind != Kind::kLink && n.kind != Kind::kErrorReport && n.kind != Kind::kLog &&
+               q_.size() >= kQueueLimit) {
       ++dropped_;
       return;
     }
@@ -166,6 +167,9 @@ class Dispatcher {
       case Kind::kLink:
         if (auto h = link.load()) h(n.board, n.state, n.reason, n.os_error);
         break;
+      case Kind::kLog:
+        platform::Log(n.board, n.text.c_str());
+        break;
       default:
         break;
     }
@@ -251,6 +255,14 @@ void Link(int board, int state, int reason, int os_error) {
   n.state = state;
   n.reason = reason;
   n.os_error = os_error;
+  D().Post(std::move(n));
+}
+
+void Log(int board, const char* text) {
+  Note n;
+  n.kind = Kind::kLog;
+  n.board = board;
+  n.text = text ? text : "";
   D().Post(std::move(n));
 }
 

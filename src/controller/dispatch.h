@@ -13,7 +13,7 @@
 namespace voxa::dispatch {
 
 // Each handler has a slot of its own.
-enum class Kind : uint8_t { kMessage, kTrace, kErrorReport, kState, kLink, kCount };
+enum class Kind : uint8_t { kMessage, kTrace, kErrorReport, kState, kLink, kLog, kCount };
 
 // Posting. Each is cheap when no handler of its kind is set (one relaxed
 // load) and never blocks on a handler.
@@ -24,6 +24,9 @@ void ErrorReport(const char* caption, const char* text);
 void State(int board, uint32_t registers, uint64_t time_us);
 bool StateOn();
 void Link(int board, int state, int reason, int os_error);
+// A diagnostic line said on a thread that a close joins (the tick): the log
+// handler gets it from the dispatch thread.
+void Log(int board, const char* text);
 
 // Handlers. Setting one returns once no call of the handler it replaces is
 // running, unless it is set from within a handler (on the dispatch thread).
