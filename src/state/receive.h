@@ -88,7 +88,7 @@ class FrameParser {
   // Takes up the failed frame's bytes again, and the bytes of any frame
   // that fails among them, before the caller's next byte.
   template <class OnFrame>
-  void Rescan(OnFrame& on_frame) {
+  [[gnu::cold, gnu::noinline]] void Rescan(OnFrame& on_frame) {
     Requeue();
     while (replay_at_ < replay_end_) {
       const Step r = Take(replay_[replay_at_++]);

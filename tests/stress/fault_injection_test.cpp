@@ -38,11 +38,14 @@ class Faults : public ::testing::Test {
     ASSERT_TRUE(sim_);
     Open();
   }
+  // The slot's soft queue survives the close: it is emptied, so that the
+  // tests after this one find the slot as it was.
   void TearDown() override {
     if (board_ >= 0) {
       VOXA_Set_BoardID(board_);
       VOXA_Close();
     }
+    if (slot_ >= 0) voxa::api::BoardAt(slot_).ClearSoftQueue();
     board_ = -1;
     sim_.reset();
   }
@@ -57,6 +60,7 @@ class Faults : public ::testing::Test {
       VOXA_Sleep(10);
     }
     ASSERT_GE(board_, 0) << "open failed, error " << VOXA_Get_LastErr();
+    slot_ = board_;
     ASSERT_TRUE(sim_->WaitForConnection(sim_->ConnectionCount(), 3s));
   }
 
@@ -104,6 +108,7 @@ class Faults : public ::testing::Test {
 
   std::unique_ptr<SimBoard> sim_;
   int board_ = -1;
+  int slot_ = -1;  // the slot last opened
 };
 
 }  // namespace
@@ -374,6 +379,7 @@ TEST_F(Faults, CloseReturnsPromptlyInEveryState) {
   for (int k = 0; k < 100000; ++k) VOXA_Wait();
   EXPECT_EQ(VOXA_Get_SoftQueueLeftCmd(), 100000);
   CloseTimed("busy board, full soft queue");
+  voxa::api::BoardAt(slot_).ClearSoftQueue();
   sim_->OverrideBusy(std::nullopt);
 
   // The board says nothing at all.

@@ -4,6 +4,7 @@
 
 #include <climits>
 
+#include "api/board_table.h"
 #include "sim.h"
 #include "voxa/voxa.h"
 
@@ -19,7 +20,9 @@ bool IsWrite(const RxFrame& f) { return f.cmd.kind == voxa_sim::CmdKind::kRegist
 
 TEST(RegWordExports, WriteTheImageWordToTheBoardByTheCommandMode) {
   uint32_t v = 7;
-  // No board yet: the guard refuses.
+  // No board yet (as the library loads; an earlier test may have selected
+  // one): the guard refuses.
+  voxa::api::CurrentBoard().store(-1);
   EXPECT_EQ(VOXA_Get_RegWord(0, 0, &v), 0);
   EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_BOARD_ID);
   EXPECT_EQ(v, 7u);
