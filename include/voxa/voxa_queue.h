@@ -99,9 +99,10 @@ VOXA_API int VOXA_CALL VOXA_Get_CurDelayTime(void);  /* the current delay time, 
  * after the report still returns 1. Reusing an ID in one stream: a wait for it
  * ends at the first report after the last command carrying it was sent, which
  * may be an earlier command's; give the command waited for an ID that no
- * command still queued before it carries. One wait per board is meaningful at
- * a time: a second waiter on the same board takes over the awaited ID. A close
- * does not end a running VOXA_WaitMotion; it returns 0 at its timeout. */
+ * command still queued before it carries. Each report ends one wait. One wait
+ * per board is meaningful at a time: a second waiter on the same board takes
+ * over the awaited ID. A close of the board ends a running VOXA_WaitMotion at
+ * once with 0. */
 
 /* Fresh state on request (extension). Bit r of registers asks for register r
  * (0 CHIPSET ... 31 CUSTOM). Sends at once, whatever the command mode, one
