@@ -58,7 +58,8 @@ VOXA_API void VOXA_CALL VOXA_Wait(void);          /* a wait action in the comman
  * (VOXA_CMDID_ANY: any completion) or `timeout` ms pass: 1 completed, 0 at
  * the timeout (no error recorded). Needs completion reports switched on
  * (VOXA_Enable_CompleteStatePacket(1)); otherwise only VOXA_Notify_Complete
- * markers report. Only completions after the call count. The register
+ * markers report. A completion reported since the command carrying the ID
+ * was sent counts, even when it came before the call. The register
  * image may still hold the state from before the end: refresh it before
  * reading positions or status. */
 VOXA_API int VOXA_CALL VOXA_WaitMotion(int id, uint32_t timeout);
@@ -99,9 +100,10 @@ VOXA_API int VOXA_CALL VOXA_Get_CurDelayTime(void);  /* the current delay time, 
  * after the report still returns 1. Reusing an ID in one stream: a wait for it
  * ends at the first report after the last command carrying it was sent, which
  * may be an earlier command's; give the command waited for an ID that no
- * command still queued before it carries. One wait per board is meaningful at
- * a time: a second waiter on the same board takes over the awaited ID. A close
- * does not end a running VOXA_WaitMotion; it returns 0 at its timeout. */
+ * command still queued before it carries. Each report ends one wait. One wait
+ * per board is meaningful at a time: a second waiter on the same board takes
+ * over the awaited ID. A close of the board ends a running VOXA_WaitMotion at
+ * once with 0. */
 
 /* Fresh state on request (extension). Bit r of registers asks for register r
  * (0 CHIPSET ... 31 CUSTOM). Sends at once, whatever the command mode, one
@@ -124,9 +126,10 @@ VOXA_API int VOXA_CALL VOXA_Get_CurDelayTime(void);  /* the current delay time, 
  * target from one that a limit, an alarm or an emergency stop ended. */
 VOXA_API int VOXA_CALL VOXA_Refresh(unsigned int registers, int timeout_ms);
 
-/* The status registers: CHIPSTATUS (1), AXISSTATUS (3), CURPOS (6),
- * ENCPOS (12), CURVEL (18), GIO (29) and EXTIO (30). */
-#define VOXA_REFRESH_STATUS 0x6004104Au
+/* The status registers, for VOXA_Refresh: 0x6004104A. */
+#define VOXA_REFRESH_STATUS                                                                  \
+  ((1u << VOXA_REG_CHIPSTATUS) | (1u << VOXA_REG_AXISSTATUS) | (1u << VOXA_REG_CURPOS) |     \
+   (1u << VOXA_REG_ENCPOS) | (1u << VOXA_REG_CURVEL) | (1u << VOXA_REG_GIO) | (1u << VOXA_REG_EXTIO))
 
 #ifdef __cplusplus
 }
