@@ -119,18 +119,19 @@ int CQLM207::LinkTcp(uint32_t address, int port, uint32_t rate) {
 }
 
 void CQLM207::Unlink() {
+  // Nothing is built or sent from here on, and the timer thread (polls,
+  // keep-alives, the queue's drain) ends first: a frame handed to the link
+  // before the close goes out with it, none is handed over half-closed.
+  open_flag_.store(0);
+  timer_wake_.Set();
+  rx_wake_.Set();
+  timer_thread_.Join();
   transport_.Close();
   EndRefreshes();
-  if (open_flag_.exchange(0)) {
-    rx_wake_.Set();
-    timer_wake_.Set();
-  }
   tcp_flag_.store(0);
   loopback_link_.store(0);
-  SetLinkFlag(0, VOXA_LINK_REASON_CLOSED);
-  // Both threads watch the flags and the events set above; they end at once.
+  // The receive thread watches the transport and the event; it ends at once.
   rx_wake_.Set();
-  timer_wake_.Set();
   // A wait for a completion on this link ends now.
   wait_epoch_.fetch_add(1);
   completion_.Set();
@@ -138,7 +139,6 @@ void CQLM207::Unlink() {
   // receive thread may be waiting for: that thread ends by itself once the
   // handler returns, and the next open or the destructor joins it.
   if (parse_owner_.load() != std::this_thread::get_id()) rx_thread_.Join();
-  timer_thread_.Join();
   SetLinkFlag(0, VOXA_LINK_REASON_CLOSED);
 }
 

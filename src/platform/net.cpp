@@ -123,6 +123,10 @@ long TcpSocket::Receive(uint8_t* buf, size_t max, int* err) {
   }
 }
 
+void TcpSocket::ShutdownSend() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+}
+
 void TcpSocket::Close() {
   if (fd_ < 0) return;
   ::shutdown(fd_, SHUT_RDWR);

@@ -48,6 +48,9 @@ class TcpSocket {
   // closed the connection; -1 with *err = EAGAIN when nothing is waiting, or
   // with the error of the connection.
   long Receive(uint8_t* buf, size_t max, int* err);
+  // Ends the sending direction in order: the peer reads what was sent,
+  // then the end of the stream.
+  void ShutdownSend();
   // Shuts both directions down and closes the socket.
   void Close();
 

@@ -133,12 +133,47 @@ int CSocketEngine::Open(const char* address, uint16_t port, uint32_t connect_tim
 
 int CSocketEngine::Disconnect() {
   std::lock_guard<std::mutex> control(control_);
+  const bool working = connected_.load() && link_ready_.load();
   connected_.store(0);
   link_ready_.store(0);
   PostKey(CVX_Comm_Socket::kStopKey);
   worker_.Join();  // every wait of the worker ends on the stop key
+  if (working) Linger();
   ReleaseHandles();
   return 1;
+}
+
+void CSocketEngine::Linger() {
+  // A socket closed while the board's bytes wait unread in it resets the
+  // connection, and the board may then throw away commands it had not yet
+  // read. So what was handed to the link goes out first, the sending side
+  // ends in order, and the board's bytes are read until it closes its side.
+  const auto deadline = Clock::now() + milliseconds(kCloseLingerMs);
+  std::lock_guard<std::mutex> one_sender(send_lock_);
+  uint8_t buf[4096];
+  for (;;) {
+    const uint32_t n = owner_.TxPeek(buf, sizeof buf);
+    if (n == 0) break;
+    int err = 0;
+    const long w = sock_.SendSome(buf, n, &err);
+    if (w < 0) break;
+    owner_.TxDiscard(static_cast<uint32_t>(w));
+    if (w == 0) {
+      platform::Poller::Result r;
+      poller_.Wait(&sock_, platform::Poller::Interest::kWritable, MsUntil(deadline), &r);
+      if (Clock::now() >= deadline) break;
+    }
+  }
+  owner_.TxClear();
+  sock_.ShutdownSend();
+  while (Clock::now() < deadline) {
+    platform::Poller::Result r;
+    poller_.Wait(&sock_, platform::Poller::Interest::kReadable, MsUntil(deadline), &r);
+    if (!r.socket_ready) continue;
+    int err = 0;
+    const long got = sock_.Receive(buf, sizeof buf, &err);
+    if (got == 0 || (got < 0 && err != EAGAIN)) break;  // the board closed its side
+  }
 }
 
 int CSocketEngine::Send() {

@@ -30,6 +30,9 @@ class CSocketEngine {
   // Longest wait for room in a full receive ring before the worker looks
   // at its stop signal again.
   static constexpr uint32_t kRoomWaitMs = 10;
+  // How long a close waits for the bytes still to be sent to go out and for
+  // the board to end its side of the connection.
+  static constexpr uint32_t kCloseLingerMs = 200;
 
   explicit CSocketEngine(CVX_Comm_Socket& owner);
   ~CSocketEngine();
@@ -69,6 +72,9 @@ class CSocketEngine {
   uint32_t Receive(bool* link_lost, int* reason, int* os_error);
   void PostKey(uint32_t key);
   void ReleaseHandles();
+  // At a close of a working link: sends what waits in the transmit ring and
+  // ends the connection in order (within kCloseLingerMs).
+  void Linger();
   void Report(int err);
 
   CVX_Comm_Socket& owner_;

@@ -76,11 +76,12 @@ TEST_F(LiveData, StateReportsArriveInOrderWithTheRegistersTheyCarried) {
   VOXA_Set_StateHandler(&OnState);
   // Positions that climb packet by packet, so order can be checked.
   for (uint32_t k = 1; k <= 50; ++k) {
+    sim_->SetReg(6, 0, k * 10);  // so that the library's polls read the same
     std::vector<uint8_t> body{0x04, 0x01, 0x21};  // CURPOS, word 0, one 4-byte value
     for (int b = 0; b < 4; ++b) body.push_back(static_cast<uint8_t>((k * 10) >> (8 * b)));
     sim_->SendPacket(kState, body);
   }
-  ASSERT_TRUE(Eventually([&] { return Notes() >= 50; }, 2s));
+  ASSERT_TRUE(Eventually([&] { return Notes() >= 50; }, 5s));
   std::lock_guard<std::mutex> g(g_lock);
   uint64_t last_time = 0;
   int32_t last_pos = 0;
@@ -90,12 +91,12 @@ TEST_F(LiveData, StateReportsArriveInOrderWithTheRegistersTheyCarried) {
     EXPECT_GE(n.time_us, last_time);
     last_time = n.time_us;
     if (n.registers == (1u << 6)) {
-      ++carried;
+      ++carried;  // the packets, and perhaps a poll of CURPOS
       EXPECT_GE(n.pos0, last_pos);  // the image never goes back
       last_pos = n.pos0;
     }
   }
-  EXPECT_EQ(carried, 50);
+  EXPECT_GE(carried, 50);
   EXPECT_EQ(last_pos, 500);
   EXPECT_GE(VOXA_Get_RegAge(6), 0);
   EXPECT_LT(VOXA_Get_RegAge(6), 1000);
@@ -121,23 +122,27 @@ TEST_F(LiveData, TheLinkHandlerHearsOfAnOutageAndItsEnd) {
 
 namespace {
 std::atomic<int> g_slow_calls{0};
+std::atomic<bool> g_release{false};
 void VOXA_CALL SlowState(int, uint32_t, uint64_t) {
   ++g_slow_calls;
-  std::this_thread::sleep_for(20ms);
+  while (!g_release.load()) std::this_thread::sleep_for(1ms);  // a handler that fell behind
 }
 }  // namespace
 
 TEST_F(LiveData, ASlowHandlerHoldsNothingBackAndItsNotificationsAreMerged) {
+  g_release = false;
   VOXA_Set_StateHandler(&SlowState);
   sim_->FloodStatePackets(2000, 0x04);
-  // The receive path keeps up: every packet reaches the image quickly.
-  ASSERT_TRUE(Eventually([] { return VOXA_Get_RegAge(6) >= 0; }, 2s));
+  // The receive path keeps up while the handler is stuck: the packets reach
+  // the image, a completion ends its wait, and the notifications are merged.
+  ASSERT_TRUE(Eventually([] { return VOXA_Get_RegAge(6) >= 0; }, 5s));
   VOXA_Enable_CompleteStatePacket(1);
   VOXA_Enter_ImCmd();
   VOXA_Notify_Complete(4);
   VOXA_Leave_ImCmd();
-  EXPECT_EQ(VOXA_WaitMotion(4, 2000), 1);
-  EXPECT_TRUE(Eventually([] { return VOXA_Get_StateDrops() > 0; }, 2s));
+  EXPECT_EQ(VOXA_WaitMotion(4, 5000), 1);
+  EXPECT_TRUE(Eventually([] { return VOXA_Get_StateDrops() > 0; }, 5s));
+  g_release = true;
   // Unsetting waits for the running call, then no more come.
   VOXA_Set_StateHandler(nullptr);
   const int calls = g_slow_calls.load();
