@@ -26,6 +26,15 @@ struct TracedFrame {
   std::vector<uint8_t> bytes;
 };
 
+// A TCP address as given on the command line: "a.b.c.d[:port]" or
+// "localhost[:port]". False (with what is wrong in `error`) for anything else.
+struct TcpAddress {
+  std::string host;
+  uint32_t address = 0;  // network byte order, first octet in the lowest byte
+  int port = 1000;
+};
+bool ParseTcpAddress(const std::string& text, TcpAddress& out, std::string& error);
+
 // Everything here is called from the main thread, the library's threads
 // (through the trace handler) and the signal watch; one mutex guards it.
 class Session {
@@ -36,8 +45,9 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   // Opens the board (the trace handler is set first, so every frame from
-  // the first on is seen). Prints the failure and returns false.
-  bool OpenTcp(const std::string& address_port);
+  // the first on is seen). Prints the failure, with the operating system's
+  // reason when one can be found, and returns false.
+  bool OpenTcp(const TcpAddress& address);
   bool OpenSerial(const std::string& device, int baud);
   void Close();
   const std::string& Description() const { return description_; }
@@ -47,6 +57,8 @@ class Session {
   uint64_t ReceivedFrames();
   // True when a heartbeat arrived within the last `within`.
   bool HeartbeatWithin(Ms within);
+  // True when any frame arrived within the last `within`.
+  bool ReceivedWithin(Ms within);
   // Waits until a heartbeat has arrived (the keep-alives go out every
   // 200 ms), the timeout passes or Ctrl-C; true when one has.
   bool WaitHeartbeat(Ms timeout);
@@ -81,6 +93,7 @@ class Session {
   std::string description_;
   uint64_t rx_seq_ = 0;
   Clock::time_point last_heartbeat_{};
+  Clock::time_point last_rx_{};
   bool heartbeat_seen_ = false;
   ReportedRegisters reported_;
   uint64_t config_writes_ = 0;
