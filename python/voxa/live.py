@@ -9,7 +9,7 @@ import ctypes
 import logging
 import threading
 import time
-from typing import TYPE_CHECKING, Any, Callable, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
+from typing import TYPE_CHECKING, Any, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
 from ._lib import LinkHandler, StateHandler
 
@@ -81,6 +81,7 @@ class _Recorder:
         self.need_all = need_all
         self.recording = recording
         self.first_us: Optional[int] = None
+        self.sampled = threading.Event()
 
     def sample(self, lib: Any, registers: int, time_us: int) -> None:
         if not registers & self.wanted or (self.need_all and registers & self.wanted != self.wanted):
@@ -98,6 +99,7 @@ class _Recorder:
         data["time"].append((time_us - self.first_us) / 1e6)
         for column, v in zip(self.recording.columns[1:], row):
             data[column].append(v)
+        self.sampled.set()
 
 
 class _Handlers:
@@ -165,7 +167,7 @@ handlers = _Handlers()
 
 
 def record(board: "Board", signals: Union[str, Iterable[str]], seconds: float, axes: Iterable[int],
-           period_ms: Optional[int], sleep: Callable[[float], None] = time.sleep) -> Recording:
+           period_ms: Optional[int]) -> Recording:
     if isinstance(signals, str):
         signals = [signals]
     signals = list(signals)
@@ -198,22 +200,43 @@ def record(board: "Board", signals: Union[str, Iterable[str]], seconds: float, a
     recorder = _Recorder(board, reads, wanted, period_ms is not None, recording)
     lib = board._lib
     restore = None
+    selector = 0 if period_ms is None else _PERIODS[period_ms]
+
+    def switch_on() -> None:
+        # Immediate: a queued write would wait behind the motion it is to show.
+        with board.immediate():
+            board._call("VOXA_Set_StateTimer", selector | contents)
+
     if period_ms is not None:
         # State packets for the recording; the board's own settings again after it.
         w0, w1 = board.reg_word(0, 0), board.reg_word(0, 1)
         restore = ((w0 >> 8) & 7, (w1 & 0x3F) << 10)
-        board._call("VOXA_Set_StateTimer", _PERIODS[period_ms] | contents)
+        switch_on()
     drops = board._call("VOXA_Get_StateDrops")
     handlers.add(lib, recorder)
     try:
-        sleep(seconds)
+        deadline = time.monotonic() + seconds
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                break
+            if period_ms is None:
+                time.sleep(left)
+                continue
+            # A CHIPSET write still queued on the host or the board when the
+            # recording began carries the old timer setting and ends the
+            # packets when it lands: then the timer is set again.
+            recorder.sampled.clear()
+            if not recorder.sampled.wait(min(left, 4 * period_ms / 1000 + 0.1)) and time.monotonic() < deadline:
+                switch_on()
     finally:
         handlers.remove(recorder)
         if restore is not None:
             code, previous_contents = restore
             added = contents & ~previous_contents
-            board._call("VOXA_Clr_StateTimer", 1 | added)
-            if code:
-                board._call("VOXA_Set_StateTimer", code + 1)
+            with board.immediate():
+                board._call("VOXA_Clr_StateTimer", 1 | added)
+                if code:
+                    board._call("VOXA_Set_StateTimer", code + 1)
     recording.drops = (board._call("VOXA_Get_StateDrops") - drops) & 0xFFFFFFFF
     return recording
