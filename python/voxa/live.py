@@ -82,10 +82,17 @@ class _Recorder:
         self.recording = recording
         self.first_us: Optional[int] = None
         self.sampled = threading.Event()
+        self.lock = threading.Lock()  # a sample against the end of the recording
+        self.active = True
 
     def sample(self, lib: Any, registers: int, time_us: int) -> None:
         if not registers & self.wanted or (self.need_all and registers & self.wanted != self.wanted):
             return
+        with self.lock:
+            if self.active:
+                self._sample(lib, time_us)
+
+    def _sample(self, lib: Any, time_us: int) -> None:
         value = ctypes.c_uint32()
         row = []
         for reg, word, signed in self.reads:
@@ -135,6 +142,8 @@ class _Handlers:
             recorders = self._recorders.get(recorder.board.id, [])
             if recorder in recorders:
                 recorders.remove(recorder)
+        with recorder.lock:  # a sample in progress ends first; none comes after
+            recorder.active = False
 
     def _on_state(self, board_id: int, registers: int, time_us: int) -> None:
         with self._lock:
