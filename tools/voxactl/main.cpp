@@ -94,7 +94,9 @@ constexpr CommandHelp kCommands[] = {
     {"stop", "stop [--now]",
      "Stops every axis: decelerating, or at once with --now (an emergency stop: 'reset' ends\n"
      "it). The board's queue is emptied. Fails when the board does not answer afterwards."},
-    {"reset", "reset", "Resets the board's alarm (and emergency stop), then resumes execution; prints the state\nleft."},
+    {"reset", "reset",
+     "Resets the board's alarm (and emergency stop), then resumes execution; prints the state\n"
+     "left."},
     {"enable", "enable", "Enables execution on the board and resumes it; prints the state left."},
     {"disable", "disable",
      "Holds execution: the board pauses, queued commands wait until 'enable' or 'reset'; prints\n"
@@ -767,7 +769,8 @@ Command CmdSet(Args& args) {
   const auto value = ParseInt(args.rest()[2]);
   if (!reg) return Bad(UsageError("no register is called '" + args.rest()[0] + "' (0..31 or a name)", "set"));
   if (kBoardOnlyRegs & (1u << *reg))
-    return Bad(UsageError(std::string(VOXA_Get_RegName(*reg)) + " is a status register: only the board writes it", "set"));
+    return Bad(
+        UsageError(std::string(VOXA_Get_RegName(*reg)) + " is a status register: only the board writes it", "set"));
   if (!word || *word < 0 || *word > 7) return Bad(UsageError("'" + args.rest()[1] + "' is not a word 0..7", "set"));
   if (!value || *value < INT32_MIN || *value > UINT32_MAX)
     return Bad(UsageError("'" + args.rest()[2] + "' is not a 32-bit value", "set"));
