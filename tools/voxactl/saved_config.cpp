@@ -58,7 +58,8 @@ bool ReplaceRegisterValues(std::string& file, uint32_t regs, const uint32_t (&wo
     bool replaced = false;
     if (AsciiLine(text, begin, end, line)) {
       const size_t first = line.find_first_not_of(" \t");
-      const std::string_view trimmed = first == std::string::npos ? std::string_view() : std::string_view(line).substr(first);
+      const std::string_view trimmed =
+          first == std::string::npos ? std::string_view() : std::string_view(line).substr(first);
       if (!trimmed.empty() && trimmed.front() == '[' && trimmed.find(']') == trimmed.size() - 1) {
         std::string_view name = trimmed.substr(1, trimmed.size() - 2);
         while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
