@@ -2,6 +2,7 @@
 
 import contextlib
 import io
+import logging
 import os
 import socket
 import subprocess
@@ -453,3 +454,34 @@ class RecordTest(SimTestCase):
         self.assertEqual(len(lines), len(rec) + 1)
         with self.assertRaises(ValueError):
             b.record("torque", 0.1)
+
+
+class LoggingTest(SimTestCase):
+    def test_the_librarys_lines_and_link_changes_go_to_the_log(self):
+        sim, b = self.open_sim()
+        records = []
+        seen = threading.Event()
+
+        class Collect(logging.Handler):
+            def emit(self, record):
+                records.append(record)
+                if "link" in record.getMessage():
+                    seen.set()
+
+        logger = logging.getLogger("voxa")
+        handler = Collect(logging.INFO)
+        logger.addHandler(handler)
+        old_level = logger.level
+        logger.setLevel(logging.INFO)
+        self.addCleanup(logger.setLevel, old_level)
+        self.addCleanup(logger.removeHandler, handler)
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "board.ini")
+            b.save_config(path)
+            stdout = io.StringIO()
+            with contextlib.redirect_stdout(stdout):
+                b.load_config(path)
+        self.assertIn("ok...file exist", [r.getMessage().split(": ", 1)[-1] for r in records])
+        sim.drop_connection()
+        self.assertTrue(seen.wait(5), [r.getMessage() for r in records])
+        self.assertIn(f"board {b.id}: link", [r.getMessage() for r in records if "link" in r.getMessage()][0])

@@ -29,6 +29,8 @@ TraceHandler = ctypes.CFUNCTYPE(None, c_int, c_int, ctypes.POINTER(ctypes.c_ubyt
 # state, reason, os_error).
 StateHandler = ctypes.CFUNCTYPE(None, c_int, c_uint32, ctypes.c_uint64)
 LinkHandler = ctypes.CFUNCTYPE(None, c_int, c_int, c_int, c_int)
+# The library's printed lines: (board, text).
+LogHandler = ctypes.CFUNCTYPE(None, c_int, c_char_p)
 
 _PACKAGE_DIR = Path(__file__).resolve().parent
 # How far up from the package an installed library may sit:
@@ -109,6 +111,7 @@ _VOXA_PROTOTYPES = {
     "VOXA_Set_TraceHandler": (None, [TraceHandler]),
     "VOXA_Set_StateHandler": (None, [StateHandler]),
     "VOXA_Set_LinkHandler": (None, [LinkHandler]),
+    "VOXA_Set_LogHandler": (None, [LogHandler]),
     "VOXA_Get_StateDrops": (c_uint32, []),
     "VOXA_Get_ErrText": (c_char_p, [c_int]),
     "VOXA_Get_RegName": (c_char_p, [c_int]),

@@ -35,7 +35,9 @@ Register = Union[int, str]
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 # The package's logger: silent unless the application configures logging
-# (a failing callback's traceback at ERROR, opens and closes at DEBUG).
+# (a failing callback's traceback at ERROR, link losses and the library's
+# error lines at WARNING, link changes and its other lines at INFO, opens and
+# closes at DEBUG).
 log = logging.getLogger("voxa")
 log.addHandler(logging.NullHandler())
 
@@ -378,7 +380,7 @@ class Board:
         if board_id < 0:
             raise VoxaError(lib.VOXA_Get_LastErr(), function, description)
         board = cls(lib, board_id, description)
-        live.handlers.watch_links(lib)
+        live.handlers.watch(lib)
         log.debug("board %d opened (%s)", board_id, description)
         try:
             # A wait_motion() must not run to its timeout because the board

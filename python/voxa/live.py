@@ -1,8 +1,8 @@
 """What the board reports as it happens: recordings of its state reports
-(Board.record) and link changes in the log.
+(Board.record), and link changes and the library's own lines in the log.
 
-Both come through the library's process-wide handlers (state and link),
-which run on the library's dispatch thread, never under a library lock."""
+They come through the library's process-wide handlers (state, link, log),
+which never run under a library lock."""
 
 import csv
 import ctypes
@@ -11,7 +11,7 @@ import threading
 import time
 from typing import TYPE_CHECKING, Any, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
-from ._lib import LinkHandler, StateHandler
+from ._lib import LinkHandler, LogHandler, StateHandler
 
 if TYPE_CHECKING:  # pragma: no cover
     from .board import Board
@@ -118,15 +118,20 @@ class _Handlers:
         self._lib: Any = None
         self._state = StateHandler(self._on_state)  # alive as long as the process
         self._link = LinkHandler(self._on_link)
+        self._log = LogHandler(self._on_log)
         self._state_set = False
-        self._link_set = False
+        self._logging_set = False
 
-    def watch_links(self, lib: Any) -> None:
+    def watch(self, lib: Any) -> None:
+        """Link changes and the library's lines go to the log from now on."""
         with self._lock:
-            if self._link_set or not hasattr(lib, "VOXA_Set_LinkHandler"):
+            if self._logging_set:
                 return
-            self._link_set = True
-        lib.VOXA_Set_LinkHandler(self._link)
+            self._logging_set = True
+        if hasattr(lib, "VOXA_Set_LinkHandler"):
+            lib.VOXA_Set_LinkHandler(self._link)
+        if hasattr(lib, "VOXA_Set_LogHandler"):
+            lib.VOXA_Set_LogHandler(self._log)
 
     def add(self, lib: Any, recorder: _Recorder) -> None:
         with self._lock:
@@ -162,6 +167,11 @@ class _Handlers:
             log.exception("recording board %d failed", board_id)
         finally:
             lib.VOXA_Set_ThreadBoardID(-1)
+
+    def _on_log(self, board_id: int, text: Optional[bytes]) -> None:
+        line = (text or b"").decode("utf-8", "replace").strip()
+        if line:
+            log.log(logging.WARNING if "Error" in line else logging.INFO, "board %d: %s", board_id, line)
 
     def _on_link(self, board_id: int, state: int, reason: int, os_error: int) -> None:
         text = _LINK_STATES.get(state, str(state))
