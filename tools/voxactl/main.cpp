@@ -1063,6 +1063,9 @@ int Run(int argc, char** argv) {
   SignalWatch signals(session);
   if (cmd == "trace") session.StartCapture(false);
   if (!(tcp.empty() ? session.OpenSerial(serial, baud) : session.OpenTcp(address))) return kExitFailed;
+  // The open returns before the connection is made; what is sent before it
+  // would be lost. A board that never answers is each command's to report.
+  session.WaitConnected(kAnswerTimeout);
   const int rc = c.run(session);
   std::fflush(stdout);
   session.Close();

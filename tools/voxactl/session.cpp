@@ -221,6 +221,12 @@ bool Session::HeartbeatWithin(Ms within) {
   return heartbeat_seen_ && Clock::now() - last_heartbeat_ <= within;
 }
 
+bool Session::WaitConnected(Ms timeout) {
+  std::unique_lock<std::mutex> g(mu_);
+  cv_.wait_for(g, timeout, [&] { return rx_seq_ > 0 || interrupted_; });
+  return rx_seq_ > 0;
+}
+
 bool Session::WaitHeartbeat(Ms timeout) {
   std::unique_lock<std::mutex> g(mu_);
   cv_.wait_for(g, timeout, [&] { return heartbeat_seen_ || interrupted_; });

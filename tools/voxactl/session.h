@@ -62,6 +62,10 @@ class Session {
   // Waits until a heartbeat has arrived (the keep-alives go out every
   // 200 ms), the timeout passes or Ctrl-C; true when one has.
   bool WaitHeartbeat(Ms timeout);
+  // Waits until the first frame from the board has arrived (the link is
+  // connected: a command sent before that would be lost), the timeout
+  // passes or Ctrl-C; true when one has.
+  bool WaitConnected(Ms timeout);
   ReportedRegisters Reported();
   uint64_t ConfigWrites();
   // Waits until the number of configuration writes differs from `seen`, the
