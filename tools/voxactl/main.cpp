@@ -693,7 +693,8 @@ Command CmdRegs(Args& args) {
   const bool reported = args.Flag("--reported");
   if (!args.Positionals(0, 0)) return Bad(args.Error());
   return Do([=](Session& s) {
-    if (!Refresh(s, kPolledRegs, 5000)) {
+    const auto since = s.Replies();
+    if (!Refresh(s, kPolledRegs, 5000) || (reported && !s.WaitReplies(kPolledRegs, since, kAnswerTimeout))) {
       if (s.Interrupted()) return kExitInterrupted;
       if (s.ReceivedFrames() == 0) {
         std::fprintf(stderr, "voxactl: the board did not answer\n");
@@ -736,7 +737,8 @@ Command CmdGet(Args& args) {
   if (!reg) return Bad(UsageError("no register is called '" + args.rest()[0] + "' (0..31 or a name)", "get"));
   if (!word || *word < 0 || *word > 7) return Bad(UsageError("'" + args.rest()[1] + "' is not a word 0..7", "get"));
   return Do([=](Session& s) {
-    if (!Refresh(s, 1u << *reg, 5000)) {
+    const auto since = s.Replies();
+    if (!Refresh(s, 1u << *reg, 5000) || (reported && !s.WaitReplies(1u << *reg, since, kAnswerTimeout))) {
       if (s.Interrupted()) return kExitInterrupted;
       if (s.ReceivedFrames() == 0) {
         std::fprintf(stderr, "voxactl: the board did not answer\n");
@@ -824,7 +826,10 @@ Command CmdSave(Args& args) {
   return Do([=](Session& s) {
     // Every register as the board holds it now.
     const Ms wait = kAnswerTimeout;
-    const bool answered = Refresh(s, kSavedRegs, wait.count());
+    const auto since = s.Replies();
+    // The trace shows the replies a little after the library took them in.
+    const bool answered =
+        Refresh(s, kSavedRegs, wait.count()) && s.WaitReplies(kSavedRegs & ~kImageFollowsBoard, since, wait);
     if (s.Interrupted()) return kExitInterrupted;
     const ReportedRegisters reported = s.Reported();
     uint32_t missing = answered ? 0 : kSavedRegs;
@@ -1063,9 +1068,10 @@ int Run(int argc, char** argv) {
   SignalWatch signals(session);
   if (cmd == "trace") session.StartCapture(false);
   if (!(tcp.empty() ? session.OpenSerial(serial, baud) : session.OpenTcp(address))) return kExitFailed;
-  // The open returns before the connection is made; what is sent before it
-  // would be lost. A board that never answers is each command's to report.
-  session.WaitConnected(kAnswerTimeout);
+  // The open returns before the link is up; what is sent before the first
+  // heartbeat may be lost. A board that never answers is each command's to
+  // report.
+  session.WaitHeartbeat(Ms(1000));
   const int rc = c.run(session);
   std::fflush(stdout);
   session.Close();
