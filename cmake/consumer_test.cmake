@@ -18,6 +18,18 @@ step("building the consumer" ${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 step("running the consumer" ${WORK_DIR}/build/voxa-consumer)
 message(STATUS "consumer (CMake package): ${STEP_OUTPUT}")
 
+# The tools' manual pages and the simulated board's C interface, as installed.
+foreach(page voxactl voxa-sim)
+  if(NOT EXISTS ${prefix}/share/man/man1/${page}.1)
+    message(FATAL_ERROR "the manual page ${page}.1 was not installed")
+  endif()
+endforeach()
+step("building a program against the installed simulated board" ${C_COMPILER} ${CONSUMER_DIR}/sim_main.c
+  -I${prefix}/include -L${prefix}/${LIBDIR} -lvoxa_sim -lvoxa -Wl,-rpath,${prefix}/${LIBDIR}
+  -o ${WORK_DIR}/voxa-consumer-sim)
+step("running the program against the simulated board" ${WORK_DIR}/voxa-consumer-sim)
+message(STATUS "consumer (simulated board): ${STEP_OUTPUT}")
+
 if(PKG_CONFIG)
   set(ENV{PKG_CONFIG_PATH} "")
   set(ENV{PKG_CONFIG_LIBDIR} ${prefix}/${LIBDIR}/pkgconfig)

@@ -1,6 +1,7 @@
 # Installing: the library, its headers, a CMake package (find_package(voxa)
 # gives voxa::voxa), a pkg-config file (voxa.pc), voxactl and the simulated
-# board. Everything is relocatable: `cmake --install build --prefix DIR`
+# board (with their manual pages and the simulated board's C header).
+# Everything is relocatable: `cmake --install build --prefix DIR`
 # works for any DIR.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -36,10 +37,15 @@ install(FILES ${PROJECT_BINARY_DIR}/voxa.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/
 
 if(TARGET voxactl)
   install(TARGETS voxactl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/voxactl/voxactl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 if(TARGET voxa-sim)
   install(TARGETS voxa-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/sim/voxa-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
+# libvoxa_sim.so with its C header (#include "voxa/sim_c.h", link -lvoxa_sim):
+# a C program against the installed package can start a simulated board.
 if(TARGET voxa_sim_shared)
   install(TARGETS voxa_sim_shared LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/sim/sim_c.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/voxa)
 endif()

@@ -2,6 +2,7 @@
 
 import contextlib
 import io
+import logging
 import os
 import socket
 import subprocess
@@ -32,8 +33,8 @@ class SimTestCase(unittest.TestCase):
         self.addCleanup(board.close)
         board.set_velocity(start=100, drive=8000, acc=50, dec=50)
         board.enable_complete_packets()
-        # The set-up has reached the board (the CHIPSET write comes last).
-        self.assertIsNotNone(sim.wait_frame(0x11))
+        # The set-up has reached the board: everything queued has run.
+        self.assertTrue(board.wait_idle(5))
         return sim, board
 
 
@@ -219,12 +220,13 @@ class ConversionTest(SimTestCase):
 
         b.on_complete(on_complete)
         stderr = io.StringIO()
-        with contextlib.redirect_stderr(stderr):
+        with contextlib.redirect_stderr(stderr), self.assertLogs("voxa", "ERROR") as logged:
             b.cmove({0: 100}, cmd_id=1)
             b.cmove({0: 200}, cmd_id=2)
             self.assertTrue(done.wait(5))
         self.assertEqual(seen, [1, 2])
-        self.assertIn("raised on purpose", stderr.getvalue())
+        self.assertIn("raised on purpose", "\n".join(logged.output))
+        self.assertEqual(stderr.getvalue(), "", "silent unless logging is configured")
 
 
 class WaitTest(SimTestCase):
@@ -340,3 +342,146 @@ class LibraryLocationTest(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class ConventionsTest(SimTestCase):
+    """What users of such packages expect: an error hierarchy, arguments
+    checked before the call, timeouts on request, the frame trace."""
+
+    def setUp(self):
+        self.sim, self.board = self.open_sim()
+
+    def test_bad_values_fail_before_the_call_with_the_error_that_fits(self):
+        b = self.board
+        seq = self.sim.frame_count
+        with self.assertRaises(ValueError) as e:
+            b.set_velocity(drive=-5)
+        self.assertIsInstance(e.exception, voxa.ArgumentError)
+        with self.assertRaises(TypeError) as e:
+            b.cur_pos("0")
+        self.assertIsInstance(e.exception, voxa.VoxaError)
+        with self.assertRaises(TypeError):
+            b.set_velocity(drive=4000.0)
+        b.sync(cmd_id=3)
+        sync = self.sim.wait_frame(0x53, from_seq=seq)
+        self.assertEqual([self.sim.frame(k)["code"] for k in range(seq, sync["seq"])
+                          if self.sim.frame(k)["kind"] == "write"], [], "nothing reached the board")
+
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "broken.ini")
+            with open(path, "w") as f:
+                f.write("[VOXA_V01_ENGINE_CONFIG]\nREG[00].00 = 1\n")
+            with self.assertRaises(voxa.ConfigFileError) as e:
+                b.load_config(path)
+            self.assertEqual(e.exception.code, voxa.ERR_CONFIG_LOAD)
+        with self.assertRaises(ConnectionError) as e:
+            voxa.Board.tcp("127.0.0.1", free_port())
+        self.assertIsInstance(e.exception, voxa.LinkError)
+        b.close()
+        with self.assertRaises(voxa.NotOpenError):
+            b.cur_pos(0)
+
+    def test_waits_raise_timeout_error_when_asked(self):
+        self.sim.hold_queue(True)
+        self.board.cmove({0: 100}, cmd_id=9)
+        self.assertTrue(self.board.wait_motion(9, timeout=0.1).timed_out)
+        with self.assertRaises(TimeoutError):
+            self.board.wait_motion(9, timeout=0.1, raise_on_timeout=True)
+        with self.assertRaises(TimeoutError):
+            self.board.wait_idle(timeout=0.1, raise_on_timeout=True)
+
+    def test_frames_are_traced_to_a_callback_a_list_and_a_file(self):
+        b = self.board
+        seen = []
+        received = threading.Event()
+
+        def on_frame(frame):
+            seen.append(frame)
+            if frame.direction == "received":
+                received.set()
+
+        b.on_frame(on_frame)
+        with b.trace_frames() as frames:
+            b.sync(cmd_id=3)
+            self.assertIsNotNone(self.sim.wait_frame(0x53))
+            self.assertTrue(received.wait(5))
+        sent = [f for f in frames if f.direction == "sent" and f.data[3] & 0x7F == 0x53]
+        self.assertEqual(len(sent), 1, frames)
+        self.assertEqual(sent[0].data[-2], 3, "tagged with its command ID")
+        self.assertTrue(any(f.direction == "received" for f in frames))
+        self.assertTrue(set(frames) <= set(seen), "the callback saw them too")
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "frames.txt")
+            with b.trace_frames(path):
+                seq = self.sim.frame_count
+                b.sync(cmd_id=4)
+                self.assertIsNotNone(self.sim.wait_frame(0x53, from_seq=seq))
+                received.clear()
+                self.assertTrue(received.wait(5))
+            b.on_frame(None)
+            with open(path) as f:
+                lines = f.read().splitlines()
+        self.assertTrue(any(" -> FE " in line for line in lines), lines)
+        self.assertTrue(any(" <- FE " in line for line in lines), lines)
+
+    def test_the_version_is_the_librarys(self):
+        major, minor, patch = (int(x) for x in voxa.__version__.split("."))
+        self.assertRegex(voxa.dll_version(), rf"V0*{major}-R0*{minor}\.0*{patch}$")
+
+
+@unittest.skipUnless(hasattr(voxa.voxa_library(), "VOXA_Set_StateHandler"), "the library has no state handler")
+class RecordTest(SimTestCase):
+    def test_a_recording_follows_a_move_and_restores_the_state_packets(self):
+        sim, b = self.open_sim()
+        before = b.reg_word("CHIPSET", 0), b.reg_word("CHIPSET", 1)
+        b.line({0: 20000}, cmd_id=1)
+        rec = b.record(["position", "velocity"], seconds=0.6, axes=[0])
+        self.assertEqual(rec.columns, ["time", "position0", "velocity0"])
+        self.assertGreaterEqual(len(rec), 5, rec.rows())
+        self.assertEqual(rec["time"][0], 0.0)
+        self.assertEqual(rec["time"], sorted(rec["time"]))
+        self.assertEqual(rec["position0"], sorted(rec["position0"]), "the axis only moves on")
+        self.assertGreater(rec["position0"][-1], rec["position0"][0])
+        self.assertGreater(max(rec["velocity0"]), 0)
+        self.assertEqual((b.reg_word("CHIPSET", 0), b.reg_word("CHIPSET", 1)), before)
+        b.stop()
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "rec.csv")
+            rec.to_csv(path)
+            with open(path) as f:
+                lines = f.read().splitlines()
+        self.assertEqual(lines[0], "time,position0,velocity0")
+        self.assertEqual(len(lines), len(rec) + 1)
+        with self.assertRaises(ValueError):
+            b.record("torque", 0.1)
+
+
+class LoggingTest(SimTestCase):
+    def test_the_librarys_lines_and_link_changes_go_to_the_log(self):
+        sim, b = self.open_sim()
+        records = []
+        seen = threading.Event()
+
+        class Collect(logging.Handler):
+            def emit(self, record):
+                records.append(record)
+                if "link" in record.getMessage():
+                    seen.set()
+
+        logger = logging.getLogger("voxa")
+        handler = Collect(logging.INFO)
+        logger.addHandler(handler)
+        old_level = logger.level
+        logger.setLevel(logging.INFO)
+        self.addCleanup(logger.setLevel, old_level)
+        self.addCleanup(logger.removeHandler, handler)
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "board.ini")
+            b.save_config(path)
+            stdout = io.StringIO()
+            with contextlib.redirect_stdout(stdout):
+                b.load_config(path)
+        self.assertIn("ok...file exist", [r.getMessage().split(": ", 1)[-1] for r in records])
+        sim.drop_connection()
+        self.assertTrue(seen.wait(5), [r.getMessage() for r in records])
+        self.assertIn(f"board {b.id}: link", [r.getMessage() for r in records if "link" in r.getMessage()][0])

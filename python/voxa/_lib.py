@@ -23,6 +23,14 @@ IntArray8 = ctypes.c_int * 8
 
 # The message handler: (window, message, wparam, lparam).
 MessageHandler = ctypes.CFUNCTYPE(None, c_void_p, c_uint, ctypes.c_size_t, ctypes.c_ssize_t)
+# The frame trace handler: (board, direction, frame, length).
+TraceHandler = ctypes.CFUNCTYPE(None, c_int, c_int, ctypes.POINTER(ctypes.c_ubyte), c_int)
+# The state handler: (board, registers, time_us); the link handler: (board,
+# state, reason, os_error).
+StateHandler = ctypes.CFUNCTYPE(None, c_int, c_uint32, ctypes.c_uint64)
+LinkHandler = ctypes.CFUNCTYPE(None, c_int, c_int, c_int, c_int)
+# The library's printed lines: (board, text).
+LogHandler = ctypes.CFUNCTYPE(None, c_int, c_char_p)
 
 _PACKAGE_DIR = Path(__file__).resolve().parent
 # How far up from the package an installed library may sit:
@@ -30,7 +38,7 @@ _PACKAGE_DIR = Path(__file__).resolve().parent
 _SEARCH_DEPTH = 5
 
 _lock = threading.Lock()
-_loaded = {}
+_loaded: "dict[str, ctypes.CDLL]" = {}
 
 
 class LibraryNotFound(OSError):
@@ -100,6 +108,11 @@ def _declare(lib, table):
 # about pointers, unsigned values, texts and functions without a result.
 _VOXA_PROTOTYPES = {
     "VOXA_Set_MessageHandler": (None, [MessageHandler]),
+    "VOXA_Set_TraceHandler": (None, [TraceHandler]),
+    "VOXA_Set_StateHandler": (None, [StateHandler]),
+    "VOXA_Set_LinkHandler": (None, [LinkHandler]),
+    "VOXA_Set_LogHandler": (None, [LogHandler]),
+    "VOXA_Get_StateDrops": (c_uint32, []),
     "VOXA_Get_ErrText": (c_char_p, [c_int]),
     "VOXA_Get_RegName": (c_char_p, [c_int]),
     "VOXA_Get_RegWord": (c_int, [c_int, c_int, ctypes.POINTER(c_uint32)]),
@@ -138,7 +151,7 @@ _VOXA_PROTOTYPES = {
 }
 
 
-def voxa_library():
+def voxa_library() -> ctypes.CDLL:
     """The loaded libvoxa, with its prototypes declared."""
     first = "VOXA_LIBRARY" not in _loaded
     lib = _load("VOXA_LIBRARY", ("libvoxa.so.1", "libvoxa.so"), ".", "voxa")
@@ -196,7 +209,7 @@ _SIM_PROTOTYPES = {
 }
 
 
-def sim_library():
+def sim_library() -> ctypes.CDLL:
     """The loaded libvoxa_sim (the simulated board's C interface)."""
     first = "VOXA_SIM_LIBRARY" not in _loaded
     lib = _load("VOXA_SIM_LIBRARY", ("libvoxa_sim.so",), "tools/sim", "voxa_sim")

@@ -13,17 +13,33 @@ import atexit
 import contextlib
 import ctypes
 import itertools
+import logging
 import operator
 import os
 import queue
 import socket
-import sys
 import threading
 import time
-import traceback
+from typing import (Any, Callable, Dict, Iterable, Iterator, List, Literal, Mapping, NamedTuple, Optional, TextIO, Tuple,
+                    Union)
 
-from ._lib import IntArray8, MessageHandler, voxa_library
-from .errors import ERR_ARGUMENT, ERR_NOT_OPEN, VoxaError
+from ._lib import IntArray8, MessageHandler, TraceHandler, voxa_library
+from . import live
+from .errors import ERR_ARGUMENT, ERR_NOT_OPEN, ArgumentTypeError, VoxaError
+from .live import Recording
+
+# An axis number or several: 0, [0, 1], range(8).
+Axes = Union[int, Iterable[int]]
+# A register by number (0..31) or by name ("CURPOS", any case).
+Register = Union[int, str]
+PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+# The package's logger: silent unless the application configures logging
+# (a failing callback's traceback at ERROR, link losses and the library's
+# error lines at WARNING, link changes and its other lines at INFO, opens and
+# closes at DEBUG).
+log = logging.getLogger("voxa")
+log.addHandler(logging.NullHandler())
 
 # The message numbers this package registers for its boards.
 COMPLETE_MESSAGE = 0x0401
@@ -63,15 +79,24 @@ IDLE_ID = 0xFD
 _REG_NAMES = None
 
 
-def _argument(detail):
+def _argument(detail: str) -> VoxaError:
     return VoxaError(ERR_ARGUMENT, detail=detail)
 
 
-def _index(value, what):
+def _index(value: Any, what: str) -> int:
     try:
         return operator.index(value)
     except TypeError:
-        raise _argument(f"{what} must be an integer, not {type(value).__name__}") from None
+        raise ArgumentTypeError(ERR_ARGUMENT, detail=f"{what} must be an integer, not {type(value).__name__}") \
+            from None
+
+
+def _u16(value: Any, what: str) -> int:
+    """A 16-bit field's value, 0..65535, as the board stores it."""
+    v = _index(value, what)
+    if not 0 <= v <= 0xFFFF:
+        raise _argument(f"{what} {v} is not 0..65535")
+    return v
 
 
 def _axis(axis):
@@ -122,7 +147,7 @@ def _cmd_id(cmd_id):
     return i
 
 
-def reg_names():
+def reg_names() -> Tuple[str, ...]:
     """The 32 register names, CHIPSET ... CUSTOM, by number."""
     global _REG_NAMES
     if _REG_NAMES is None:
@@ -131,7 +156,7 @@ def reg_names():
     return _REG_NAMES
 
 
-def reg_number(reg):
+def reg_number(reg: Register) -> int:
     """A register given by number or by name (any case) as its number. Numbers
     are passed on as they are, for the library to judge."""
     if isinstance(reg, str):
@@ -142,7 +167,7 @@ def reg_number(reg):
     return _index(reg, "register")
 
 
-def reg_name(reg):
+def reg_name(reg: int) -> str:
     """The name of register reg (0..31)."""
     r = _index(reg, "register")
     if not 0 <= r < 32:
@@ -150,7 +175,7 @@ def reg_name(reg):
     return reg_names()[r]
 
 
-def dll_version():
+def dll_version() -> str:
     """The library's version text."""
     buf = ctypes.create_string_buffer(64)
     voxa_library().VOXA_Get_DllVer(buf, len(buf))
@@ -203,7 +228,69 @@ class _MessageRouter:
                 self._lib.VOXA_Set_MessageHandler(ctypes.cast(None, MessageHandler))
 
 
+class Frame(NamedTuple):
+    """A frame exchanged with a board, start byte to checksum."""
+
+    time: float      # time.monotonic() when the library passed it on
+    direction: str   # "sent" (to the board) or "received"
+    data: bytes
+
+    @property
+    def arrow(self) -> str:
+        return "->" if self.direction == "sent" else "<-"
+
+    def hex(self) -> str:
+        return self.data.hex(" ").upper()
+
+
+# Markers on a board's event queue besides the library's messages.
+_FRAME = object()
+_FLUSH = object()
+
+
+class _FrameTracer:
+    """Hands the library's frame trace to the boards that listen. The trace
+    handler is the library's, process-wide: it is set while any board
+    listens, and it only queues each frame for its board's dispatch thread."""
+
+    def __init__(self) -> None:
+        self._lock = threading.Lock()      # the boards; never held while calling the library
+        self._set_lock = threading.Lock()  # orders the handler's setting and clearing
+        self._boards: Dict[int, "Board"] = {}
+        self._handler = TraceHandler(self._on_frame)  # alive as long as the process
+        self._lib: Any = None
+
+    def attach(self, lib: Any, board: "Board") -> None:
+        with self._set_lock:
+            with self._lock:
+                first = not self._boards
+                self._boards[board.id] = board
+                self._lib = lib
+            if first:
+                lib.VOXA_Set_TraceHandler(self._handler)
+
+    def detach(self, board: "Board") -> None:
+        with self._set_lock:
+            with self._lock:
+                if self._boards.get(board.id) is not board:
+                    return
+                del self._boards[board.id]
+                last = not self._boards
+            if last:
+                self._lib.VOXA_Set_TraceHandler(TraceHandler(0))  # none
+
+    def _on_frame(self, board_id: int, direction: int, frame: Any, length: int) -> None:
+        now = time.monotonic()
+        with self._lock:
+            board = self._boards.get(board_id)
+        if board is None or not frame or length <= 0:
+            return
+        data = ctypes.string_at(frame, length)
+        board._post(_FRAME, Frame(now, "sent" if direction == 0 else "received", data))
+
+
 _router = _MessageRouter()
+_tracer = _FrameTracer()
 _windows = itertools.count(0x1000)
 _open_boards = set()
 _open_lock = threading.Lock()
@@ -221,7 +308,15 @@ class WaitResult:
 
     __slots__ = ("cmd_id", "status", "reason", "alarm_code", "limit_axes", "fresh")
 
-    def __init__(self, cmd_id, status, reason=None, alarm_code=0, limit_axes=(), fresh=False):
+    cmd_id: int
+    status: str
+    reason: Optional[str]
+    alarm_code: int
+    limit_axes: List[int]
+    fresh: bool
+
+    def __init__(self, cmd_id: int, status: str, reason: Optional[str] = None, alarm_code: int = 0,
+                 limit_axes: Iterable[int] = (), fresh: bool = False) -> None:
         self.cmd_id = cmd_id
         self.status = status
         self.reason = reason
@@ -230,14 +325,14 @@ class WaitResult:
         self.fresh = fresh
 
     @property
-    def completed(self):
+    def completed(self) -> bool:
         return self.status == "complete"
 
     @property
-    def timed_out(self):
+    def timed_out(self) -> bool:
         return self.status == "timeout"
 
-    def __bool__(self):
+    def __bool__(self) -> bool:
         return self.completed
 
     def __repr__(self):
@@ -271,6 +366,8 @@ class Board:
         self._events = queue.SimpleQueue()
         self._dispatcher = None
         self._callbacks = {COMPLETE_MESSAGE: None, COMPARATOR_MESSAGE: None}
+        self._frame_callback: Optional[Callable[[Frame], Any]] = None
+        self._frame_callbacks: List[Callable[[Frame], Any]] = []
         with _open_lock:
             _open_boards.add(self)
 
@@ -283,6 +380,8 @@ class Board:
         if board_id < 0:
             raise VoxaError(lib.VOXA_Get_LastErr(), function, description)
         board = cls(lib, board_id, description)
+        live.handlers.watch(lib)
+        log.debug("board %d opened (%s)", board_id, description)
         try:
             # A wait_motion() must not run to its timeout because the board
             # keeps its completions to itself.
@@ -293,13 +392,13 @@ class Board:
         return board
 
     @classmethod
-    def tcp(cls, address, port=1000, rate=0):
+    def tcp(cls, address: str, port: int = 1000, rate: int = 0) -> "Board":
         """Opens a board over TCP: Board.tcp("192.168.0.50", 1000)."""
         port = _index(port, "port")
         return cls._open("VOXA_Open_Tcp", (_ipv4(address), port, _index(rate, "rate")), f"tcp {address}:{port}")
 
     @classmethod
-    def serial(cls, port, baud=115200):
+    def serial(cls, port: Union[int, PathLike], baud: int = 115200) -> "Board":
         """Opens a board over a serial line: a port number n (/dev/ttyS<n-1>)
         or a device path ("/dev/ttyUSB0")."""
         baud = _index(baud, "baud rate")
@@ -309,7 +408,7 @@ class Board:
         number = _index(port, "port")
         return cls._open("VOXA_Open_Comm", (number, baud), f"serial port {number}")
 
-    def close(self):
+    def close(self) -> None:
         """Closes the board; later calls raise VoxaError (-21). Idempotent.
         A wait on the board in another thread ends then."""
         with self._lock:
@@ -323,32 +422,34 @@ class Board:
                     lib.VOXA_Unregister_Comparator_Message()
                 lib.VOXA_Close()
         _router.detach(self._window)
+        _tracer.detach(self)
         with _open_lock:
             _open_boards.discard(self)
+        log.debug("board %d closed (%s)", self._id, self._description)
         thread = self._dispatcher
         if thread is not None:
             self._events.put(None)
             if thread is not threading.current_thread():
                 thread.join()
 
-    def __enter__(self):
+    def __enter__(self) -> "Board":
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: object) -> Literal[False]:
         self.close()
         return False
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         state = "closed" if self._closed else "open"
         return f"<voxa.Board {self._id} {self._description} {state}>"
 
     @property
-    def id(self):
+    def id(self) -> int:
         """The library's board id, 0..7."""
         return self._id
 
     @property
-    def closed(self):
+    def closed(self) -> bool:
         return self._closed
 
     # ------------------------------------------------------------ calling
@@ -369,7 +470,7 @@ class Board:
             raise VoxaError(self._lib.VOXA_Get_LastErr(), name)
         return result
 
-    def call(self, name, *args):
+    def call(self, name: str, *args: object) -> Any:
         """Calls any export on this board: board.call("VOXA_Set_BusySize", 50).
         Arguments are passed as ctypes takes them; a failure raises VoxaError."""
         if not name.startswith("VOXA_") or name in _RESERVED:
@@ -400,67 +501,67 @@ class Board:
     # ------------------------------------------------------------ link and versions
 
     @property
-    def is_link(self):
+    def is_link(self) -> bool:
         """True when the board answers its keep-alives."""
         return bool(self._call("VOXA_Is_Link"))
 
     @property
-    def engine_version(self):
+    def engine_version(self) -> str:
         """The engine version text, e.g. "V02.07 Normal Engine K7R2"."""
         return self._text("VOXA_Get_EngineVer")
 
     # ------------------------------------------------------------ execution control
 
-    def reset(self):
+    def reset(self) -> None:
         self._call("VOXA_Reset")
 
-    def enable_exe(self):
+    def enable_exe(self) -> None:
         self._call("VOXA_Enable_Exe")
 
-    def alarm_reset(self):
+    def alarm_reset(self) -> None:
         self._call("VOXA_AlarmReset")
 
-    def pause(self):
+    def pause(self) -> None:
         self._call("VOXA_Pause")
 
-    def resume(self):
+    def resume(self) -> None:
         self._call("VOXA_Resume")
 
-    def cancel(self):
+    def cancel(self) -> None:
         """Ends the running command; the queue goes on."""
         self._call("VOXA_Cancel")
 
-    def stop(self, immediate=False):
+    def stop(self, immediate: bool = False) -> None:
         """Stops everything: decelerating, or at once (immediate=True). The
         stop goes to the board at once, ahead of the commands waiting in the
         host's queue, also while another thread waits on the board."""
         with self.immediate():
             self._call("VOXA_ImStop" if immediate else "VOXA_DecStop")
 
-    def delay(self, ms, cmd_id=None):
+    def delay(self, ms: int, cmd_id: Optional[int] = None) -> None:
         """A delay of ms milliseconds in the board's command stream."""
         self._command("VOXA_Delay", _int32(ms, "delay"), cmd_id=cmd_id)
 
     @property
-    def is_alarm(self):
+    def is_alarm(self) -> bool:
         return bool(self._call("VOXA_Is_Alarm"))
 
     @property
-    def is_pause(self):
+    def is_pause(self) -> bool:
         return bool(self._call("VOXA_Is_Pause"))
 
     @property
-    def is_estop(self):
+    def is_estop(self) -> bool:
         return bool(self._call("VOXA_Is_EStop"))
 
     @property
-    def is_enable_exe(self):
+    def is_enable_exe(self) -> bool:
         return bool(self._call("VOXA_Is_EnableExe"))
 
     # ------------------------------------------------------------ queue, IDs, waits
 
     @contextlib.contextmanager
-    def immediate(self):
+    def immediate(self) -> Iterator["Board"]:
         """Commands inside go to the board at once, ahead of the queue, and no
         other thread's commands or groups on this board fall between them
         (single calls such as stop() still get through)."""
@@ -472,7 +573,7 @@ class Board:
                 self._call("VOXA_Leave_ImCmd")
 
     @contextlib.contextmanager
-    def queued(self):
+    def queued(self) -> Iterator["Board"]:
         """Commands inside wait in the queue, as one group."""
         with self._lock:
             self._call("VOXA_Enter_QueueCmd")
@@ -482,20 +583,21 @@ class Board:
                 self._call("VOXA_Leave_QueueCmd")
 
     @property
-    def cmd_id(self):
+    def cmd_id(self) -> int:
         """The command ID following commands carry (0xFE: none)."""
         return self._call("VOXA_Get_CmdID")
 
     @cmd_id.setter
-    def cmd_id(self, value):
+    def cmd_id(self, value: int) -> None:
         self._call("VOXA_Set_CmdID", _cmd_id(value))
 
     @property
-    def exe_cmd_id(self):
+    def exe_cmd_id(self) -> int:
         """The ID of the command the board runs or ran last."""
         return self._call("VOXA_Get_ExeCmdID")
 
-    def wait_motion(self, cmd_id, timeout=None, refresh=True):
+    def wait_motion(self, cmd_id: int, timeout: Optional[float] = None, refresh: bool = True, *,
+                    raise_on_timeout: bool = False) -> WaitResult:
         """Waits until the board reports command cmd_id complete (ANY_ID: any
         command); timeout in seconds, None for no limit. Then, unless refresh
         is False, asks the board for its status registers, so that the
@@ -525,7 +627,10 @@ class Board:
                 if done or (deadline is not None and time.monotonic() >= deadline):
                     break
         fresh = self.refresh() if refresh else False
-        return self._wait_result(cmd_id, done, fresh)
+        result = self._wait_result(cmd_id, done, fresh)
+        if raise_on_timeout and result.timed_out:
+            raise TimeoutError(f"board {self._id}: command {cmd_id} not reported complete within {timeout} s")
+        return result
 
     def _wait_result(self, cmd_id, done, fresh):
         alarm_axes = [a for a in range(8) if self._call("VOXA_Is_AlarmAxis", 1 << a)]
@@ -536,7 +641,8 @@ class Board:
         status = "timeout" if not done else "stopped" if reason else "complete"
         return WaitResult(cmd_id, status, reason, code, alarm_axes, fresh)
 
-    def refresh(self, registers=None, timeout=0.5):
+    def refresh(self, registers: Optional[Union[Register, Iterable[Register]]] = None, timeout: float = 0.5, *,
+                raise_on_timeout: bool = False) -> bool:
         """Asks the board for registers (numbers or names; None: the status
         registers, REFRESH_STATUS) and waits until it has answered each, at
         most timeout seconds. True then: the getters of those registers show
@@ -553,9 +659,13 @@ class Board:
                     raise _argument(f"register {r} is not 0..31")
                 mask |= 1 << r
         ms = int(max(0.0, float(timeout)) * 1000)
-        return bool(self._call("VOXA_Refresh", mask, ms))
+        if self._call("VOXA_Refresh", mask, ms):
+            return True
+        if raise_on_timeout:
+            raise TimeoutError(f"board {self._id}: no answer to the refresh within {timeout} s")
+        return False
 
-    def wait_idle(self, timeout=None):
+    def wait_idle(self, timeout: Optional[float] = None, *, raise_on_timeout: bool = False) -> bool:
         """Waits until everything queued so far has run: the host's queue and
         the board's are both empty, and the status is refreshed. True then,
         False at the timeout. It puts a completion marker with command ID
@@ -570,51 +680,52 @@ class Board:
             finally:
                 self._call("VOXA_Leave_QueueCmd")
         left = None if deadline is None else max(0.0, deadline - time.monotonic())
-        if self.wait_motion(IDLE_ID, left, refresh=False).timed_out:
-            return False
-        if not self.refresh():
-            return False
-        return self.soft_queue_left == 0 and self.engine_queue_left == 0
+        idle = (not self.wait_motion(IDLE_ID, left, refresh=False).timed_out and self.refresh()
+                and self.soft_queue_left == 0 and self.engine_queue_left == 0)
+        if raise_on_timeout and not idle:
+            raise TimeoutError(f"board {self._id}: the queues did not run empty within {timeout} s")
+        return idle
 
-    def notify_complete(self, cmd_id):
+    def notify_complete(self, cmd_id: int) -> None:
         """Asks the board to report cmd_id complete once everything queued
         before has run."""
         self._call("VOXA_Notify_Complete", _cmd_id(cmd_id))
 
-    def sync(self, cmd_id=None):
+    def sync(self, cmd_id: Optional[int] = None) -> None:
         self._command("VOXA_Sync", cmd_id=cmd_id)
 
-    def clear_queue(self):
+    def clear_queue(self) -> None:
         self._call("VOXA_Clr_Queue")
 
     @property
-    def soft_queue_left(self):
+    def soft_queue_left(self) -> int:
         """Commands waiting in the host's queue."""
         return self._call("VOXA_Get_SoftQueueLeftCmd")
 
     @property
-    def engine_queue_left(self):
+    def engine_queue_left(self) -> int:
         """Commands waiting in the board's queue."""
         return self._call("VOXA_Get_EngineQueueLeftCmd")
 
     @property
-    def is_busy(self):
+    def is_busy(self) -> bool:
         return bool(self._call("VOXA_Is_Busy"))
 
     @property
-    def is_complete(self):
+    def is_complete(self) -> bool:
         return bool(self._call("VOXA_Is_Complete"))
 
     @property
-    def is_on_motion(self):
+    def is_on_motion(self) -> bool:
         return bool(self._call("VOXA_Is_OnMotion"))
 
-    def is_complete_axis(self, axes):
+    def is_complete_axis(self, axes: Axes) -> bool:
         return bool(self._call("VOXA_Is_CompleteAxis", _mask(axes)))
 
     # ------------------------------------------------------------ state packets and callbacks
 
-    def set_state_timer(self, period_ms, contents=("chipstatus", "axisstatus", "curpos", "encpos", "curvel")):
+    def set_state_timer(self, period_ms: int,
+                        contents: Iterable[str] = ("chipstatus", "axisstatus", "curpos", "encpos", "curvel")) -> None:
         """State packets every period_ms (25, 50, 100, 200, 250, 500, 1000;
         0 switches them off) carrying the named contents (STATE_CONTENTS)."""
         if period_ms not in _STATE_PERIODS:
@@ -626,15 +737,15 @@ class Board:
             flags |= STATE_CONTENTS[name]
         self._call("VOXA_Set_StateTimer", flags)
 
-    def enable_complete_packets(self, on=True):
+    def enable_complete_packets(self, on: bool = True) -> None:
         """The board reports every completed command that carries an ID."""
         self._call("VOXA_Enable_CompleteStatePacket", 1 if on else 0)
 
     @property
-    def complete_packet_count(self):
+    def complete_packet_count(self) -> int:
         return self._call("VOXA_Get_CompleteStatePacketCount")
 
-    def on_complete(self, callback, enable_packets=True):
+    def on_complete(self, callback: Optional[Callable[[int], Any]], enable_packets: bool = True) -> None:
         """callback(cmd_id) for every completion the board reports; None
         removes it. Callbacks run on this board's dispatch thread, in the
         order the board reported, and may call the board. enable_packets
@@ -644,7 +755,7 @@ class Board:
         if callback is not None and enable_packets:
             self.enable_complete_packets(True)
 
-    def on_comparator(self, callback):
+    def on_comparator(self, callback: Optional[Callable[[int], Any]]) -> None:
         """callback(payload) for every comparator event the board reports;
         None removes it."""
         self._set_callback(COMPARATOR_MESSAGE, callback, "VOXA_Register_Comparator_Message",
@@ -659,13 +770,17 @@ class Board:
                 self._call(unregister)
                 self._callbacks[message] = None
                 return
+            self._start_dispatcher()
+            _router.attach(self._lib, self._window, self)
+            self._callbacks[message] = callback
+            self._call(register, ctypes.c_void_p(self._window), message)
+
+    def _start_dispatcher(self) -> None:
+        with self._lock:
             if self._dispatcher is None:
                 self._dispatcher = threading.Thread(target=self._dispatch, name=f"voxa-board-{self._id}",
                                                     daemon=True)
                 self._dispatcher.start()
-            _router.attach(self._lib, self._window, self)
-            self._callbacks[message] = callback
-            self._call(register, ctypes.c_void_p(self._window), message)
 
     def _post(self, message, lparam):
         self._events.put((message, lparam))
@@ -676,31 +791,117 @@ class Board:
             if item is None:
                 return
             message, lparam = item
-            callback = self._callbacks.get(message)
-            if callback is None:
+            if message is _FRAME:
+                callbacks = list(self._frame_callbacks)
+                argument = lparam
+            elif message is _FLUSH:
+                lparam.set()
                 continue
-            try:
-                callback(lparam & 0xFF if message == COMPLETE_MESSAGE else lparam & 0xFFFFFFFF)
-            except Exception:
-                print(f"voxa: exception in a callback of board {self._id}:", file=sys.stderr)
-                traceback.print_exc()
+            else:
+                callbacks = [self._callbacks.get(message)]
+                argument = lparam & 0xFF if message == COMPLETE_MESSAGE else lparam & 0xFFFFFFFF
+            for callback in callbacks:
+                if callback is None:
+                    continue
+                try:
+                    callback(argument)
+                except Exception:
+                    log.exception("a callback of board %d raised an exception", self._id)
+
+    # ------------------------------------------------------------ frame trace
+
+    def on_frame(self, callback: Optional[Callable[[Frame], Any]]) -> None:
+        """callback(frame) for every frame this process exchanges with the
+        board (a Frame: time, direction "sent" or "received", data); None
+        removes it. Frames are handed over on this board's dispatch thread, in
+        order, so a slow callback never holds up the link."""
+        if callback is not None and not callable(callback):
+            raise TypeError("callback must be callable or None")
+        with self._lock:
+            old, self._frame_callback = self._frame_callback, callback
+        if old is not None:
+            self._remove_frame_callback(old)
+        if callback is not None:
+            self._add_frame_callback(callback)
+
+    @contextlib.contextmanager
+    def trace_frames(self, file: Optional[Union[PathLike, TextIO]] = None) -> Iterator[List[Frame]]:
+        """Records the frames exchanged with the board while the block runs:
+
+            with board.trace_frames() as frames:      # into a list
+                board.line({0: 1000}, cmd_id=1)
+            with board.trace_frames("trace.txt"):     # or into a text file
+                ...
+
+        A file (a path, or an open text file) gets one line per frame: the
+        seconds since the block began, -> or <- and the bytes in hex. Every
+        frame of the block is in the list or file when the block ends."""
+        frames: List[Frame] = []
+        out: Optional[TextIO] = None
+        own = False
+        if file is not None:
+            if hasattr(file, "write"):
+                out = file  # type: ignore[assignment]
+            else:
+                out = open(file, "w", encoding="ascii")  # type: ignore[arg-type]
+                own = True
+        start = time.monotonic()
+
+        def record(frame: Frame) -> None:
+            if out is None:
+                frames.append(frame)
+            else:
+                out.write(f"{frame.time - start:11.6f} {frame.arrow} {frame.hex()}\n")
+
+        self._add_frame_callback(record)
+        try:
+            yield frames
+        finally:
+            self._remove_frame_callback(record)
+            if own and out is not None:
+                out.close()
+
+    def _add_frame_callback(self, callback: Callable[[Frame], Any]) -> None:
+        self._select()
+        self._start_dispatcher()
+        with self._lock:
+            self._frame_callbacks.append(callback)
+        _tracer.attach(self._lib, self)
+
+    def _remove_frame_callback(self, callback: Callable[[Frame], Any]) -> None:
+        with self._lock:
+            self._frame_callbacks.remove(callback)
+            last = not self._frame_callbacks
+        if last:
+            _tracer.detach(self)
+        self._flush()
+
+    def _flush(self) -> None:
+        """Waits until the dispatch thread has handed over everything posted
+        so far (unless called on it)."""
+        thread = self._dispatcher
+        if thread is None or thread is threading.current_thread() or not thread.is_alive():
+            return
+        done = threading.Event()
+        self._events.put((_FLUSH, done))
+        done.wait(5.0)
 
     # ------------------------------------------------------------ axis output and limits
 
-    def set_pulse_mode(self, axes, mode):
+    def set_pulse_mode(self, axes: Axes, mode: int) -> None:
         self._call("VOXA_Set_PulseMode", _mask(axes), _index(mode, "mode"))
 
-    def pulse_mode(self, axis):
+    def pulse_mode(self, axis: int) -> int:
         return self._call("VOXA_Get_PulseMode", 1 << _axis(axis))
 
-    def enable_limits(self, axes, lower=True, upper=True):
+    def enable_limits(self, axes: Axes, lower: bool = True, upper: bool = True) -> None:
         """Switches the hardware limit inputs of the axes on or off."""
         m = _mask(axes)
         with self._lock:
             self._call("VOXA_Enable_LowerLimit", m, 1 if lower else 0)
             self._call("VOXA_Enable_UpperLimit", m, 1 if upper else 0)
 
-    def set_soft_limits(self, axes, lower=None, upper=None):
+    def set_soft_limits(self, axes: Axes, lower: Optional[int] = None, upper: Optional[int] = None) -> None:
         """Soft limits of the axes in pulses; None switches that side off."""
         m = _mask(axes)
         with self._lock:
@@ -710,7 +911,7 @@ class Board:
                     self._call(setter, m, _int32(value, "soft limit"))
                 self._call(enable, m, 0 if value is None else 1)
 
-    def limits(self, axis):
+    def limits(self, axis: int) -> Dict[str, bool]:
         """{"lower", "upper", "soft_lower", "soft_upper", "alarm"}: the axis's
         limit and alarm states as the board last reported them."""
         m = 1 << _axis(axis)
@@ -725,20 +926,21 @@ class Board:
 
     # ------------------------------------------------------------ velocity profile
 
-    def set_velocity(self, start=None, drive=None, acc=None, dec=None, axes=None):
+    def set_velocity(self, start: Optional[int] = None, drive: Optional[int] = None, acc: Optional[int] = None,
+                     dec: Optional[int] = None, axes: Optional[Axes] = None) -> None:
         """Start and drive velocity, acceleration and deceleration (16-bit
         values): board-wide, or for the given axes."""
         with self._lock:
             for value, name in ((start, "StartVel"), (drive, "DriveVel"), (acc, "Acc"), (dec, "Dec")):
                 if value is None:
                     continue
-                v = _int32(value, name)
+                v = _u16(value, name)
                 if axes is None:
                     self._call(f"VOXA_Set_{name}", v)
                 else:
                     self._call(f"VOXA_Set_{name}Axis", _mask(axes), v)
 
-    def velocity_profile(self, axis=None):
+    def velocity_profile(self, axis: Optional[int] = None) -> Dict[str, int]:
         """{"start", "drive", "acc", "dec"}: board-wide, or of one axis."""
         with self._lock:
             if axis is None:
@@ -748,49 +950,49 @@ class Board:
             return {k: self._call(f"VOXA_Get_{n}Axis", m) for k, n in
                     (("start", "StartVel"), ("drive", "DriveVel"), ("acc", "Acc"), ("dec", "Dec"))}
 
-    def cur_vel(self, axis):
+    def cur_vel(self, axis: int) -> int:
         """The axis's velocity as the board last reported it."""
         return self._call("VOXA_Get_CurVelAxis", 1 << _axis(axis))
 
     # ------------------------------------------------------------ positions
 
-    def cur_pos(self, axis):
+    def cur_pos(self, axis: int) -> int:
         """The axis's position, pulses, as the board last reported it."""
         return self._call("VOXA_Get_CurPos", 1 << _axis(axis))
 
-    def set_cur_pos(self, axes, position):
+    def set_cur_pos(self, axes: Axes, position: int) -> None:
         self._call("VOXA_Set_CurPos", _mask(axes), _int32(position, "position"))
 
-    def enc_pos(self, axis):
+    def enc_pos(self, axis: int) -> int:
         """The axis's encoder position as the board last reported it."""
         return self._call("VOXA_Get_EncPos", 1 << _axis(axis))
 
-    def set_enc_pos(self, axes, position):
+    def set_enc_pos(self, axes: Axes, position: int) -> None:
         self._call("VOXA_Set_EncPos", _mask(axes), _int32(position, "position"))
 
     # ------------------------------------------------------------ motion commands
 
-    def line(self, targets, cmd_id=None):
+    def line(self, targets: Mapping[int, int], cmd_id: Optional[int] = None) -> None:
         """Linear interpolation to absolute positions: board.line({0: 1000, 1: 2000})."""
         mask, values = _targets(targets)
         self._command("VOXA_Line", mask, values, cmd_id=cmd_id)
 
-    def cmove(self, targets, cmd_id=None):
+    def cmove(self, targets: Mapping[int, int], cmd_id: Optional[int] = None) -> None:
         """Each axis moves on its own to an absolute position."""
         mask, values = _targets(targets)
         self._command("VOXA_CMove", mask, values, cmd_id=cmd_id)
 
-    def imove(self, offsets, cmd_id=None):
+    def imove(self, offsets: Mapping[int, int], cmd_id: Optional[int] = None) -> None:
         """Each axis moves on its own by a relative distance."""
         mask, values = _targets(offsets, "offsets")
         self._command("VOXA_IMove", mask, values, cmd_id=cmd_id)
 
-    def arc_cw(self, centre, end, cmd_id=None):
+    def arc_cw(self, centre: Mapping[int, int], end: Mapping[int, int], cmd_id: Optional[int] = None) -> None:
         """Clockwise arc around centre to end ({axis: position} each, the
         same axes in both)."""
         self._arc("VOXA_ArcCW", centre, end, cmd_id)
 
-    def arc_ccw(self, centre, end, cmd_id=None):
+    def arc_ccw(self, centre: Mapping[int, int], end: Mapping[int, int], cmd_id: Optional[int] = None) -> None:
         self._arc("VOXA_ArcCCW", centre, end, cmd_id)
 
     def _arc(self, name, centre, end, cmd_id):
@@ -800,17 +1002,19 @@ class Board:
             raise _argument("centre and end must name the same axes")
         self._command(name, emask, cvalues, evalues, cmd_id=cmd_id)
 
-    def home(self, axes, value=0, cmd_id=None):
+    def home(self, axes: Axes, value: int = 0, cmd_id: Optional[int] = None) -> None:
         """Home return of the axes; their position becomes value at home."""
         self._command("VOXA_Home", _mask(axes), _int32(value), cmd_id=cmd_id)
 
-    def spindle(self, axes, velocity, cmd_id=None):
+    def spindle(self, axes: Axes, velocity: int, cmd_id: Optional[int] = None) -> None:
         """Turns the axes at a signed velocity until stopped (0 stops)."""
         self._command("VOXA_Spindle", _mask(axes), _int32(velocity, "velocity"), cmd_id=cmd_id)
 
     # ------------------------------------------------------------ home return configuration
 
-    def set_home(self, axes, mode=None, direction=None, seek_vel=None, offset=None, sensor_level=None):
+    def set_home(self, axes: Axes, mode: Optional[int] = None, direction: Optional[int] = None,
+                 seek_vel: Optional[int] = None, offset: Optional[int] = None,
+                 sensor_level: Optional[int] = None) -> None:
         """Home return settings of the axes; None leaves a setting alone."""
         m = _mask(axes)
         with self._lock:
@@ -819,90 +1023,90 @@ class Board:
             if direction is not None:
                 self._call("VOXA_Set_HomeDir", m, _index(direction, "direction"))
             if seek_vel is not None:
-                self._call("VOXA_Set_HomeSeekVel", m, _int32(seek_vel, "seek velocity"))
+                self._call("VOXA_Set_HomeSeekVel", m, _u16(seek_vel, "seek velocity"))
             if offset is not None:
                 self._call("VOXA_Set_HomeSeekOffsetPulse", m, _int32(offset, "offset"))
             if sensor_level is not None:
                 self._call("VOXA_Set_HomeSensorLevel", m, _index(sensor_level, "level"))
 
-    def is_home_sensor(self, axis):
+    def is_home_sensor(self, axis: int) -> bool:
         return bool(self._call("VOXA_Is_HomeSensor", 1 << _axis(axis)))
 
     # ------------------------------------------------------------ servo, general-purpose and extension I/O
 
-    def servo_on(self, axes, on=True):
+    def servo_on(self, axes: Axes, on: bool = True) -> None:
         self._call("VOXA_Set_ServoOn", _mask(axes), 1 if on else 0)
 
-    def is_servo_on(self, axis):
+    def is_servo_on(self, axis: int) -> bool:
         return bool(self._call("VOXA_Is_ServoOn", 1 << _axis(axis)))
 
-    def is_servo_alarm(self, axis):
+    def is_servo_alarm(self, axis: int) -> bool:
         return bool(self._call("VOXA_Is_ServoAlarm", 1 << _axis(axis)))
 
     @property
-    def gin(self):
+    def gin(self) -> int:
         """The general-purpose inputs as the board last reported them."""
         return self._call("VOXA_Get_GIn") & 0xFFFFFFFF
 
     @property
-    def gout(self):
+    def gout(self) -> int:
         return self._call("VOXA_Get_GOut") & 0xFFFFFFFF
 
     @gout.setter
-    def gout(self, value):
+    def gout(self, value: int) -> None:
         self._call("VOXA_Set_GOut", ctypes.c_int32(_index(value, "outputs") & 0xFFFFFFFF).value)
 
-    def set_gout_bits(self, bits, cmd_id=None):
+    def set_gout_bits(self, bits: int, cmd_id: Optional[int] = None) -> None:
         """Sets output bits, in the board's command stream."""
         self._command("VOXA_SetBit_GOut", ctypes.c_int32(_index(bits, "bits") & 0xFFFFFFFF).value, cmd_id=cmd_id)
 
-    def clear_gout_bits(self, bits, cmd_id=None):
+    def clear_gout_bits(self, bits: int, cmd_id: Optional[int] = None) -> None:
         self._command("VOXA_ClrBit_GOut", ctypes.c_int32(_index(bits, "bits") & 0xFFFFFFFF).value, cmd_id=cmd_id)
 
-    def adc(self, channel):
+    def adc(self, channel: int) -> int:
         return self._call("VOXA_Get_ADC", _index(channel, "channel"))
 
-    def ext_io(self, word):
+    def ext_io(self, word: int) -> int:
         return self._call("VOXA_Get_ExtIO", _index(word, "word")) & 0xFFFFFFFF
 
-    def set_ext_io(self, word, value):
+    def set_ext_io(self, word: int, value: int) -> None:
         self._call("VOXA_Set_ExtIO", _index(word, "word"), ctypes.c_int32(_index(value, "value") & 0xFFFFFFFF).value)
 
     # ------------------------------------------------------------ comparators, PID, alarms, capture
 
-    def enable_comparator(self, channel, on=True):
+    def enable_comparator(self, channel: int, on: bool = True) -> None:
         self._call("VOXA_Enable_Comparator", _index(channel, "channel"), 1 if on else 0)
 
-    def run_pid(self, pid):
+    def run_pid(self, pid: int) -> None:
         self._call("VOXA_Run_PID", _index(pid, "PID controller"))
 
-    def off_pid(self, pid):
+    def off_pid(self, pid: int) -> None:
         self._call("VOXA_Off_PID", _index(pid, "PID controller"))
 
-    def reset_pid(self, pid):
+    def reset_pid(self, pid: int) -> None:
         self._call("VOXA_Reset_PID", _index(pid, "PID controller"))
 
     @property
-    def alarm(self):
+    def alarm(self) -> int:
         """The board's alarm code (0: none)."""
         return self._call("VOXA_Get_Alarm") & 0xFFFFFFFF
 
     @property
-    def capture_count(self):
+    def capture_count(self) -> int:
         return self._call("VOXA_Get_CaptureCnt")
 
-    def capture(self, index, word):
+    def capture(self, index: int, word: int) -> int:
         """Word 0..7 of capture entry index (-1: the newest)."""
         return self._call("VOXA_Get_Capture", _index(index, "index"), _index(word, "word"))
 
     # ------------------------------------------------------------ configuration file
 
-    def save_config(self, path):
+    def save_config(self, path: PathLike) -> None:
         """Saves the board's configuration to a file (keeping the file's
         other sections)."""
         self._call("VOXA_Save_ConfigFile", os.fsencode(path))
 
-    def load_config(self, path):
+    def load_config(self, path: PathLike) -> None:
         """Loads a configuration file onto the board (about half a second)."""
         with self._lock:
             if not self._call("VOXA_Load_ConfigFile", os.fsencode(path)):
@@ -910,17 +1114,17 @@ class Board:
 
     # ------------------------------------------------------------ register image
 
-    def reg_word(self, reg, word):
+    def reg_word(self, reg: Register, word: int) -> int:
         """Word 0..7 of register reg (number or name) of the register image."""
         value = ctypes.c_uint32()
         self._call("VOXA_Get_RegWord", reg_number(reg), _index(word, "word"), ctypes.byref(value))
         return value.value
 
-    def set_reg_word(self, reg, word, value):
+    def set_reg_word(self, reg: Register, word: int, value: int) -> None:
         """Sets a word of the register image and writes it to the board."""
         self._call("VOXA_Set_RegWord", reg_number(reg), _index(word, "word"), _index(value, "value") & 0xFFFFFFFF)
 
-    def registers(self):
+    def registers(self) -> List[List[int]]:
         """The whole register image: 32 lists of eight words, one snapshot."""
         value = ctypes.c_uint32()
         ref = ctypes.byref(value)
@@ -938,7 +1142,19 @@ class Board:
 
     # ------------------------------------------------------------ snapshot
 
-    def snapshot(self):
+    def record(self, signals: Union[str, Iterable[str]] = "position", seconds: float = 1.0,
+               axes: Iterable[int] = range(8), period_ms: Optional[int] = 50) -> "Recording":
+        """Records what the board reports for `seconds`: columns of
+        time-stamped samples of the signals ("position", "encoder",
+        "velocity", "axisstatus" per axis, "chipstatus"), ready for numpy or
+        rec.to_csv(path). The board sends state packets every period_ms (25,
+        50, 100, 200, 250, 500 or 1000) meanwhile, and its own settings are
+        restored afterwards; period_ms=None leaves them alone and samples
+        whatever the board reports. Blocks the calling thread."""
+        from .live import record
+        return record(self, signals, seconds, axes, period_ms)
+
+    def snapshot(self) -> Dict[str, Any]:
         """The board's state in one dict: link, engine, execution state and
         per-axis position, encoder, velocity, limits and alarm."""
         with self._lock:

@@ -1,4 +1,18 @@
-"""The exception raised for every failed call."""
+"""The exceptions of the package.
+
+    VoxaError                   every failure the library or the package reports
+    ├── ArgumentError           an argument out of range (also a ValueError)
+    │   └── ArgumentTypeError   an argument of the wrong type (also a TypeError)
+    ├── NotOpenError            no board, or a board that was closed
+    ├── LinkError               the link could not be opened (also a ConnectionError)
+    └── ConfigFileError         a configuration file could not be saved or loaded (also an OSError)
+
+VoxaError(code, ...) builds the class that fits the library's error code, so
+`except voxa.LinkError` catches a failed open wherever it is raised. Waits
+that run out raise TimeoutError when asked to (raise_on_timeout=True).
+"""
+
+from typing import Dict, Optional, Type
 
 ERR_BOARD_ID = -10
 ERR_SOFT_QUEUE = -11
@@ -10,7 +24,7 @@ ERR_CONFIG_LOAD = -41
 ERR_ARGUMENT = -50
 
 
-def error_text(code):
+def error_text(code: int) -> str:
     """The library's short meaning of an error code."""
     from ._lib import voxa_library
 
@@ -27,7 +41,17 @@ class VoxaError(Exception):
     detail: what the Python side adds, when anything.
     """
 
-    def __init__(self, code, function=None, detail=None):
+    code: int
+    meaning: str
+    function: Optional[str]
+    detail: Optional[str]
+
+    def __new__(cls, code: int, *args: object, **kwargs: object) -> "VoxaError":
+        if cls is VoxaError:
+            cls = _BY_CODE.get(int(code), VoxaError)
+        return super().__new__(cls)
+
+    def __init__(self, code: int, function: Optional[str] = None, detail: Optional[str] = None) -> None:
         self.code = int(code)
         self.function = function
         self.detail = detail
@@ -41,3 +65,43 @@ class VoxaError(Exception):
         if function:
             text = f"{function}: {text}"
         super().__init__(text)
+        self.args = (text,)  # OSError's subclasses took no arguments in __new__
+
+    def __reduce__(self):  # type: ignore[override]
+        return (_rebuild, (type(self), self.code, self.function, self.detail))
+
+
+def _rebuild(cls: Type[VoxaError], code: int, function: Optional[str], detail: Optional[str]) -> VoxaError:
+    return cls(code, function, detail)
+
+
+class ArgumentError(VoxaError, ValueError):
+    """An argument outside the accepted values (-50)."""
+
+
+class ArgumentTypeError(ArgumentError, TypeError):
+    """An argument of the wrong type, found before anything was called."""
+
+
+class NotOpenError(VoxaError):
+    """No board is selected or the board is not open (-10, -21)."""
+
+
+class LinkError(VoxaError, ConnectionError):
+    """The link to the board could not be opened (-30), or no board slot is
+    free (-20)."""
+
+
+class ConfigFileError(VoxaError, OSError):
+    """A configuration file could not be written (-40) or loaded (-41)."""
+
+
+_BY_CODE: Dict[int, Type[VoxaError]] = {
+    ERR_ARGUMENT: ArgumentError,
+    ERR_BOARD_ID: NotOpenError,
+    ERR_NOT_OPEN: NotOpenError,
+    ERR_OPEN: LinkError,
+    ERR_NO_SLOT: LinkError,
+    ERR_CONFIG_SAVE: ConfigFileError,
+    ERR_CONFIG_LOAD: ConfigFileError,
+}

@@ -4,7 +4,8 @@
 //   voxactl --serial /dev/ttyUSB0 --baud 115200 line 0=1000 1=2000
 //
 // Exit codes: 0 done, 1 a call or the board failed (the error code's
-// meaning goes to standard error), 2 bad usage, 130 interrupted.
+// meaning goes to standard error), 2 bad usage (found before anything is
+// opened), 130 interrupted.
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -21,6 +24,7 @@
 #include <vector>
 
 #include "frame_text.h"
+#include "saved_config.h"
 #include "session.h"
 #include "voxa/voxa.h"
 
@@ -32,6 +36,11 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
+// Registers only the board writes: `set` refuses them.
+constexpr uint32_t kBoardOnlyRegs = (1u << VOXA_REG_CHIPSTATUS) | (1u << VOXA_REG_AXISSTATUS) |
+                                    (1u << VOXA_REG_CURVEL) | (1u << VOXA_REG_FEEDBACK);
+// How long a command waits for the board to answer before it gives up.
+constexpr Ms kAnswerTimeout{2000};
 // Every register the library polls (all but CAL2 and CAL3).
 constexpr uint32_t kPolledRegs = ~((1u << VOXA_REG_CAL2) | (1u << VOXA_REG_CAL3));
 // The command ID voxactl tags its motion commands with.
@@ -73,13 +82,25 @@ constexpr CommandHelp kCommands[] = {
      "Moves each axis on its own to POS (absolute), or by POS with --relative, and waits for\n"
      "the board to report the move complete (default timeout 60000 ms). --vel sets the axes'\n"
      "drive velocity, --acc their acceleration and deceleration. Waiting switches the board's\n"
-     "complete state packets on. Ctrl-C while waiting stops the axes."},
+     "complete state packets on. Nothing is sent while the board does not answer or reports\n"
+     "an alarm or an emergency stop. A wait that ends without the completion (timeout,\n"
+     "Ctrl-C, the board falling silent) stops the axes and clears the board's and the\n"
+     "host's queues."},
     {"line", "line [--vel V] [--acc A] [--timeout MS] [--no-wait] AXIS=POS...",
      "Linear interpolation of the axes to the absolute positions; otherwise as move."},
     {"home", "home [--vel V] [--value N] [--timeout MS] [--no-wait] AXIS...",
      "Home return of the axes; their position becomes N (default 0) at home. --vel sets the\n"
      "home seek velocity. Otherwise as move."},
-    {"stop", "stop [--now]", "Stops every axis: decelerating, or at once with --now. The board's queue is emptied."},
+    {"stop", "stop [--now]",
+     "Stops every axis: decelerating, or at once with --now (an emergency stop: 'reset' ends\n"
+     "it). The board's queue is emptied. Fails when the board does not answer afterwards."},
+    {"reset", "reset",
+     "Resets the board's alarm (and emergency stop), then resumes execution; prints the state\n"
+     "left."},
+    {"enable", "enable", "Enables execution on the board and resumes it; prints the state left."},
+    {"disable", "disable",
+     "Holds execution: the board pauses, queued commands wait until 'enable' or 'reset'; prints\n"
+     "the state left."},
     {"regs", "regs [--dec] [--reported]",
      "Prints the register image as a table, register names and eight words each, once the\n"
      "board has answered a read of every polled register. Status registers (CHIPSTATUS, AXISSTATUS,\n"
@@ -91,21 +112,28 @@ constexpr CommandHelp kCommands[] = {
      "register image, or as the board reported it with --reported."},
     {"set", "set REG WORD VALUE",
      "Sets word WORD of register REG to VALUE (decimal, or hex with 0x; negative values are\n"
-     "taken as 32-bit two's complement) in the register image and writes it to the board."},
+     "taken as 32-bit two's complement) in the register image and writes it to the board.\n"
+     "The registers only the board writes (CHIPSTATUS, AXISSTATUS, CURVEL, FEEDBACK) are refused."},
     {"save", "save FILE",
-     "Saves the register image to a configuration file (other sections of an existing file\n"
-     "stay). Settings registers hold what this process set: load or set them first."},
-    {"load", "load FILE", "Loads a configuration file onto the board, with a progress bar (about half a second)."},
+     "Saves the board's registers to a configuration file (other sections of an existing file\n"
+     "stay): every register is read from the board first, and nothing is written when the\n"
+     "board does not answer them all. The PID setups are saved as this process knows them\n"
+     "(none): keep those of a file saved by the application that set them up."},
+    {"load", "load FILE",
+     "Loads a configuration file onto the board (about half a second), with a progress bar on\n"
+     "a terminal."},
     {"trace", "trace [--duration MS] [--count N] [--no-polls]",
      "Prints every frame both ways as it passes: time since the start in seconds, direction\n"
      "(-> to the board, <- from it), the decoded command or packet and the bytes in hex.\n"
      "Runs until Ctrl-C, for MS milliseconds or for N frames. --no-polls leaves out the\n"
-     "library's register polls and keep-alives and the board's answers to them."},
+     "library's register polls and keep-alives and the board's answers to them. Shows the\n"
+     "frames of voxactl's own connection only, not those of other programs."},
 };
 
 void PrintUsage(FILE* out) {
   std::fprintf(out,
                "usage: voxactl (--tcp ADDR[:PORT] | --serial DEV [--baud N]) COMMAND [ARGS]\n"
+               "       voxactl --help | --version\n"
                "\n"
                "  --tcp ADDR[:PORT]  a board over TCP (IPv4 address, port 1000 by default)\n"
                "  --serial DEV       a board on a serial line: a device path, or port number n\n"
@@ -170,10 +198,9 @@ std::optional<int32_t> ParseInt32(std::string_view s) {
   return static_cast<int32_t>(*v);
 }
 
-// A register by number (passed on as it is, for the library to judge) or
-// by name, any case.
+// A register by number (0..31) or by name, any case.
 std::optional<int> ParseRegister(std::string_view s) {
-  if (auto v = ParseInt32(s)) return *v;
+  if (auto v = ParseInt32(s)) return *v >= 0 && *v < 32 ? std::optional<int>(*v) : std::nullopt;
   std::string upper(s);
   for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
   for (int r = 0; r < 32; ++r)
@@ -280,6 +307,24 @@ std::string EngineText() {
   return text;
 }
 
+// The board's status, asked for anew: 0 when the board answered, else the
+// exit code, with `consequence` told on standard error.
+int BoardAnswers(Session& s, const char* consequence) {
+  if (Refresh(s, (1u << VOXA_REG_CHIPSTATUS) | (1u << VOXA_REG_AXISSTATUS), kAnswerTimeout.count())) return kExitOk;
+  if (s.Interrupted()) return kExitInterrupted;
+  std::fprintf(stderr, "voxactl: the board did not answer within %lld ms; %s\n",
+               static_cast<long long>(kAnswerTimeout.count()), consequence);
+  return kExitFailed;
+}
+
+// Empties the host's and the board's queues, then stops the axes,
+// decelerating: nothing queued starts after the stop.
+void StopAndClear() {
+  Immediate im;
+  VOXA_Clr_Queue();
+  VOXA_DecStop();
+}
+
 // ---------------------------------------------------------------- status
 
 std::string ExecutionText() {
@@ -293,6 +338,22 @@ std::string ExecutionText() {
        std::to_string(VOXA_Get_SoftQueueLeftCmd());
   return s;
 }
+
+// "none", or the alarm with its code, whether it is an emergency stop, and
+// the axes that report one.
+std::string AlarmText() {
+  if (!VOXA_Is_Alarm()) return "none";
+  char text[96];
+  std::snprintf(text, sizeof text, "%s, code 0x%08X", VOXA_Is_EStop() ? "EMERGENCY STOP" : "ALARM",
+                static_cast<unsigned>(VOXA_Get_Alarm()));
+  std::string axes;
+  for (int a = 0; a < 8; ++a)
+    if (VOXA_Is_AlarmAxis(1 << a)) axes += " " + std::to_string(a);
+  return text + (axes.empty() ? "" : ", axes" + axes);
+}
+
+// The board's execution state and alarm, two lines.
+std::string StateText() { return "execution  " + ExecutionText() + "\nalarm      " + AlarmText() + "\n"; }
 
 // The status table; lines end with `eol`.
 std::string StatusText(Session& s, const char* eol) {
@@ -308,10 +369,7 @@ std::string StatusText(Session& s, const char* eol) {
   add("link       %s", link ? "up" : "down (no heartbeat)");
   add("engine     %s", EngineText().c_str());
   add("execution  %s", ExecutionText().c_str());
-  if (VOXA_Is_Alarm())
-    add("alarm      ALARM, code 0x%08X%s", static_cast<unsigned>(VOXA_Get_Alarm()), VOXA_Is_EStop() ? " (e-stop)" : "");
-  else
-    add("alarm      none");
+  add("alarm      %s", AlarmText().c_str());
   add("%s", "");
   add("axis    position     encoder    velocity  limit-  limit+  soft-  soft+  alarm");
   for (int a = 0; a < 8; ++a) {
@@ -429,9 +487,17 @@ bool ParseAxes(const std::vector<std::string>& items, int& mask, std::string& er
 
 // Sends a motion command tagged kMotionId and waits for its completion.
 // `send` runs inside the immediate bracket, after the complete state
-// packets were switched on, so nothing it sends overtakes them.
+// packets were switched on, so nothing it sends overtakes them. Nothing is
+// sent to a board that does not answer or reports an alarm; a wait that
+// ends without the completion leaves nothing behind.
 template <class Send>
 int RunMotion(Session& s, const char* what, int mask, bool wait, int64_t timeout, Send&& send) {
+  if (const int rc = BoardAnswers(s, "nothing was sent")) return rc;
+  if (VOXA_Is_Alarm()) {
+    std::fprintf(stderr, "voxactl: the board reports %s; nothing was sent ('voxactl reset' clears it)\n",
+                 AlarmText().c_str());
+    return kExitFailed;
+  }
   {
     Immediate im;
     if (wait) {
@@ -447,29 +513,45 @@ int RunMotion(Session& s, const char* what, int mask, bool wait, int64_t timeout
     std::printf("%s started\n", what);
     return kExitOk;
   }
-  // Ctrl-C stops the axes (at once, ahead of anything queued); the board
-  // then reports the command ended.
-  auto stop = [] {
-    Immediate im;
-    VOXA_DecStop();
-  };
-  s.SetInterruptAction(stop);
+  // Ctrl-C clears the queues and stops the axes at once, on the signal
+  // watch's thread.
+  s.SetInterruptAction(StopAndClear);
   int done = 0;
-  if (s.Interrupted())
-    stop();  // it came before the action was set
-  else
-    done = VOXA_WaitMotion(kMotionId, static_cast<uint32_t>(timeout));
+  bool silent = false;
+  if (s.Interrupted()) {
+    StopAndClear();  // it came before the action was set
+  } else {
+    // In slices, to notice a board that falls silent.
+    const auto deadline = Clock::now() + Ms(timeout);
+    while (!done && !s.Interrupted() && Clock::now() < deadline) {
+      const auto left = std::chrono::duration_cast<Ms>(deadline - Clock::now()).count();
+      done = VOXA_WaitMotion(kMotionId, static_cast<uint32_t>(std::clamp<int64_t>(left, 0, 500)));
+      if (!done && !s.ReceivedWithin(kAnswerTimeout)) {
+        silent = true;
+        break;
+      }
+    }
+  }
   s.SetInterruptAction(nullptr);
   if (s.Interrupted()) {
-    std::fprintf(stderr, "voxactl: interrupted; the axes were stopped\n");
+    std::fprintf(stderr, "voxactl: interrupted; the axes were stopped and both queues cleared\n");
     return kExitInterrupted;
   }
   if (!done) {
-    std::fprintf(stderr, "voxactl: the board did not report the %s complete within %" PRId64 " ms\n", what, timeout);
+    StopAndClear();
+    if (silent)
+      std::fprintf(stderr, "voxactl: the board stopped answering during the %s; a stop and a queue clear were sent, "
+                   "but it may still be moving\n", what);
+    else if (!Refresh(s, 1u << VOXA_REG_CHIPSTATUS, kAnswerTimeout.count()))
+      std::fprintf(stderr, "voxactl: the board did not report the %s complete within %" PRId64 " ms; a stop and a "
+                   "queue clear were sent, but the board does not answer: it may still be moving\n", what, timeout);
+    else
+      std::fprintf(stderr, "voxactl: the board did not report the %s complete within %" PRId64 " ms; the axes "
+                   "were stopped and both queues cleared\n", what, timeout);
     return kExitFailed;
   }
   // Positions and alarms as the board reports them after the move.
-  Refresh(s, VOXA_REFRESH_STATUS, 3000);
+  Refresh(s, VOXA_REFRESH_STATUS, kAnswerTimeout.count());
   std::string where;
   for (int a = 0; a < 8; ++a)
     if (mask & (1 << a)) {
@@ -554,25 +636,55 @@ Command CmdHome(Args& args) {
 Command CmdStop(Args& args) {
   const bool now = args.Flag("--now");
   if (!args.Positionals(0, 0)) return Bad(args.Error());
-  return Do([=](Session&) {
+  return Do([=](Session& s) {
     {
       Immediate im;
       VOXA_EStop(now ? 1 : 0);
       if (!Ok("VOXA_EStop")) return kExitFailed;
     }
-    std::printf("%s\n", now ? "stopped at once" : "decelerating stop sent");
+    // Sent is not received: the board must answer afterwards.
+    if (const int rc = BoardAnswers(s, "the stop was sent, but the board may not have received it")) return rc;
+    std::printf("%s\n%s", now ? "stopped at once" : "decelerating stop sent", StateText().c_str());
+    return kExitOk;
+  });
+}
+
+// reset, enable and disable: execution control, then the state it left.
+Command CmdExecution(Args& args, std::string_view name) {
+  if (!args.Positionals(0, 0)) return Bad(args.Error());
+  return Do([=](Session& s) {
+    {
+      Immediate im;
+      if (name == "reset") {
+        VOXA_AlarmReset();
+        VOXA_Resume();
+      } else if (name == "enable") {
+        VOXA_Enable_Exe();
+        VOXA_Resume();
+      } else {
+        VOXA_Pause();
+      }
+      if (!Ok("the execution control")) return kExitFailed;
+    }
+    if (const int rc = BoardAnswers(s, "the command was sent, but the board may not have received it")) return rc;
+    std::fputs(StateText().c_str(), stdout);
+    if (name == "reset" && VOXA_Is_Alarm()) {
+      std::fprintf(stderr, "voxactl: the alarm persists (is a limit input still active?)\n");
+      return kExitFailed;
+    }
     return kExitOk;
   });
 }
 
 // ---------------------------------------------------------------- registers
 
+// One column of `regs`: 12 wide, a blank at least before each value.
 std::string WordText(uint32_t v, bool dec) {
   char buf[24];
   if (dec)
-    std::snprintf(buf, sizeof buf, "%11d", static_cast<int32_t>(v));
+    std::snprintf(buf, sizeof buf, " %11d", static_cast<int32_t>(v));
   else
-    std::snprintf(buf, sizeof buf, "   %08X", v);
+    std::snprintf(buf, sizeof buf, "    %08X", v);
   return buf;
 }
 
@@ -581,7 +693,8 @@ Command CmdRegs(Args& args) {
   const bool reported = args.Flag("--reported");
   if (!args.Positionals(0, 0)) return Bad(args.Error());
   return Do([=](Session& s) {
-    if (!Refresh(s, kPolledRegs, 5000)) {
+    const auto since = s.Replies();
+    if (!Refresh(s, kPolledRegs, 5000) || (reported && !s.WaitReplies(kPolledRegs, since, kAnswerTimeout))) {
       if (s.Interrupted()) return kExitInterrupted;
       if (s.ReceivedFrames() == 0) {
         std::fprintf(stderr, "voxactl: the board did not answer\n");
@@ -591,7 +704,7 @@ Command CmdRegs(Args& args) {
     }
     const ReportedRegisters rep = s.Reported();
     std::string out = "reg  name       ";
-    for (int w = 0; w < 8; ++w) out += "     word " + std::to_string(w);
+    for (int w = 0; w < 8; ++w) out += "      word " + std::to_string(w);
     out += "\n";
     for (int r = 0; r < 32; ++r) {
       char head[32];
@@ -599,7 +712,7 @@ Command CmdRegs(Args& args) {
       out += head;
       for (int w = 0; w < 8; ++w) {
         if (reported) {
-          out += (rep.seen[r] & (1u << w)) ? WordText(rep.words[r][w], dec) : "          -";
+          out += (rep.seen[r] & (1u << w)) ? WordText(rep.words[r][w], dec) : "           -";
           continue;
         }
         uint32_t v = 0;
@@ -621,10 +734,11 @@ Command CmdGet(Args& args) {
   if (!args.Positionals(2, 2)) return Bad(args.Error());
   const auto reg = ParseRegister(args.rest()[0]);
   const auto word = ParseInt32(args.rest()[1]);
-  if (!reg) return Bad(UsageError("no register is called '" + args.rest()[0] + "'", "get"));
-  if (!word) return Bad(UsageError("'" + args.rest()[1] + "' is not a word number", "get"));
+  if (!reg) return Bad(UsageError("no register is called '" + args.rest()[0] + "' (0..31 or a name)", "get"));
+  if (!word || *word < 0 || *word > 7) return Bad(UsageError("'" + args.rest()[1] + "' is not a word 0..7", "get"));
   return Do([=](Session& s) {
-    if (*reg >= 0 && *reg < 32 && !Refresh(s, 1u << *reg, 5000)) {
+    const auto since = s.Replies();
+    if (!Refresh(s, 1u << *reg, 5000) || (reported && !s.WaitReplies(1u << *reg, since, kAnswerTimeout))) {
       if (s.Interrupted()) return kExitInterrupted;
       if (s.ReceivedFrames() == 0) {
         std::fprintf(stderr, "voxactl: the board did not answer\n");
@@ -655,8 +769,11 @@ Command CmdSet(Args& args) {
   const auto reg = ParseRegister(args.rest()[0]);
   const auto word = ParseInt32(args.rest()[1]);
   const auto value = ParseInt(args.rest()[2]);
-  if (!reg) return Bad(UsageError("no register is called '" + args.rest()[0] + "'", "set"));
-  if (!word) return Bad(UsageError("'" + args.rest()[1] + "' is not a word number", "set"));
+  if (!reg) return Bad(UsageError("no register is called '" + args.rest()[0] + "' (0..31 or a name)", "set"));
+  if (kBoardOnlyRegs & (1u << *reg))
+    return Bad(
+        UsageError(std::string(VOXA_Get_RegName(*reg)) + " is a status register: only the board writes it", "set"));
+  if (!word || *word < 0 || *word > 7) return Bad(UsageError("'" + args.rest()[1] + "' is not a word 0..7", "set"));
   if (!value || *value < INT32_MIN || *value > UINT32_MAX)
     return Bad(UsageError("'" + args.rest()[2] + "' is not a 32-bit value", "set"));
   const uint32_t v = static_cast<uint32_t>(*value);
@@ -673,12 +790,83 @@ Command CmdSet(Args& args) {
 
 // ---------------------------------------------------------------- configuration file
 
+// The registers `save` asks the board for, and those of them whose read
+// replies the library does not take into the register image (settings
+// registers): voxactl puts the board's words into the file itself.
+constexpr uint32_t kSavedRegs = 0xFFFFFFFFu;
+constexpr uint32_t kImageFollowsBoard =
+    (1u << VOXA_REG_CHIPSTATUS) | (1u << VOXA_REG_AXISSTATUS) | (1u << VOXA_REG_CURPOS) | (1u << VOXA_REG_ENCPOS) |
+    (1u << VOXA_REG_CURVEL) | (1u << VOXA_REG_FEEDBACK) | (1u << VOXA_REG_GIO) | (1u << VOXA_REG_EXTIO) |
+    (1u << VOXA_REG_CUSTOM);
+
+std::string RegisterNames(uint32_t regs) {
+  std::string names;
+  for (int r = 0; r < 32; ++r)
+    if (regs & (1u << r)) names += (names.empty() ? "" : ", ") + std::string(VOXA_Get_RegName(r));
+  return names;
+}
+
+bool ReadFile(const std::string& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
+}
+
 Command CmdSave(Args& args) {
   if (!args.Positionals(1, 1)) return Bad(args.Error());
   const std::string path = args.rest()[0];
-  return Do([=](Session&) {
-    if (!VOXA_Save_ConfigFile(path.c_str())) {
+  return Do([=](Session& s) {
+    // Every register as the board holds it now.
+    const Ms wait = kAnswerTimeout;
+    const auto since = s.Replies();
+    // The trace shows the replies a little after the library took them in.
+    const bool answered =
+        Refresh(s, kSavedRegs, wait.count()) && s.WaitReplies(kSavedRegs & ~kImageFollowsBoard, since, wait);
+    if (s.Interrupted()) return kExitInterrupted;
+    const ReportedRegisters reported = s.Reported();
+    uint32_t missing = answered ? 0 : kSavedRegs;
+    for (int r = 0; r < 32; ++r)
+      if ((kSavedRegs & ~kImageFollowsBoard & (1u << r)) && reported.seen[r] != 0xFF) missing |= 1u << r;
+    if (missing) {
+      std::fprintf(stderr, "voxactl: the board did not report %s within %lld ms; nothing was saved\n",
+                   missing == kSavedRegs ? "its registers" : RegisterNames(missing).c_str(),
+                   static_cast<long long>(wait.count()));
+      return kExitFailed;
+    }
+    // The library writes the file (keeping the other sections of an
+    // existing one) beside it; the board's words go in; then it replaces
+    // the file, which stays as it was on any failure.
+    const std::string temp = path + ".voxactl-" + std::to_string(getpid());
+    std::string bytes;
+    bool ok = !std::filesystem::exists(path) || (ReadFile(path, bytes) && WriteFile(temp, bytes));
+    if (ok && !VOXA_Save_ConfigFile(temp.c_str())) {
       Ok("VOXA_Save_ConfigFile");
+      ok = false;
+    } else if (ok) {
+      ok = ReadFile(temp, bytes) && ReplaceRegisterValues(bytes, kSavedRegs & ~kImageFollowsBoard, reported.words) &&
+           WriteFile(temp, bytes);
+      std::error_code error;
+      if (ok) std::filesystem::rename(temp, path, error);
+      if (error) {
+        std::fprintf(stderr, "voxactl: cannot replace %s: %s\n", path.c_str(), error.message().c_str());
+        ok = false;
+      } else if (!ok) {
+        std::fprintf(stderr, "voxactl: cannot write %s\n", temp.c_str());
+      }
+    } else {
+      std::fprintf(stderr, "voxactl: cannot write %s beside %s\n", temp.c_str(), path.c_str());
+    }
+    if (!ok) {
+      std::error_code ignored;
+      std::filesystem::remove(temp, ignored);
       return kExitFailed;
     }
     std::printf("saved %s\n", path.c_str());
@@ -706,9 +894,12 @@ Command CmdLoad(Args& args) {
   if (!args.Positionals(1, 1)) return Bad(args.Error());
   const std::string path = args.rest()[0];
   return Do([=](Session& s) {
+    // The bar on a terminal only; elsewhere one line at the end.
+    const bool tty = isatty(STDERR_FILENO) != 0;
     std::atomic<bool> done{false};
     const uint64_t base = s.ConfigWrites();
-    std::thread bar([&] {
+    std::thread bar;
+    if (tty) bar = std::thread([&] {
       uint64_t seen = base;
       int shown = -1;
       std::optional<Clock::time_point> words_done;
@@ -728,9 +919,11 @@ Command CmdLoad(Args& args) {
     const bool failed = VOXA_Is_Err() != 0;
     done.store(true);
     s.WakeAll();
-    bar.join();
-    if (ok) DrawBar(100);
-    std::fputs("\n", stderr);
+    if (tty) {
+      bar.join();
+      if (ok) DrawBar(100);
+      std::fputs("\n", stderr);
+    }
     if (!ok) {
       if (failed) {
         Ok("VOXA_Load_ConfigFile");
@@ -752,6 +945,8 @@ Command CmdTrace(Args& args, Clock::time_point start) {
   const bool no_polls = args.Flag("--no-polls");
   if (!args.Positionals(0, 0)) return Bad(args.Error());
   return Do([=](Session& s) {
+    if (isatty(STDERR_FILENO))
+      std::fprintf(stderr, "voxactl: the frames of this connection only, not those of other programs\n");
     // Frames since the open are already in; `trace` shows them too.
     const auto end = duration ? Clock::now() + Ms(*duration) : Clock::time_point::max();
     int64_t printed = 0;
@@ -807,6 +1002,11 @@ int Run(int argc, char** argv) {
       baud = *n;
     } else if (a == "-h" || a == "--help") {
       help = true;
+    } else if (a == "--version" && !command) {
+      char library[64] = "";
+      VOXA_Get_DllVer(library, static_cast<int>(sizeof library));
+      std::printf("voxactl %s (libvoxa %s)\n", VOXA_TOOLS_VERSION, library);
+      return kExitOk;
     } else if (!command) {
       if (!FindCommand(a)) return UsageError("unknown command '" + a + "'");
       command = argv[i];
@@ -828,6 +1028,9 @@ int Run(int argc, char** argv) {
     return kExitUsage;
   }
   if (tcp.empty() == serial.empty()) return UsageError("give one of --tcp ADDR[:PORT] and --serial DEV");
+  TcpAddress address;
+  std::string error;
+  if (!tcp.empty() && !ParseTcpAddress(tcp, address, error)) return UsageError(error);
 
   const Clock::time_point start = Clock::now();
   Args args(command, std::move(rest));
@@ -845,6 +1048,8 @@ int Run(int argc, char** argv) {
     c = CmdHome(args);
   else if (cmd == "stop")
     c = CmdStop(args);
+  else if (cmd == "reset" || cmd == "enable" || cmd == "disable")
+    c = CmdExecution(args, cmd);
   else if (cmd == "regs")
     c = CmdRegs(args);
   else if (cmd == "get")
@@ -862,7 +1067,11 @@ int Run(int argc, char** argv) {
   Session session;
   SignalWatch signals(session);
   if (cmd == "trace") session.StartCapture(false);
-  if (!(tcp.empty() ? session.OpenSerial(serial, baud) : session.OpenTcp(tcp))) return kExitFailed;
+  if (!(tcp.empty() ? session.OpenSerial(serial, baud) : session.OpenTcp(address))) return kExitFailed;
+  // The open returns before the link is up; what is sent before the first
+  // heartbeat may be lost. A board that never answers is each command's to
+  // report.
+  session.WaitHeartbeat(Ms(1000));
   const int rc = c.run(session);
   std::fflush(stdout);
   session.Close();

@@ -1,9 +1,17 @@
 #include "session.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <optional>
 
@@ -48,12 +56,84 @@ bool ParseIpv4(const std::string& text, uint32_t& address) {
   return true;
 }
 
+// strerror's text as a phrase: "connection refused".
+std::string Reason(int error) {
+  std::string text = std::strerror(error);
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z' && (text.size() < 2 || text[1] < 'A' || text[1] > 'Z'))
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  return text;
+}
+
+// Why a TCP open failed: the library does not tell, so the connect is
+// tried once more here (at most two seconds) and its error named.
+std::string TcpReason(const TcpAddress& a) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return Reason(errno);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(static_cast<uint16_t>(a.port));
+  sa.sin_addr.s_addr = a.address;
+  int error = 0;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+    error = errno;
+    if (error == EINPROGRESS) {
+      pollfd p{fd, POLLOUT, 0};
+      if (poll(&p, 1, 2000) == 1) {
+        socklen_t len = sizeof error;
+        getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
+      } else {
+        error = ETIMEDOUT;
+      }
+    }
+  }
+  close(fd);
+  if (error == 0) return "the connection is accepted now, but the library's open failed (the board did not answer?)";
+  if (error == ETIMEDOUT) return "no answer (connection timed out)";
+  return Reason(error);
+}
+
+// Why a serial open failed, by opening the device here.
+std::string SerialReason(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == EACCES) return "permission denied (is the user in the group that owns " + path + "?)";
+    return Reason(error);
+  }
+  close(fd);
+  return "the device opens, but the library could not set it up as a serial line";
+}
+
 void PrintLibraryError(const char* function) {
   const int code = VOXA_Get_LastErr();
   std::fprintf(stderr, "voxactl: %s failed: error %d: %s\n", function, code, VOXA_Get_ErrText(code));
 }
 
 }  // namespace
+
+bool ParseTcpAddress(const std::string& text, TcpAddress& out, std::string& error) {
+  TcpAddress a;
+  a.host = text;
+  const size_t colon = text.rfind(':');
+  if (colon != std::string::npos) {
+    a.host = text.substr(0, colon);
+    const std::string port = text.substr(colon + 1);
+    char* end = nullptr;
+    const long n = std::strtol(port.c_str(), &end, 10);
+    if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos || *end != '\0' || n < 1 ||
+        n > 65535) {
+      error = "bad TCP port '" + port + "' (1..65535)";
+      return false;
+    }
+    a.port = static_cast<int>(n);
+  }
+  if (!ParseIpv4(a.host, a.address)) {
+    error = "'" + a.host + "' is not an IPv4 address";
+    return false;
+  }
+  out = a;
+  return true;
+}
 
 Session::Session() {
   g_session.store(this);
@@ -77,37 +157,22 @@ bool Session::Opened(int id, const char* function, std::string description) {
   return true;
 }
 
-bool Session::OpenTcp(const std::string& address_port) {
-  std::string host = address_port;
-  long port = 1000;
-  const size_t colon = address_port.rfind(':');
-  if (colon != std::string::npos) {
-    host = address_port.substr(0, colon);
-    char* end = nullptr;
-    port = std::strtol(address_port.c_str() + colon + 1, &end, 10);
-    if (colon + 1 == address_port.size() || *end != '\0' || port < 1 || port > 65535) {
-      std::fprintf(stderr, "voxactl: bad TCP port in '%s'\n", address_port.c_str());
-      return false;
-    }
-  }
-  uint32_t address = 0;
-  if (!ParseIpv4(host, address)) {
-    std::fprintf(stderr, "voxactl: '%s' is not an IPv4 address\n", host.c_str());
-    return false;
-  }
-  return Opened(VOXA_Open_Tcp(address, static_cast<int>(port), 0), "VOXA_Open_Tcp",
-                "tcp " + host + ":" + std::to_string(port));
+bool Session::OpenTcp(const TcpAddress& a) {
+  const std::string where = a.host + ":" + std::to_string(a.port);
+  if (Opened(VOXA_Open_Tcp(a.address, a.port, 0), "VOXA_Open_Tcp", "tcp " + where)) return true;
+  std::fprintf(stderr, "voxactl: cannot open tcp %s: %s\n", where.c_str(), TcpReason(a).c_str());
+  return false;
 }
 
 bool Session::OpenSerial(const std::string& device, int baud) {
   const bool number = !device.empty() && device.find_first_not_of("0123456789") == std::string::npos;
-  if (number) {
-    const int port = std::atoi(device.c_str());
-    return Opened(VOXA_Open_Comm(port, baud), "VOXA_Open_Comm",
-                  "serial port " + device + " at " + std::to_string(baud) + " baud");
-  }
-  return Opened(VOXA_Open_CommDevice(device.c_str(), baud), "VOXA_Open_CommDevice",
-                "serial " + device + " at " + std::to_string(baud) + " baud");
+  const std::string path = number ? "/dev/ttyS" + std::to_string(std::atoi(device.c_str()) - 1) : device;
+  const bool ok = number ? Opened(VOXA_Open_Comm(std::atoi(device.c_str()), baud), "VOXA_Open_Comm",
+                                  "serial port " + device + " at " + std::to_string(baud) + " baud")
+                         : Opened(VOXA_Open_CommDevice(device.c_str(), baud), "VOXA_Open_CommDevice",
+                                  "serial " + device + " at " + std::to_string(baud) + " baud");
+  if (!ok) std::fprintf(stderr, "voxactl: cannot open %s: %s\n", path.c_str(), SerialReason(path).c_str());
+  return ok;
 }
 
 void Session::Close() {
@@ -127,11 +192,12 @@ void Session::OnTrace(int direction, const uint8_t* frame, int length) {
     std::lock_guard<std::mutex> g(mu_);
     if (direction == kReceived) {
       ++rx_seq_;
+      last_rx_ = Clock::now();
       if (length >= 4 && (frame[3] & 0x7F) == 9) {
         heartbeat_seen_ = true;
         last_heartbeat_ = Clock::now();
       }
-      ApplyReadReply(reported_, frame, length);
+      if (ApplyReadReply(reported_, frame, length)) ++replies_[((frame[3] & 0x7F) - 16) >> 1];
     } else if (IsConfigWrite(frame, length)) {
       ++config_writes_;
     }
@@ -159,6 +225,27 @@ bool Session::WaitHeartbeat(Ms timeout) {
   std::unique_lock<std::mutex> g(mu_);
   cv_.wait_for(g, timeout, [&] { return heartbeat_seen_ || interrupted_; });
   return heartbeat_seen_;
+}
+
+bool Session::ReceivedWithin(Ms within) {
+  std::lock_guard<std::mutex> g(mu_);
+  return rx_seq_ > 0 && Clock::now() - last_rx_ <= within;
+}
+
+std::array<uint64_t, 32> Session::Replies() {
+  std::lock_guard<std::mutex> g(mu_);
+  return replies_;
+}
+
+bool Session::WaitReplies(uint32_t regs, const std::array<uint64_t, 32>& since, Ms timeout) {
+  std::unique_lock<std::mutex> g(mu_);
+  auto all = [&] {
+    for (int r = 0; r < 32; ++r)
+      if ((regs & (1u << r)) && replies_[r] <= since[r]) return false;
+    return true;
+  };
+  cv_.wait_for(g, timeout, [&] { return interrupted_ || all(); });
+  return !interrupted_ && all();
 }
 
 ReportedRegisters Session::Reported() {

@@ -2,6 +2,7 @@
 // about it, and the watch over Ctrl-C.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -26,6 +27,15 @@ struct TracedFrame {
   std::vector<uint8_t> bytes;
 };
 
+// A TCP address as given on the command line: "a.b.c.d[:port]" or
+// "localhost[:port]". False (with what is wrong in `error`) for anything else.
+struct TcpAddress {
+  std::string host;
+  uint32_t address = 0;  // network byte order, first octet in the lowest byte
+  int port = 1000;
+};
+bool ParseTcpAddress(const std::string& text, TcpAddress& out, std::string& error);
+
 // Everything here is called from the main thread, the library's threads
 // (through the trace handler) and the signal watch; one mutex guards it.
 class Session {
@@ -36,8 +46,9 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   // Opens the board (the trace handler is set first, so every frame from
-  // the first on is seen). Prints the failure and returns false.
-  bool OpenTcp(const std::string& address_port);
+  // the first on is seen). Prints the failure, with the operating system's
+  // reason when one can be found, and returns false.
+  bool OpenTcp(const TcpAddress& address);
   bool OpenSerial(const std::string& device, int baud);
   void Close();
   const std::string& Description() const { return description_; }
@@ -47,10 +58,18 @@ class Session {
   uint64_t ReceivedFrames();
   // True when a heartbeat arrived within the last `within`.
   bool HeartbeatWithin(Ms within);
+  // True when any frame arrived within the last `within`.
+  bool ReceivedWithin(Ms within);
   // Waits until a heartbeat has arrived (the keep-alives go out every
   // 200 ms), the timeout passes or Ctrl-C; true when one has.
   bool WaitHeartbeat(Ms timeout);
   ReportedRegisters Reported();
+  // The read replies traced so far, per register.
+  std::array<uint64_t, 32> Replies();
+  // Waits until a read reply of every register in `regs` (bit r: register
+  // r) has been traced since `since` (a value of Replies()): the trace comes
+  // after the library has taken the reply in. False at the timeout or Ctrl-C.
+  bool WaitReplies(uint32_t regs, const std::array<uint64_t, 32>& since, Ms timeout);
   uint64_t ConfigWrites();
   // Waits until the number of configuration writes differs from `seen`, the
   // deadline passes, `done` is set or Ctrl-C; returns the number.
@@ -81,8 +100,10 @@ class Session {
   std::string description_;
   uint64_t rx_seq_ = 0;
   Clock::time_point last_heartbeat_{};
+  Clock::time_point last_rx_{};
   bool heartbeat_seen_ = false;
   ReportedRegisters reported_;
+  std::array<uint64_t, 32> replies_{};
   uint64_t config_writes_ = 0;
   bool capture_ = false;
   bool skip_polls_ = false;

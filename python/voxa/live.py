@@ -1,0 +1,261 @@
+"""What the board reports as it happens: recordings of its state reports
+(Board.record), and link changes and the library's own lines in the log.
+
+They come through the library's process-wide handlers (state, link, log),
+which never run under a library lock."""
+
+import csv
+import ctypes
+import logging
+import threading
+import time
+from typing import TYPE_CHECKING, Any, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
+
+from ._lib import LinkHandler, LogHandler, StateHandler
+
+if TYPE_CHECKING:  # pragma: no cover
+    from .board import Board
+
+log = logging.getLogger("voxa")
+
+CHIPSTATUS, AXISSTATUS, CURPOS, ENCPOS, CURVEL = 1, 3, 6, 12, 18
+
+# Signal name: (register, state packet contents flag, per axis).
+SIGNALS: Dict[str, Tuple[int, int, bool]] = {
+    "position": (CURPOS, 0x1000, True),
+    "encoder": (ENCPOS, 0x2000, True),
+    "velocity": (CURVEL, 0x4000, True),
+    "axisstatus": (AXISSTATUS, 0x800, True),
+    "chipstatus": (CHIPSTATUS, 0x400, False),
+}
+_SIGNED = {CURPOS, ENCPOS}
+_PERIODS = {25: 2, 50: 3, 100: 4, 200: 5, 250: 6, 500: 7, 1000: 8}
+
+_LINK_STATES = {0: "down", 1: "up", 2: "reconnecting", 3: "reconnected"}
+_LINK_REASONS = {0: "", 1: "silence", 2: "closed by the board", 3: "system error", 4: "closed", 5: "device gone",
+                 6: "heartbeats"}
+
+
+class Recording:
+    """Columns of time-stamped samples of a board's reports.
+
+    rec.columns: the column names ("time", then e.g. "position0",
+    "velocity0"); rec["position0"]: a column as a list; len(rec): the number
+    of samples; rec.rows(): the samples as tuples; rec.to_csv(path). Time is
+    in seconds from the first sample, as the library took the report from the
+    link. numpy: numpy.array(rec["position0"]) or numpy.array(rec.rows())."""
+
+    def __init__(self, columns: Sequence[str]) -> None:
+        self.columns: List[str] = list(columns)
+        self._data: Dict[str, List[float]] = {c: [] for c in self.columns}
+        self.drops = 0  # reports merged because the handler fell behind
+
+    def __getitem__(self, column: str) -> List[float]:
+        return self._data[column]
+
+    def __len__(self) -> int:
+        return len(self._data["time"])
+
+    def __iter__(self) -> Iterator[str]:
+        return iter(self.columns)
+
+    def rows(self) -> List[Tuple[float, ...]]:
+        return list(zip(*(self._data[c] for c in self.columns)))
+
+    def to_csv(self, path: str) -> None:
+        with open(path, "w", newline="") as f:
+            w = csv.writer(f)
+            w.writerow(self.columns)
+            w.writerows(self.rows())
+
+    def __repr__(self) -> str:
+        return f"<voxa.Recording {len(self)} samples of {', '.join(self.columns[1:])}>"
+
+
+class _Recorder:
+    def __init__(self, board: "Board", reads: List[Tuple[int, int, bool]], wanted: int, need_all: bool,
+                 recording: Recording) -> None:
+        self.board = board
+        self.reads = reads  # (register, word, signed) per column after time
+        self.wanted = wanted
+        self.need_all = need_all
+        self.recording = recording
+        self.first_us: Optional[int] = None
+        self.sampled = threading.Event()
+        self.lock = threading.Lock()  # a sample against the end of the recording
+        self.active = True
+
+    def sample(self, lib: Any, registers: int, time_us: int) -> None:
+        if not registers & self.wanted or (self.need_all and registers & self.wanted != self.wanted):
+            return
+        with self.lock:
+            if self.active:
+                self._sample(lib, time_us)
+
+    def _sample(self, lib: Any, time_us: int) -> None:
+        value = ctypes.c_uint32()
+        row = []
+        for reg, word, signed in self.reads:
+            if not lib.VOXA_Get_RegWord(reg, word, ctypes.byref(value)):
+                return
+            v = value.value
+            row.append(v - (1 << 32) if signed and v & 0x80000000 else v)
+        if self.first_us is None:
+            self.first_us = time_us
+        data = self.recording._data
+        data["time"].append((time_us - self.first_us) / 1e6)
+        for column, v in zip(self.recording.columns[1:], row):
+            data[column].append(v)
+        self.sampled.set()
+
+
+class _Handlers:
+    """The library's state and link handlers, set once, shared by every board."""
+
+    def __init__(self) -> None:
+        self._lock = threading.Lock()
+        self._recorders: Dict[int, List[_Recorder]] = {}
+        self._lib: Any = None
+        self._state = StateHandler(self._on_state)  # alive as long as the process
+        self._link = LinkHandler(self._on_link)
+        self._log = LogHandler(self._on_log)
+        self._state_set = False
+        self._logging_set = False
+
+    def watch(self, lib: Any) -> None:
+        """Link changes and the library's lines go to the log from now on."""
+        with self._lock:
+            if self._logging_set:
+                return
+            self._logging_set = True
+        if hasattr(lib, "VOXA_Set_LinkHandler"):
+            lib.VOXA_Set_LinkHandler(self._link)
+        if hasattr(lib, "VOXA_Set_LogHandler"):
+            lib.VOXA_Set_LogHandler(self._log)
+
+    def add(self, lib: Any, recorder: _Recorder) -> None:
+        with self._lock:
+            self._lib = lib
+            self._recorders.setdefault(recorder.board.id, []).append(recorder)
+            first = not self._state_set
+            self._state_set = True
+        if first:
+            lib.VOXA_Set_StateHandler(self._state)
+
+    def remove(self, recorder: _Recorder) -> None:
+        with self._lock:
+            recorders = self._recorders.get(recorder.board.id, [])
+            if recorder in recorders:
+                recorders.remove(recorder)
+        with recorder.lock:  # a sample in progress ends first; none comes after
+            recorder.active = False
+
+    def _on_state(self, board_id: int, registers: int, time_us: int) -> None:
+        with self._lock:
+            recorders = list(self._recorders.get(board_id, ()))
+            lib = self._lib
+        if not recorders:
+            return
+        # This thread is the library's: it reads the board it was told about,
+        # then goes back to the process-wide selection.
+        if not lib.VOXA_Set_ThreadBoardID(board_id):
+            return
+        try:
+            for r in recorders:
+                r.sample(lib, registers, time_us)
+        except Exception:
+            log.exception("recording board %d failed", board_id)
+        finally:
+            lib.VOXA_Set_ThreadBoardID(-1)
+
+    def _on_log(self, board_id: int, text: Optional[bytes]) -> None:
+        line = (text or b"").decode("utf-8", "replace").strip()
+        if line:
+            log.log(logging.WARNING if "Error" in line else logging.INFO, "board %d: %s", board_id, line)
+
+    def _on_link(self, board_id: int, state: int, reason: int, os_error: int) -> None:
+        text = _LINK_STATES.get(state, str(state))
+        why = _LINK_REASONS.get(reason, str(reason))
+        if os_error:
+            why += f" {os_error}"
+        level = logging.WARNING if state in (0, 2) and reason != 4 else logging.INFO
+        log.log(level, "board %d: link %s%s", board_id, text, f" ({why})" if why else "")
+
+
+handlers = _Handlers()
+
+
+def record(board: "Board", signals: Union[str, Iterable[str]], seconds: float, axes: Iterable[int],
+           period_ms: Optional[int]) -> Recording:
+    if isinstance(signals, str):
+        signals = [signals]
+    signals = list(signals)
+    for s in signals:
+        if s not in SIGNALS:
+            raise ValueError(f"unknown signal {s!r}; one of {sorted(SIGNALS)}")
+    if not signals:
+        raise ValueError("no signals to record")
+    if period_ms is not None and period_ms not in _PERIODS:
+        raise ValueError(f"period_ms {period_ms!r} is not one of {sorted(_PERIODS)} or None")
+    seconds = float(seconds)
+    if seconds < 0:
+        raise ValueError("seconds must not be negative")
+    axis_list = sorted(set(int(a) for a in axes))
+    if any(not 0 <= a <= 7 for a in axis_list):
+        raise ValueError(f"axes {axis_list} are not all 0..7")
+
+    columns = ["time"]
+    reads: List[Tuple[int, int, bool]] = []
+    wanted = contents = 0
+    for s in signals:
+        reg, flag, per_axis = SIGNALS[s]
+        wanted |= 1 << reg
+        contents |= flag
+        targets: List[Optional[int]] = list(axis_list) if per_axis else [None]
+        for a in targets:
+            columns.append(s if a is None else f"{s}{a}")
+            reads.append((reg, 0 if a is None else a, reg in _SIGNED))
+    recording = Recording(columns)
+    recorder = _Recorder(board, reads, wanted, period_ms is not None, recording)
+    lib = board._lib
+    restore = None
+    selector = 0 if period_ms is None else _PERIODS[period_ms]
+
+    def switch_on() -> None:
+        # Immediate: a queued write would wait behind the motion it is to show.
+        with board.immediate():
+            board._call("VOXA_Set_StateTimer", selector | contents)
+
+    if period_ms is not None:
+        # State packets for the recording; the board's own settings again after it.
+        w0, w1 = board.reg_word(0, 0), board.reg_word(0, 1)
+        restore = ((w0 >> 8) & 7, (w1 & 0x3F) << 10)
+        switch_on()
+    drops = board._call("VOXA_Get_StateDrops")
+    handlers.add(lib, recorder)
+    try:
+        deadline = time.monotonic() + seconds
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                break
+            if period_ms is None:
+                time.sleep(left)
+                continue
+            # A CHIPSET write still queued on the host or the board when the
+            # recording began carries the old timer setting and ends the
+            # packets when it lands: then the timer is set again.
+            recorder.sampled.clear()
+            if not recorder.sampled.wait(min(left, 4 * period_ms / 1000 + 0.1)) and time.monotonic() < deadline:
+                switch_on()
+    finally:
+        handlers.remove(recorder)
+        if restore is not None:
+            code, previous_contents = restore
+            added = contents & ~previous_contents
+            with board.immediate():
+                board._call("VOXA_Clr_StateTimer", 1 | added)
+                if code:
+                    board._call("VOXA_Set_StateTimer", code + 1)
+    recording.drops = (board._call("VOXA_Get_StateDrops") - drops) & 0xFFFFFFFF
+    return recording
