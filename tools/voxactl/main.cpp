@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "frame_text.h"
+#include "panel/panel.h"
 #include "session.h"
 #include "voxa/voxa.h"
 
@@ -101,6 +102,8 @@ constexpr CommandHelp kCommands[] = {
      "(-> to the board, <- from it), the decoded command or packet and the bytes in hex.\n"
      "Runs until Ctrl-C, for MS milliseconds or for N frames. --no-polls leaves out the\n"
      "library's register polls and keep-alives and the board's answers to them."},
+    {"panel", "panel [--sim] [--listen ADDR:PORT] [--state-ms MS]",
+     "Serves a page from which the board is watched and driven in a browser ('voxactl panel --help')."},
 };
 
 void PrintUsage(FILE* out) {
@@ -807,6 +810,8 @@ int Run(int argc, char** argv) {
       baud = *n;
     } else if (a == "-h" || a == "--help") {
       help = true;
+    } else if (!command && a == "panel") {
+      return RunPanel(argc, argv);  // parses the whole command line itself
     } else if (!command) {
       if (!FindCommand(a)) return UsageError("unknown command '" + a + "'");
       command = argv[i];
