@@ -41,6 +41,8 @@ constexpr Ms kQuietPush{500};
 // A stream writes something at least this often: a closed tab is noticed
 // when a write fails.
 constexpr Ms kKeepAlive{200};
+// The frame trace goes out in batches this far apart.
+constexpr Ms kTraceInterval{100};
 // A held jog lasts this long unless the page renews it.
 constexpr Ms kJogLease{750};
 // A browser that reads slower than this much behind is dropped.
@@ -436,11 +438,11 @@ void Panel::Publish() {
   }
 }
 
-// The frame trace, to the pages that show it.
+// The frame trace, to the pages that show it, in batches of kTraceInterval.
 void Panel::TraceFrames() {
   const uint64_t start_us = start_us_;
   std::deque<TracedFrame> frames;
-  while (!quit_.load() && !session_.Interrupted()) {
+  while (!quit_.load() && session_.Pause(Clock::now() + kTraceInterval)) {
     const uint64_t dropped = session_.TakeFrames(frames, Clock::now() + Ms(250));
     if (frames.empty() && !dropped) continue;
     if (!hub_.HasTraceClients()) {
