@@ -87,6 +87,12 @@ async function main() {
     const after = +(await textOf(page, "#axis-0 .pos"));
     console.log(`jog: axis 0 from ${before} to ${after}`);
 
+    // Move axis 1 to a position typed in.
+    await page.$eval("#axis-1 .target", (e) => { e.value = "800"; });
+    await page.click("#axis-1 .go");
+    await page.waitForFunction(() => +document.querySelector("#axis-1 .pos").textContent === 800, { timeout: 5000 })
+      .catch(() => fail("axis 1 did not move to 800"));
+
     // Toggle output 3 on, then see the board report it.
     await page.click("#out-3");
     await page.waitForFunction(() => document.getElementById("out-3").classList.contains("on"), { timeout: 5000 })
