@@ -1,6 +1,7 @@
 #include "feed.h"
 
 #include <atomic>
+#include <string>
 
 #include "voxa/voxa.h"
 
@@ -8,6 +9,14 @@ namespace voxactl::panel {
 namespace {
 
 std::atomic<Feed*> g_feed{nullptr};
+
+void VOXA_CALL StateHandler(int, uint32_t registers, uint64_t time_us) {
+  if (Feed* f = g_feed.load()) f->OnState(registers, time_us);
+}
+
+void VOXA_CALL LinkHandler(int, int state, int reason, int os_error) {
+  if (Feed* f = g_feed.load()) f->OnLink(state, reason, os_error);
+}
 
 }  // namespace
 
@@ -18,12 +27,18 @@ uint64_t NowUs() {
 
 Feed::~Feed() { Stop(); }
 
-// Until the library tells of each report, the register image is read at a
-// steady 20 ms.
-void Feed::Start() { g_feed.store(this); }
+void Feed::Start() {
+  g_feed.store(this);
+  VOXA_Set_StateHandler(&StateHandler);
+  VOXA_Set_LinkHandler(&LinkHandler);
+}
 
 void Feed::Stop() {
-  g_feed.store(nullptr);
+  if (g_feed.load() == this) {
+    VOXA_Set_StateHandler(nullptr);
+    VOXA_Set_LinkHandler(nullptr);
+    g_feed.store(nullptr);
+  }
   {
     std::lock_guard<std::mutex> g(mu_);
     stopped_ = true;
@@ -33,13 +48,8 @@ void Feed::Stop() {
 
 bool Feed::WaitReport(Report& out, Clock::time_point deadline) {
   std::unique_lock<std::mutex> g(mu_);
-  const auto tick = std::min(deadline, Clock::now() + std::chrono::milliseconds(20));
-  cv_.wait_until(g, tick, [&] { return stopped_ || pending_.merged > 0; });
-  if (stopped_) return false;
-  if (pending_.merged == 0) {
-    if (tick == deadline) return false;
-    pending_ = Report{~0u, NowUs(), 1};
-  }
+  cv_.wait_until(g, deadline, [&] { return stopped_ || pending_.merged > 0; });
+  if (stopped_ || pending_.merged == 0) return false;
   out = pending_;
   pending_ = Report{};
   return true;
@@ -52,8 +62,8 @@ std::deque<std::string> Feed::TakeLinkChanges() {
   return out;
 }
 
-int Feed::AgeMs(int) { return -1; }
-uint32_t Feed::Drops() { return 0; }
+int Feed::AgeMs(int reg) { return VOXA_Get_RegAge(reg); }
+uint32_t Feed::Drops() { return VOXA_Get_StateDrops(); }
 
 void Feed::OnState(uint32_t registers, uint64_t time_us) {
   {
@@ -65,6 +75,19 @@ void Feed::OnState(uint32_t registers, uint64_t time_us) {
   cv_.notify_all();
 }
 
-void Feed::OnLink(int, int, int) {}
+void Feed::OnLink(int state, int reason, int os_error) {
+  static const char* const kStates[] = {"down", "up", "re-establishing", "re-established"};  // VOXA_LINK_*
+  static const char* const kReasons[] = {"", "silence", "peer closed", "error", "closed", "serial device gone",
+                                         "heartbeat"};
+  std::string text = state >= 0 && state <= 3 ? kStates[state] : "state " + std::to_string(state);
+  if (reason > 0 && reason <= 6) text += std::string(": ") + kReasons[reason];
+  if (reason == 3) text += " " + std::to_string(os_error);
+  {
+    std::lock_guard<std::mutex> g(mu_);
+    links_.push_back(std::move(text));
+    if (links_.size() > 100) links_.pop_front();
+  }
+  cv_.notify_all();
+}
 
 }  // namespace voxactl::panel

@@ -31,10 +31,16 @@ namespace {
 
 using Ms = std::chrono::milliseconds;
 
-constexpr int CHIPSTATUS = 1, AXISSTATUS = 3, CURPOS = 6;
+constexpr int CHIPSTATUS = 1, AXISSTATUS = 3, CURPOS = 6, ENCPOS = 12, CURVEL = 18, SERVOIO = 28, GIO = 29;
+// The registers whose reports the page waits for.
+constexpr uint32_t kLiveRegisters = (1u << CHIPSTATUS) | (1u << AXISSTATUS) | (1u << CURPOS) | (1u << ENCPOS) |
+                                    (1u << CURVEL) | (1u << SERVOIO) | (1u << GIO);
 // The live stream goes to the browser at most this often; every report in
 // between is still sampled for the scope.
 constexpr Ms kPushInterval{20};
+// A report that came too soon after a push goes out this long after that
+// push when no other report follows it.
+constexpr Ms kPushLate{50};
 // Without reports the page still hears from the panel this often (age of
 // the data, link state).
 constexpr Ms kQuietPush{500};
@@ -400,41 +406,49 @@ std::string Panel::Snapshot(uint64_t report_us, const std::string& samples) {
 }
 
 // Takes every report as it comes (a scope sample each) and pushes the
-// state to the browsers, at most every kPushInterval.
+// state to the browsers: a report that comes kPushInterval or more after
+// the last push goes out at once; one that comes sooner waits for the next
+// report, or for kPushLate when none comes. Periodic reports thus reach the
+// page without waiting, at most every kPushInterval.
 void Panel::Publish() {
   auto last_push = Clock::now() - kQuietPush;
   std::string samples;
   uint64_t report_us = NowUs();
   bool dirty = false;
   while (!quit_.load()) {
-    const auto deadline = dirty ? last_push + kPushInterval : last_push + kQuietPush;
+    const auto deadline = last_push + (dirty ? kPushLate : kQuietPush);
     Report r;
+    bool fresh = false;
     if (feed_.WaitReport(r, deadline)) {
       std::lock_guard<std::mutex> g(board_mu_);
       if (r.registers & (1u << CURPOS)) {
         if (!samples.empty()) samples += ",";
         samples += Sample(r.time_us);
       }
-      report_us = r.time_us;
-      dirty = true;
+      // Replies to the library's polls of settings registers wait for the
+      // next state report or the quiet push.
+      if (r.registers & kLiveRegisters) {
+        report_us = r.time_us;
+        dirty = fresh = true;
+      }
     }
     for (const std::string& change : feed_.TakeLinkChanges()) {
       hub_.Send("link", "{\"text\":" + JsonString(change) + "}");
-      dirty = true;
+      dirty = fresh = true;
     }
-    const auto now = Clock::now();
     if (quit_.load()) break;
-    if ((dirty && now >= last_push + kPushInterval) || now >= last_push + kQuietPush) {
-      std::string json;
-      {
-        std::lock_guard<std::mutex> g(board_mu_);
-        json = Snapshot(dirty ? report_us : NowUs(), samples);
-      }
-      hub_.Send("state", json);
-      samples.clear();
-      dirty = false;
-      last_push = now;
+    const auto now = Clock::now();
+    const bool due = fresh ? now >= last_push + kPushInterval : now >= deadline;
+    if (!due) continue;
+    std::string json;
+    {
+      std::lock_guard<std::mutex> g(board_mu_);
+      json = Snapshot(dirty ? report_us : NowUs(), samples);
     }
+    hub_.Send("state", json);
+    samples.clear();
+    dirty = false;
+    last_push = now;
   }
 }
 
