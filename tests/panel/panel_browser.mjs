@@ -8,7 +8,7 @@
 // --measure keeps the page open for SECONDS more and prints the latency from
 // the board's state report to the page and the CPU time voxactl used.
 import { spawn } from "node:child_process";
-import { mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { mkdtempSync, readdirSync, readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import puppeteer from "puppeteer-core";
@@ -44,10 +44,21 @@ async function startPanel() {
   return { p, url };
 }
 
-function cpuSeconds(pid) {
-  // utime + stime, fields 14 and 15 of /proc/PID/stat, in clock ticks (100 per second here).
-  const f = readFileSync(`/proc/${pid}/stat`, "utf8").split(") ")[1].split(" ");
-  return (+f[11] + +f[12]) / 100;
+// CPU seconds of the process by thread name: utime + stime, fields 14 and 15
+// of /proc/PID/task/TID/stat, in clock ticks (100 per second here).
+function cpuByThread(pid) {
+  const out = { all: 0 };
+  for (const tid of readdirSync(`/proc/${pid}/task`)) {
+    try {
+      const stat = readFileSync(`/proc/${pid}/task/${tid}/stat`, "utf8");
+      const name = stat.slice(stat.indexOf("(") + 1, stat.lastIndexOf(")"));
+      const f = stat.slice(stat.lastIndexOf(")") + 2).split(" ");
+      const s = (+f[11] + +f[12]) / 100;
+      out[name] = (out[name] || 0) + s;
+      out.all += s;
+    } catch (e) { /* the thread ended */ }
+  }
+  return out;
 }
 
 const textOf = (page, sel) => page.$eval(sel, (e) => e.textContent.trim());
@@ -122,13 +133,16 @@ async function main() {
     if (measureSeconds > 0) {
       await page.click("#trace-on");  // the trace off: the panel as it is mostly watched
       await page.evaluate(() => { window.panelLatency().length = 0; });
-      const cpu0 = cpuSeconds(p.pid), t0 = Date.now();
+      const cpu0 = cpuByThread(p.pid), t0 = Date.now();
       await sleep(measureSeconds * 1000);
-      const cpu = cpuSeconds(p.pid) - cpu0, wall = (Date.now() - t0) / 1000;
+      const cpu1 = cpuByThread(p.pid), wall = (Date.now() - t0) / 1000;
+      const cpu = cpu1.all - cpu0.all;
+      const share = Object.keys(cpu1).filter((k) => k !== "all")
+        .map((k) => `${k} ${(100 * (cpu1[k] - (cpu0[k] || 0)) / wall).toFixed(1)} %`).join(", ");
       const lat = (await page.evaluate(() => window.panelLatency())).slice(-Math.floor(measureSeconds * 50)).sort((a, b) => a - b);
       const q = (f) => lat[Math.min(lat.length - 1, Math.floor(lat.length * f))].toFixed(2);
       console.log(`measure: state period ${stateMs} ms, ${lat.length} updates in ${wall.toFixed(1)} s; ` +
-        `report to page median ${q(0.5)} ms, p99 ${q(0.99)} ms; voxactl CPU ${(100 * cpu / wall).toFixed(1)} % of a core`);
+        `report to page median ${q(0.5)} ms, p99 ${q(0.99)} ms; voxactl CPU ${(100 * cpu / wall).toFixed(1)} % of a core (${share})`);
     }
     console.log("PASS");
   } finally {

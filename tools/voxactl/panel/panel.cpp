@@ -1,5 +1,6 @@
 #include "panel.h"
 
+#include <pthread.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -167,6 +168,7 @@ int RunPanel(int argc, char** argv) {
     }
     if (!selector)
       clock = std::thread([&] {
+        pthread_setname_np(pthread_self(), "sim-clock");
         auto next = panel::Clock::now();
         while (!clock_quit.load()) {
           voxa_sim_send_state_packet(sim, kSimContents);

@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include <httplib.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -764,8 +765,14 @@ int Panel::Run() {
   std::printf("voxactl panel: Ctrl-C ends it\n");
   std::fflush(stdout);
 
-  std::thread publisher([this] { Publish(); });
-  std::thread tracer([this] { TraceFrames(); });
+  std::thread publisher([this] {
+    pthread_setname_np(pthread_self(), "panel-publish");
+    Publish();
+  });
+  std::thread tracer([this] {
+    pthread_setname_np(pthread_self(), "panel-trace");
+    TraceFrames();
+  });
   std::thread server([&] { svr.listen_after_bind(); });
   while (session_.Pause(Clock::now() + std::chrono::hours(1))) {
   }
