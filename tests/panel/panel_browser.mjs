@@ -144,12 +144,13 @@ async function main() {
       console.log(`measure: state period ${stateMs} ms, ${lat.length} updates in ${wall.toFixed(1)} s; ` +
         `report to page median ${q(0.5)} ms, p99 ${q(0.99)} ms; voxactl CPU ${(100 * cpu / wall).toFixed(1)} % of a core (${share})`);
     }
-    console.log("PASS");
   } finally {
     await browser.close().catch(() => {});
-    p.kill("SIGTERM");
+    // Ended as by Ctrl-C, the panel exits cleanly (a sanitizer's report would fail it).
+    const code = await new Promise((resolve) => { p.on("exit", (c, sig) => resolve(sig || c)); p.kill("SIGTERM"); });
     rmSync(profile, { recursive: true, force: true });
+    if (code !== 0) fail("voxactl panel exited with " + code);
   }
 }
 
-main().catch((e) => { console.error(e.message); process.exitCode = 1; });
+main().then(() => console.log("PASS"), (e) => { console.error(e.message); process.exitCode = 1; });
