@@ -198,7 +198,7 @@ class Hub {
 // and its stream is open, and is stopped when either ends.
 class Jogs {
  public:
-  explicit Jogs(std::function<void(int axis)> stop) : stop_(std::move(stop)), thread_([this] { Watch(); }) {}
+  explicit Jogs(std::function<void(int axis, const char* why)> stop) : stop_(std::move(stop)), thread_([this] { Watch(); }) {}
   ~Jogs() {
     {
       std::lock_guard<std::mutex> g(mu_);
@@ -227,7 +227,7 @@ class Jogs {
       std::lock_guard<std::mutex> g(mu_);
       all.swap(active_);
     }
-    for (auto& [axis, jog] : all) stop_(axis);
+    for (auto& [axis, jog] : all) stop_(axis, "stopped: the panel ends");
   }
   // The stream of `client` ended: its jogs stop now.
   void Gone(uint64_t client) {
@@ -243,7 +243,7 @@ class Jogs {
         }
       }
     }
-    for (int a : axes) stop_(a);
+    for (int a : axes) stop_(a, "stopped: its page's connection closed");
   }
 
  private:
@@ -269,7 +269,7 @@ class Jogs {
       }
       if (!expired.empty()) {
         g.unlock();
-        for (int a : expired) stop_(a);
+        for (int a : expired) stop_(a, "stopped: its page stopped holding it");
         g.lock();
         continue;
       }
@@ -280,7 +280,7 @@ class Jogs {
     }
   }
 
-  std::function<void(int)> stop_;
+  std::function<void(int, const char*)> stop_;
   std::mutex mu_;
   std::condition_variable cv_;
   std::map<int, Jog> active_;
@@ -299,7 +299,7 @@ class Panel {
  public:
   Panel(Session& s, Feed& feed, Options o, std::string board_text)
       : session_(s), feed_(feed), opt_(std::move(o)), board_text_(std::move(board_text)),
-        jogs_([this](int axis) { StopJog(axis, "released"); }) {
+        jogs_([this](int axis, const char* why) { StopJog(axis, why); }) {
     if (opt_.token.empty()) opt_.token = RandomToken();
     start_us_ = NowUs();
   }
