@@ -39,6 +39,7 @@ if(TARGET voxactl AND VOXACTL_PANEL)
   if(VOXA_CHROMIUM AND VOXA_NODE AND EXISTS ${PROJECT_SOURCE_DIR}/tests/panel/node_modules/puppeteer-core)
     add_test(NAME panel_browser COMMAND ${VOXA_NODE} panel_browser.mjs $<TARGET_FILE:voxactl>
       WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/panel)
-    set_tests_properties(panel_browser PROPERTIES TIMEOUT 120 ENVIRONMENT "CHROMIUM=${VOXA_CHROMIUM}")
+    # A browser takes a core to itself: it runs alone, not beside timed tests.
+    set_tests_properties(panel_browser PROPERTIES TIMEOUT 120 RUN_SERIAL TRUE ENVIRONMENT "CHROMIUM=${VOXA_CHROMIUM}")
   endif()
 endif()

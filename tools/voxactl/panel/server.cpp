@@ -356,7 +356,7 @@ void Panel::StopJog(int axis, const char* why) {
   hub_.Send("note", "{\"text\":" + JsonString(Fmt("jog of axis %d %s: %s", axis, why, a.text.c_str())) + "}");
 }
 
-std::string JsonEscapedNumberList(const int* v, int n) {
+std::string NumberList(const int* v, int n) {
   std::string s;
   for (int i = 0; i < n; ++i) s += (i ? "," : "") + std::to_string(v[i]);
   return s;
@@ -371,7 +371,7 @@ std::string Panel::Sample(uint64_t report_us) {
     vel[a] = VOXA_Get_CurVelAxis(1 << a);
   }
   const double t = (static_cast<double>(report_us) - static_cast<double>(start_us_)) / 1000.0;
-  return Fmt("[%.1f,", t) + JsonEscapedNumberList(pos, 8) + "," + JsonEscapedNumberList(vel, 8) + "]";
+  return Fmt("[%.1f,", t) + NumberList(pos, 8) + "," + NumberList(vel, 8) + "]";
 }
 
 // Everything the page shows, as JSON. Under board_mu_.
