@@ -23,3 +23,23 @@ add_test(NAME install_and_consume
     -DLIBDIR=${CMAKE_INSTALL_LIBDIR}
     -P ${CMAKE_CURRENT_LIST_DIR}/consumer_test.cmake)
 set_tests_properties(install_and_consume PROPERTIES TIMEOUT 120)
+
+# The panel over HTTP (tests/panel/panel_http_test.py), and in Debian's
+# chromium driven through the DevTools protocol (panel_browser.mjs), when
+# chromium, node and the test's node modules (`npm ci` in tests/panel) are
+# there; .ci/run sees to that.
+if(TARGET voxactl AND VOXACTL_PANEL)
+  find_package(Python3 COMPONENTS Interpreter)
+  if(Python3_Interpreter_FOUND)
+    add_test(NAME panel_http COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/panel/panel_http_test.py)
+    set_tests_properties(panel_http PROPERTIES TIMEOUT 120 ENVIRONMENT "VOXACTL=$<TARGET_FILE:voxactl>")
+  endif()
+  find_program(VOXA_CHROMIUM chromium)
+  find_program(VOXA_NODE node)
+  if(VOXA_CHROMIUM AND VOXA_NODE AND EXISTS ${PROJECT_SOURCE_DIR}/tests/panel/node_modules/puppeteer-core)
+    add_test(NAME panel_browser COMMAND ${VOXA_NODE} panel_browser.mjs $<TARGET_FILE:voxactl>
+      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/panel)
+    # A browser takes a core to itself: it runs alone, not beside timed tests.
+    set_tests_properties(panel_browser PROPERTIES TIMEOUT 120 RUN_SERIAL TRUE ENVIRONMENT "CHROMIUM=${VOXA_CHROMIUM}")
+  endif()
+endif()

@@ -25,6 +25,7 @@
 
 #include "frame_text.h"
 #include "saved_config.h"
+#include "panel/panel.h"
 #include "session.h"
 #include "voxa/voxa.h"
 
@@ -128,6 +129,8 @@ constexpr CommandHelp kCommands[] = {
      "Runs until Ctrl-C, for MS milliseconds or for N frames. --no-polls leaves out the\n"
      "library's register polls and keep-alives and the board's answers to them. Shows the\n"
      "frames of voxactl's own connection only, not those of other programs."},
+    {"panel", "panel [--sim] [--listen ADDR:PORT] [--state-ms MS]",
+     "Serves a page from which the board is watched and driven in a browser ('voxactl panel --help')."},
 };
 
 void PrintUsage(FILE* out) {
@@ -1007,6 +1010,8 @@ int Run(int argc, char** argv) {
       VOXA_Get_DllVer(library, static_cast<int>(sizeof library));
       std::printf("voxactl %s (libvoxa %s)\n", VOXA_TOOLS_VERSION, library);
       return kExitOk;
+    } else if (!command && a == "panel") {
+      return RunPanel(argc, argv);  // parses the whole command line itself
     } else if (!command) {
       if (!FindCommand(a)) return UsageError("unknown command '" + a + "'");
       command = argv[i];

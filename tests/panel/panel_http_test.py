@@ -1,0 +1,300 @@
+"""voxactl panel over HTTP, against a simulated board started by the panel.
+
+Run with VOXACTL set to the program (ctest does).
+"""
+import http.client
+import json
+import os
+import re
+import socket
+import subprocess
+import threading
+import time
+import unittest
+
+VOXACTL = os.environ.get("VOXACTL", "voxactl")
+
+
+class Panel:
+    """A running `voxactl panel --sim` and requests to it."""
+
+    def __init__(self):
+        self.proc = subprocess.Popen([VOXACTL, "panel", "--sim", "--listen", "127.0.0.1:0", "--state-ms", "25"],
+                                     stdout=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 10
+        for line in self.proc.stdout:
+            m = re.search(r"open http://127\.0\.0\.1:(\d+)/\?token=([0-9a-f]+)", line)
+            if m:
+                self.port, self.token = int(m.group(1)), m.group(2)
+                break
+            if time.monotonic() > deadline:
+                break
+        else:
+            raise RuntimeError("voxactl panel printed no address")
+        self.host = "127.0.0.1:%d" % self.port
+        self.cookie = "voxa_panel_%d=%s" % (self.port, self.token)
+
+    def close(self):
+        """Ends the panel as Ctrl-C does; its exit status."""
+        self.proc.terminate()
+        try:
+            return self.proc.wait(10)
+        finally:
+            self.proc.stdout.close()
+
+    def request(self, method, path, body=None, headers=None, cookie=True):
+        h = {"Host": self.host}
+        if cookie:
+            h["Cookie"] = self.cookie
+        if body is not None and not isinstance(body, bytes):
+            body = "&".join("%s=%s" % kv for kv in body.items())
+            h["Content-Type"] = "application/x-www-form-urlencoded"
+        h.update(headers or {})
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        try:
+            c.request(method, path, body=body, headers=h)
+            r = c.getresponse()
+            return r.status, dict(r.getheaders()), r.read()
+        finally:
+            c.close()
+
+    def act(self, name, **params):
+        status, _, body = self.request("POST", "/api/" + name, params)
+        return status, json.loads(body)
+
+    def status(self):
+        status, _, body = self.request("GET", "/api/status")
+        assert status == 200, body
+        return json.loads(body)
+
+    def wait_status(self, check, timeout=5.0):
+        deadline = time.monotonic() + timeout
+        while True:
+            s = self.status()
+            if check(s):
+                return s
+            if time.monotonic() > deadline:
+                raise AssertionError("the board never got there; last status: %s" % json.dumps(s)[:400])
+            time.sleep(0.02)
+
+
+class Stream:
+    """The page's live stream (/events), read on a thread."""
+
+    def __init__(self, panel):
+        self.sock = socket.create_connection(("127.0.0.1", panel.port), timeout=10)
+        self.sock.sendall(("GET /events HTTP/1.1\r\nHost: %s\r\nCookie: %s\r\n\r\n" % (panel.host, panel.cookie))
+                          .encode())
+        self.events = []
+        self.lock = threading.Lock()
+        self.hello = threading.Event()
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+        assert self.hello.wait(5), "no hello on the stream"
+
+    def _read(self):
+        buf = b""
+        try:
+            while True:
+                data = self.sock.recv(65536)
+                if not data:
+                    return
+                buf += data
+                for m in re.finditer(rb"event: (\w+)\r?\ndata: ([^\r\n]*)", buf):
+                    with self.lock:
+                        self.events.append((m.group(1).decode(), json.loads(m.group(2))))
+                    if m.group(1) == b"hello":
+                        self.client = json.loads(m.group(2))["client"]
+                        self.hello.set()
+                buf = buf[buf.rfind(b"\n\n") + 2:] if b"\n\n" in buf else buf
+        except OSError:
+            return
+
+    def of(self, kind):
+        with self.lock:
+            return [e for k, e in self.events if k == kind]
+
+    def drop(self):
+        # As a closed tab does: the connection goes, no request says so.
+        self.sock.shutdown(socket.SHUT_RDWR)
+        self.sock.close()
+
+
+class PanelHttpTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.p = Panel()
+        cls.p.wait_status(lambda s: s["link"] == 1)
+
+    @classmethod
+    def tearDownClass(cls):
+        # A clean end (a sanitizer's report would make it fail).
+        assert cls.p.close() == 0
+
+    def test_token_in_first_url_then_cookie(self):
+        p = self.p
+        self.assertEqual(p.request("GET", "/", cookie=False)[0], 401)
+        self.assertEqual(p.request("GET", "/api/status", cookie=False)[0], 401)
+        self.assertEqual(p.request("GET", "/?token=" + "0" * len(p.token), cookie=False)[0], 401)
+        self.assertEqual(p.request("GET", "/", headers={"Cookie": "voxa_panel_%d=%s" % (p.port, "1" * 64)},
+                                   cookie=False)[0], 401)
+        status, headers, _ = p.request("GET", "/?token=" + p.token, cookie=False)
+        self.assertEqual(status, 303)
+        self.assertEqual(headers["Location"], "/")
+        self.assertIn(p.cookie, headers["Set-Cookie"])
+        self.assertIn("HttpOnly", headers["Set-Cookie"])
+        self.assertIn("SameSite=Strict", headers["Set-Cookie"])
+        status, headers, body = p.request("GET", "/")
+        self.assertEqual(status, 200)
+        self.assertIn(b"<title>voxa panel</title>", body)
+        self.assertIn("frame-ancestors 'none'", headers["Content-Security-Policy"])
+
+    def test_foreign_host_and_origin_refused(self):
+        p = self.p
+        # A rebound DNS name reaches the loopback port with its own Host.
+        for host in ("evil.example:%d" % p.port, "127.0.0.1:1", ""):
+            self.assertEqual(p.request("GET", "/api/status", headers={"Host": host})[0], 403, host)
+        for origin in ("http://evil.example", "null", "http://127.0.0.1:1"):
+            status, _, _ = p.request("POST", "/api/stop", {}, headers={"Origin": origin})
+            self.assertEqual(status, 403, origin)
+        status, _, _ = p.request("POST", "/api/stop", {}, headers={"Sec-Fetch-Site": "cross-site"})
+        self.assertEqual(status, 403)
+        # The panel's own page: same origin.
+        status, _, _ = p.request("POST", "/api/stop", {}, headers={"Origin": "http://" + p.host,
+                                                                   "Sec-Fetch-Site": "same-origin"})
+        self.assertEqual(status, 200)
+        self.assertEqual(p.request("GET", "/api/status", headers={"Host": "localhost:%d" % p.port})[0], 200)
+
+    def test_actions_are_post_only(self):
+        for name in ("stop", "estop", "jog", "move", "output"):
+            status, headers, _ = self.p.request("GET", "/api/" + name)
+            self.assertEqual(status, 405, name)
+            self.assertEqual(headers["Allow"], "POST")
+
+    def test_status(self):
+        s = self.p.wait_status(lambda s: s["age"] >= 0 or s["link"] == 1)
+        self.assertTrue(s["engine"].startswith("V"))
+        self.assertEqual(len(s["axes"]), 8)
+        for key in ("exe", "cmd", "alarm", "bq", "hq", "gin", "gout", "age"):
+            self.assertIn(key, s)
+
+    def test_every_action(self):
+        p = self.p
+        ok = lambda r: self.assertEqual(r[0], 200, r[1]) or self.assertTrue(r[1]["ok"], r[1])
+        ok(p.act("move", axis=1, pos=700, vel=20000))
+        p.wait_status(lambda s: s["axes"][1][0] == 700)
+        ok(p.act("home", axis=1))
+        p.wait_status(lambda s: s["axes"][1][0] == 0 and s["cmd"] == 0)
+        ok(p.act("servo", axis=2, on=1))
+        p.wait_status(lambda s: s["axes"][2][3] & 32)
+        ok(p.act("servo", axis=2, on=0))
+        p.wait_status(lambda s: not s["axes"][2][3] & 32)
+        ok(p.act("output", bit=5))
+        p.wait_status(lambda s: s["gout"] & (1 << 5))
+        ok(p.act("output", bit=5))
+        p.wait_status(lambda s: not s["gout"] & (1 << 5))
+        ok(p.act("output", bit=6, on=1))
+        ok(p.act("output", bit=6, on=0))
+        ok(p.act("stop"))
+        ok(p.act("estop"))
+        p.wait_status(lambda s: s["estop"] == 1 and s["alarm"] == 1)
+        ok(p.act("alarmreset"))
+        p.wait_status(lambda s: s["alarm"] == 0)
+        ok(p.act("resume"))
+        # Bad input is refused with the reason; nothing is sent.
+        for name, params in (("move", {"axis": 9, "pos": 1}), ("move", {"axis": 0}), ("output", {"bit": 32}),
+                             ("servo", {"axis": 0, "on": 2}), ("jog", {"axis": 0, "dir": 1, "vel": 10})):
+            status, answer = p.act(name, **params)
+            self.assertEqual(status, 400, (name, params))
+            self.assertFalse(answer["ok"])
+        self.assertEqual(p.act("nosuch")[0], 404)
+
+    def test_configuration_save_and_load(self):
+        p = self.p
+        status, headers, body = p.request("GET", "/api/config")
+        self.assertEqual(status, 200)
+        self.assertIn("attachment", headers["Content-Disposition"])
+        self.assertGreater(len(body), 100)
+        s = Stream(p)
+        try:
+            status, _, answer = p.request("POST", "/api/config", body, {"Content-Type": "text/plain"})
+            self.assertEqual(status, 200, answer)
+            self.assertTrue(json.loads(answer)["ok"])
+            deadline = time.monotonic() + 2
+            while 100 not in [e["percent"] for e in s.of("load")] and time.monotonic() < deadline:
+                time.sleep(0.02)
+            percents = [e["percent"] for e in s.of("load")]
+            self.assertEqual(percents[-1], 100)
+            self.assertEqual(percents, sorted(percents))
+        finally:
+            s.drop()
+
+    def test_stream_pushes_state_with_samples(self):
+        s = Stream(self.p)
+        try:
+            time.sleep(0.5)
+            states = s.of("state")
+            self.assertGreater(len(states), 5)
+            self.assertTrue(any(st["s"] for st in states))
+            self.assertEqual(len(states[-1]["axes"]), 8)
+        finally:
+            s.drop()
+
+    def jogging(self, axis):
+        return lambda st: st["axes"][axis][2] != 0
+
+    def stopped(self, axis):
+        return lambda st: st["axes"][axis][2] == 0
+
+    def test_jog_held_and_released(self):
+        p, s = self.p, Stream(self.p)
+        try:
+            start = p.status()["axes"][3][0]
+            self.assertTrue(p.act("jog", axis=3, dir=-1, vel=3000, client=s.client)[1]["ok"])
+            p.wait_status(lambda st: st["axes"][3][0] < start - 100)
+            self.assertTrue(p.act("jogstop", axis=3)[1]["ok"])
+            p.wait_status(self.stopped(3))
+        finally:
+            s.drop()
+
+    def test_jog_ends_when_not_renewed(self):
+        p, s = self.p, Stream(self.p)
+        try:
+            p.act("jog", axis=5, dir=1, vel=3000, client=s.client)
+            p.wait_status(self.jogging(5))
+            t0 = time.monotonic()
+            p.wait_status(self.stopped(5), timeout=3)
+            self.assertLess(time.monotonic() - t0, 2.0)
+        finally:
+            s.drop()
+
+    def test_jog_ends_with_dropped_connection(self):
+        p, s = self.p, Stream(self.p)
+        renewing = threading.Event()
+        answers = []
+
+        def renew():
+            # The page keeps holding the button; only its stream goes.
+            while not renewing.is_set():
+                answers.append(p.act("jog", axis=4, dir=1, vel=3000, client=s.client)[0])
+                time.sleep(0.1)
+
+        t = threading.Thread(target=renew)
+        t.start()
+        try:
+            p.wait_status(self.jogging(4))
+            time.sleep(0.3)
+            s.drop()
+            t0 = time.monotonic()
+            p.wait_status(self.stopped(4), timeout=3)
+            self.assertLess(time.monotonic() - t0, 2.0)
+            time.sleep(0.3)
+            self.assertEqual(answers[-1], 409)  # a jog needs a live stream
+            self.assertTrue(self.stopped(4)(p.status()))
+        finally:
+            renewing.set()
+            t.join()
+
+
+if __name__ == "__main__":
+    unittest.main()
