@@ -147,10 +147,23 @@ int RunPanel(int argc, char** argv) {
       std::fprintf(stderr, "voxactl: cannot start the simulated board\n");
       return 1;
     }
-    opened = session.OpenTcp("127.0.0.1:" + std::to_string(voxa_sim_port(sim)));
+    TcpAddress address;
+    std::string error;
+    opened = ParseTcpAddress("127.0.0.1:" + std::to_string(voxa_sim_port(sim)), address, error) &&
+             session.OpenTcp(address);
     board_text = "simulated, " + session.Description();
   } else {
-    opened = tcp.empty() ? session.OpenSerial(serial, baud) : session.OpenTcp(tcp);
+    if (tcp.empty()) {
+      opened = session.OpenSerial(serial, baud);
+    } else {
+      TcpAddress address;
+      std::string error;
+      if (!ParseTcpAddress(tcp, address, error)) {
+        std::fprintf(stderr, "voxactl: %s\n", error.c_str());
+        return 2;
+      }
+      opened = session.OpenTcp(address);
+    }
     board_text = session.Description();
   }
   int rc = 1;
