@@ -5,7 +5,6 @@
 //
 // Exit codes: 0 done, 1 a call or the board failed (the error code's
 // meaning goes to standard error), 2 bad usage, 130 interrupted.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -364,7 +363,7 @@ Command CmdMonitor(Args& args) {
       VOXA_Set_StateTimer(selector | kMonitorContents);
       if (!Ok("VOXA_Set_StateTimer")) return kExitFailed;
     }
-    const bool tty = isatty(STDOUT_FILENO) != 0;
+    const bool tty = voxa::platform::StdoutIsTerminal();
     if (tty) std::fputs("\x1b[?25l\x1b[H\x1b[2J", stdout);
     auto next = Clock::now();
     const auto start = next;

@@ -1,8 +1,5 @@
 #include "session.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -226,46 +223,14 @@ bool Session::Pause(Clock::time_point deadline) {
 
 // ---------------------------------------------------------------- signals
 
-namespace {
-
-sigset_t WatchedSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
-  sigaddset(&set, SIGUSR1);  // the watch's own wake-up when it is to end
-  return set;
-}
-
-}  // namespace
-
-SignalWatch::SignalWatch(Session& session) : session_(session) {
-  const sigset_t set = WatchedSignals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  thread_ = std::thread([this] { Run(); });
-}
-
-SignalWatch::~SignalWatch() {
-  quit_.store(true);
-  pthread_kill(thread_.native_handle(), SIGUSR1);
-  thread_.join();
-}
-
-void SignalWatch::Run() {
-  const sigset_t set = WatchedSignals();
-  std::optional<Clock::time_point> first;
-  for (;;) {
-    int sig = 0;
-    if (sigwait(&set, &sig) != 0) continue;
-    if (quit_.load()) return;
-    if (sig == SIGUSR1) continue;
-    // One Ctrl-C may arrive twice (sent to the process and to its group):
-    // only a second one a while after the first ends the program at once.
-    if (first && Clock::now() - *first >= Ms(1000)) std::_Exit(130);
-    if (!first) first = Clock::now();
-    session_.Interrupt();
-  }
-}
+SignalWatch::SignalWatch(Session& session)
+    : session_(session), watch_([this] {
+        // One Ctrl-C may arrive twice (sent to the process and to its
+        // group): only a second one a while after the first ends the
+        // program at once.
+        if (first_ && Clock::now() - *first_ >= Ms(1000)) std::_Exit(130);
+        if (!first_) first_ = Clock::now();
+        session_.Interrupt();
+      }) {}
 
 }  // namespace voxactl
