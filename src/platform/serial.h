@@ -71,13 +71,14 @@ class SerialPort {
   int GetSettings(SerialSettings* out) const;
   void Close();
 
+  // The backend's state for overlapped operations (none on Linux).
+  struct Io;
+
  private:
   // Descriptors on Linux, HANDLEs on Windows.
   intptr_t fd_ = -1;
   intptr_t wake_fd_ = -1;
   intptr_t kick_fd_ = -1;
-  // The backend's state for overlapped operations (none on Linux).
-  struct Io;
   Io* io_ = nullptr;
 };
 

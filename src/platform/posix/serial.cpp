@@ -222,9 +222,9 @@ long SerialPort::WriteSome(const uint8_t* buf, size_t n, int* err) {
 
 unsigned SerialPort::WaitEvents(bool want_write, int timeout_ms) {
   if (fd_ < 0) return kEvHangup;
-  pollfd p[3] = {{fd_, static_cast<short>(POLLIN | (want_write ? POLLOUT : 0)), 0},
-                 {wake_fd_, POLLIN, 0},
-                 {kick_fd_, POLLIN, 0}};
+  pollfd p[3] = {{static_cast<int>(fd_), static_cast<short>(POLLIN | (want_write ? POLLOUT : 0)), 0},
+                 {static_cast<int>(wake_fd_), POLLIN, 0},
+                 {static_cast<int>(kick_fd_), POLLIN, 0}};
   int r = ::poll(p, 3, timeout_ms);
   if (r <= 0) return r < 0 && errno != EINTR ? kEvHangup : 0u;
   unsigned ev = 0;

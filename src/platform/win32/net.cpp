@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
 #include "platform/win32/win32.h"
 
@@ -23,12 +24,18 @@ struct TcpSocket::Io {
   enum class Connect { kIdle, kToStart, kPending, kDone };
   OVERLAPPED connect_ov{};
   OVERLAPPED read_ov{};
+  OVERLAPPED send_ov{};
   HANDLE port = nullptr;  // the completion port the socket is tied to
   Connect connect = Connect::kIdle;
   int connect_error = 0;
   sockaddr_in peer{};
   bool read_pending = false;
   bool read_ready = false;
+  // A send the socket's buffer had no room for: the system holds a copy and
+  // sends it when room comes; until then the socket takes nothing more.
+  bool send_pending = false;
+  int send_error = 0;
+  char send_buf[65536];
 };
 
 namespace {
@@ -97,6 +104,13 @@ bool StartReadProbe(NativeSocket fd, TcpSocket::Io* io) {
   return true;
 }
 
+void FinishSend(NativeSocket fd, TcpSocket::Io* io) {
+  DWORD bytes = 0, flags = 0;
+  io->send_pending = false;
+  if (!WSAGetOverlappedResult(S(fd), &io->send_ov, &bytes, FALSE, &flags))
+    io->send_error = ErrnoFromWsa(WSAGetLastError());
+}
+
 }  // namespace
 
 bool ParseIpv4(const char* text, uint16_t port, Ipv4Endpoint* out) {
@@ -135,6 +149,7 @@ int TcpSocket::Create() {
   io_ = new Io;
   io_->connect_ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   io_->read_ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  io_->send_ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   fd_ = static_cast<NativeSocket>(s);
   return 0;
 }
@@ -183,6 +198,44 @@ int TcpSocket::SendAll(const uint8_t* p, size_t n, int wait_ms) {
   return 0;
 }
 
+long TcpSocket::SendSome(const uint8_t* p, size_t n, int* err) {
+  *err = 0;
+  if (fd_ == kNoSocket) {
+    *err = EBADF;
+    return -1;
+  }
+  if (io_->connect != Io::Connect::kDone) return 0;  // not connected yet
+  if (io_->send_pending) {
+    if (!Completed(io_->send_ov)) return 0;
+    FinishSend(fd_, io_);
+  }
+  if (io_->send_error != 0) {
+    *err = io_->send_error;
+    return -1;
+  }
+  if (n == 0) return 0;
+  const int chunk = n > sizeof io_->send_buf ? static_cast<int>(sizeof io_->send_buf) : static_cast<int>(n);
+  const int w = send(S(fd_), reinterpret_cast<const char*>(p), chunk, 0);
+  if (w >= 0) return w;
+  const int e = WSAGetLastError();
+  if (e != WSAEWOULDBLOCK) {
+    *err = ErrnoFromWsa(e);
+    return -1;
+  }
+  // No room: the system takes a copy and sends it as room comes; its
+  // completion tells the poller that the socket takes bytes again.
+  std::memcpy(io_->send_buf, p, static_cast<size_t>(chunk));
+  WSABUF buf{static_cast<ULONG>(chunk), io_->send_buf};
+  ResetEvent(io_->send_ov.hEvent);
+  io_->send_pending = true;
+  if (WSASend(S(fd_), &buf, 1, nullptr, 0, &io_->send_ov, nullptr) != 0 && WSAGetLastError() != WSA_IO_PENDING) {
+    io_->send_pending = false;
+    *err = ErrnoFromWsa(WSAGetLastError());
+    return -1;
+  }
+  return chunk;
+}
+
 long TcpSocket::Receive(uint8_t* buf, size_t max, int* err) {
   *err = 0;
   if (fd_ == kNoSocket) {
@@ -212,9 +265,12 @@ void TcpSocket::Close() {
     ended = WaitForSingleObject(io_->connect_ov.hEvent, 2000) == WAIT_OBJECT_0 && Completed(io_->connect_ov);
   if (io_->read_pending)
     ended = WaitForSingleObject(io_->read_ov.hEvent, 2000) == WAIT_OBJECT_0 && Completed(io_->read_ov) && ended;
+  if (io_->send_pending)
+    ended = WaitForSingleObject(io_->send_ov.hEvent, 2000) == WAIT_OBJECT_0 && Completed(io_->send_ov) && ended;
   if (ended) {
     CloseHandle(io_->connect_ov.hEvent);
     CloseHandle(io_->read_ov.hEvent);
+    CloseHandle(io_->send_ov.hEvent);
     delete io_;
   }
   io_ = nullptr;
@@ -240,73 +296,96 @@ bool Poller::Post(uint32_t key) {
 
 void Poller::Wait(const TcpSocket* socket, Interest interest, int timeout_ms, Result* result) {
   *result = Result{};
+  if (read_fd_ == -1) return;
   const HANDLE port = reinterpret_cast<HANDLE>(read_fd_);
-  if (port == nullptr || read_fd_ == -1) return;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
   const bool with_socket = socket != nullptr && socket->fd_ != kNoSocket;
   TcpSocket::Io* io = with_socket ? socket->io_ : nullptr;
   const NativeSocket fd = with_socket ? socket->fd_ : kNoSocket;
+  const bool want_read = interest != Interest::kWritable;
+  const bool want_write = interest != Interest::kReadable;
+  bool readable = false, writable = false;
 
-  // Brings the socket's operations in line with what the caller waits for;
-  // true when the socket is ready without waiting.
-  auto arm = [&]() -> bool {
+  // Brings the socket's operations in line with what the caller waits for
+  // and notes what is ready without waiting.
+  auto arm = [&] {
     using C = TcpSocket::Io::Connect;
     if (io->port == nullptr) {
-      if (CreateIoCompletionPort(reinterpret_cast<HANDLE>(S(fd)), port, 0, 0) == nullptr) return true;
+      if (CreateIoCompletionPort(reinterpret_cast<HANDLE>(S(fd)), port, 0, 0) == nullptr) {
+        readable = want_read;
+        writable = want_write;
+        return;
+      }
       io->port = port;
     }
     if (io->connect == C::kToStart) StartConnectNow(fd, io);
-    if (io->connect == C::kPending) return false;
-    if (io->connect == C::kDone && io->connect_error != 0) return true;
-    if (interest == Poller::Interest::kWritable) return true;
-    if (io->read_ready) {
-      io->read_ready = false;
-      return true;
+    if (io->connect == C::kPending) return;
+    if (io->connect == C::kDone && io->connect_error != 0) {
+      readable = want_read;
+      writable = want_write;
+      return;
     }
-    if (!io->read_pending) return !StartReadProbe(fd, io);
-    return false;
+    if (want_write && (!io->send_pending || io->send_error != 0)) writable = true;
+    if (want_read) {
+      if (io->read_ready) {
+        io->read_ready = false;
+        readable = true;
+      } else if (!io->read_pending && !StartReadProbe(fd, io)) {
+        readable = true;
+      }
+    }
   };
 
-  bool ready = with_socket && arm();
+  if (with_socket) arm();
   for (;;) {
+    const bool ready = readable || writable;
     DWORD wait = 0;
     if (!ready && result->key_count == 0) {
       if (timeout_ms < 0) {
         wait = INFINITE;
       } else {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         wait = left > 0 ? static_cast<DWORD>(left) : 0;
       }
     }
     OVERLAPPED_ENTRY entries[Poller::kMaxKeys];
     ULONG got = 0;
     if (!GetQueuedCompletionStatusEx(port, entries, Poller::kMaxKeys, &got, wait, FALSE)) {
-      if (!ready && result->key_count == 0 && wait != 0 && GetLastError() != WAIT_TIMEOUT) return;
-      if (!ready && result->key_count == 0) result->timed_out = true;
+      if (!ready && result->key_count == 0) {
+        if (GetLastError() != WAIT_TIMEOUT && wait != 0) return;  // the port is gone
+        result->timed_out = true;
+      }
       break;
     }
     for (ULONG k = 0; k < got; ++k) {
       const OVERLAPPED_ENTRY& e = entries[k];
       if (e.lpOverlapped == nullptr) {
-        if (result->key_count < Poller::kMaxKeys) result->keys[result->key_count++] = static_cast<uint32_t>(e.lpCompletionKey);
+        if (result->key_count < Poller::kMaxKeys)
+          result->keys[result->key_count++] = static_cast<uint32_t>(e.lpCompletionKey);
         continue;
       }
-      // A packet of an operation of a socket closed since is left alone.
+      // Packets of a socket closed since are left alone.
       if (io == nullptr) continue;
       if (e.lpOverlapped == &io->connect_ov && io->connect == TcpSocket::Io::Connect::kPending &&
           Completed(io->connect_ov)) {
         FinishConnect(fd, io);
-        ready = arm();
+        arm();
       } else if (e.lpOverlapped == &io->read_ov && io->read_pending && Completed(io->read_ov)) {
         io->read_pending = false;
         io->read_ready = true;
-        ready = arm();
+        arm();
+      } else if (e.lpOverlapped == &io->send_ov && io->send_pending && Completed(io->send_ov)) {
+        FinishSend(fd, io);
+        arm();
       }
     }
-    if (ready || result->key_count > 0) break;
+    if (readable || writable || result->key_count > 0) break;
   }
-  result->socket_ready = ready;
-  if (ready) result->timed_out = false;
+  result->socket_ready = readable || writable;
+  result->readable = readable;
+  result->writable = writable;
+  if (result->socket_ready) result->timed_out = false;
 }
 
 }  // namespace voxa::platform

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/win32/win32.h"
 
@@ -15,7 +16,11 @@ struct SerialPort::Io {
   OVERLAPPED read_ov{};
   OVERLAPPED write_ov{};
   HANDLE wake = nullptr;  // manual reset: stays set until Close
+  HANDLE kick = nullptr;  // auto reset: ends one WaitEvents
   bool probe_pending = false;
+  // A write the driver has not finished: its bytes are held here.
+  bool write_pending = false;
+  uint8_t tx[4096];
   bool has_carry = false;
   uint8_t carry = 0;
   uint8_t probe_byte = 0;
@@ -114,8 +119,10 @@ int SerialPort::Open(const char* path, const SerialSettings& settings) {
   io_->read_ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   io_->write_ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   io_->wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  io_->kick = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   fd_ = reinterpret_cast<intptr_t>(h);
   wake_fd_ = reinterpret_cast<intptr_t>(io_->wake);
+  kick_fd_ = reinterpret_cast<intptr_t>(io_->kick);
   return 0;
 }
 
@@ -200,6 +207,10 @@ long SerialPort::Read(uint8_t* buf, size_t max, int* err) {
 
 size_t SerialPort::Write(const uint8_t* buf, size_t n, int wait_ms) {
   if (fd_ == -1 || n == 0) return 0;
+  if (io_->write_pending) {
+    Finish(H(fd_), &io_->write_ov, true);
+    io_->write_pending = false;
+  }
   ResetEvent(io_->write_ov.hEvent);
   DWORD wrote = 0;
   if (WriteFile(H(fd_), buf, static_cast<DWORD>(n), &wrote, &io_->write_ov)) return wrote;
@@ -211,6 +222,95 @@ size_t SerialPort::Write(const uint8_t* buf, size_t n, int wait_ms) {
   if (done >= 0) return static_cast<size_t>(done);
   // Cancelled: what went out before is still counted.
   return static_cast<size_t>(io_->write_ov.InternalHigh);
+}
+
+long SerialPort::WriteSome(const uint8_t* buf, size_t n, int* err) {
+  *err = 0;
+  if (fd_ == -1) {
+    *err = EBADF;
+    return -1;
+  }
+  if (io_->write_pending) {
+    if (!HasOverlappedIoCompleted(&io_->write_ov)) return 0;  // the driver is still busy
+    io_->write_pending = false;
+    if (Finish(H(fd_), &io_->write_ov, false) < 0 && GetLastError() != ERROR_OPERATION_ABORTED) {
+      *err = win32::ErrnoFromSystem(GetLastError());
+      return -1;
+    }
+  }
+  if (n == 0) return 0;
+  // The driver takes a copy; the caller's bytes count as taken.
+  const size_t chunk = n < sizeof io_->tx ? n : sizeof io_->tx;
+  std::memcpy(io_->tx, buf, chunk);
+  ResetEvent(io_->write_ov.hEvent);
+  DWORD wrote = 0;
+  if (WriteFile(H(fd_), io_->tx, static_cast<DWORD>(chunk), &wrote, &io_->write_ov)) return static_cast<long>(chunk);
+  if (GetLastError() != ERROR_IO_PENDING) {
+    *err = win32::ErrnoFromSystem(GetLastError());
+    return -1;
+  }
+  io_->write_pending = true;
+  return static_cast<long>(chunk);
+}
+
+namespace {
+
+// Starts the one-byte read that waits for data, unless bytes are waiting
+// already. The Ev bits of what is ready at once.
+unsigned ArmRead(HANDLE h, SerialPort::Io* io_) {
+  using P = SerialPort;
+  if (io_->has_carry) return P::kEvReadable;
+  if (io_->probe_pending) return HasOverlappedIoCompleted(&io_->read_ov) ? P::kEvReadable : 0u;
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!ClearCommError(h, &errors, &status)) return P::kEvHangup;
+  if (status.cbInQue > 0) return P::kEvReadable;
+  ResetEvent(io_->read_ov.hEvent);
+  DWORD n = 0;
+  if (ReadFile(h, &io_->probe_byte, 1, &n, &io_->read_ov)) {
+    if (n == 1) {
+      io_->carry = io_->probe_byte;
+      io_->has_carry = true;
+      return P::kEvReadable;
+    }
+    return 0;
+  }
+  if (GetLastError() != ERROR_IO_PENDING) return P::kEvHangup;
+  io_->probe_pending = true;
+  return 0;
+}
+
+}  // namespace
+
+unsigned SerialPort::WaitEvents(bool want_write, int timeout_ms) {
+  if (fd_ == -1) return kEvHangup;
+  unsigned ev = ArmRead(H(fd_), io_);
+  if (WaitForSingleObject(io_->wake, 0) == WAIT_OBJECT_0) ev |= kEvWoken;
+  if (WaitForSingleObject(io_->kick, 0) == WAIT_OBJECT_0) ev |= kEvKicked;
+  const bool writing = want_write && io_->write_pending && !HasOverlappedIoCompleted(&io_->write_ov);
+  if (want_write && !writing) ev |= kEvWritable;
+  if (ev != 0) return ev;
+  HANDLE events[4];
+  DWORD count = 0;
+  events[count++] = io_->wake;
+  events[count++] = io_->kick;
+  if (io_->probe_pending) events[count++] = io_->read_ov.hEvent;
+  if (writing) events[count++] = io_->write_ov.hEvent;
+  const DWORD r = WaitForMultipleObjects(count, events, FALSE, timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
+  if (r == WAIT_TIMEOUT) return 0;
+  if (r == WAIT_OBJECT_0) return kEvWoken;
+  if (r == WAIT_OBJECT_0 + 1) return kEvKicked;
+  if (r == WAIT_FAILED) return kEvHangup;
+  if (events[r - WAIT_OBJECT_0] == io_->write_ov.hEvent) return kEvWritable;
+  // The read that waited for data ended: data, or the device failed.
+  DWORD n = 0;
+  if (!GetOverlappedResult(H(fd_), &io_->read_ov, &n, FALSE) && GetLastError() != ERROR_OPERATION_ABORTED)
+    return kEvHangup | kEvReadable;
+  return kEvReadable;
+}
+
+void SerialPort::Kick() {
+  if (io_ != nullptr) SetEvent(io_->kick);
 }
 
 SerialPort::Wait SerialPort::WaitReadable(int timeout_ms) {
@@ -274,6 +374,7 @@ void SerialPort::Close() {
     PurgeComm(H(fd_), PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
     CancelIoEx(H(fd_), nullptr);
     if (io_->probe_pending) Finish(H(fd_), &io_->read_ov, true);
+    if (io_->write_pending) Finish(H(fd_), &io_->write_ov, true);
     CloseHandle(H(fd_));
     fd_ = -1;
   }
@@ -281,10 +382,12 @@ void SerialPort::Close() {
     CloseHandle(io_->read_ov.hEvent);
     CloseHandle(io_->write_ov.hEvent);
     CloseHandle(io_->wake);
+    CloseHandle(io_->kick);
     delete io_;
     io_ = nullptr;
   }
   wake_fd_ = -1;
+  kick_fd_ = -1;
 }
 
 }  // namespace voxa::platform
