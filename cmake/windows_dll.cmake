@@ -11,11 +11,10 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # names (dlltool -k), which the library ld writes would not.
   find_program(VOXA_DLLTOOL NAMES ${VOXA_MINGW_TRIPLE}-dlltool dlltool REQUIRED)
   set(voxa_def ${PROJECT_BINARY_DIR}/voxa_decorated.def)
-  set(voxa_implib ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/libvoxa.dll.a)
   target_link_options(voxa PRIVATE -Wl,--kill-at -Wl,--output-def,${voxa_def})
-  set_target_properties(voxa PROPERTIES IMPORT_SUFFIX ".ld.a")
+  # Replaces the import library ld has just written, so that every program
+  # linked against voxa (the demo, the tests, the consumer) uses it.
   add_custom_command(TARGET voxa POST_BUILD
-    COMMAND ${VOXA_DLLTOOL} -k -d ${voxa_def} -D voxa.dll -l ${voxa_implib}
-    BYPRODUCTS ${voxa_implib}
+    COMMAND ${VOXA_DLLTOOL} -k -d ${voxa_def} -D voxa.dll -l $<TARGET_LINKER_FILE:voxa>
     COMMENT "Import library of voxa.dll with the decorated names")
 endif()
