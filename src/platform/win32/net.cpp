@@ -8,9 +8,11 @@
 
 #include <mswsock.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 
 #include "platform/win32/win32.h"
 
@@ -26,13 +28,16 @@ struct TcpSocket::Io {
   OVERLAPPED read_ov{};
   OVERLAPPED send_ov{};
   HANDLE port = nullptr;  // the completion port the socket is tied to
-  Connect connect = Connect::kIdle;
+  std::atomic<Connect> connect{Connect::kIdle};  // read by the sending thread too
   int connect_error = 0;
   sockaddr_in peer{};
   bool read_pending = false;
   bool read_ready = false;
   // A send the socket's buffer had no room for: the system holds a copy and
   // sends it when room comes; until then the socket takes nothing more.
+  // The state of the send, shared by the sending thread and the waiting
+  // one, is touched under this lock.
+  std::mutex send_lock;
   bool send_pending = false;
   int send_error = 0;
   char send_buf[65536];
@@ -205,6 +210,7 @@ long TcpSocket::SendSome(const uint8_t* p, size_t n, int* err) {
     return -1;
   }
   if (io_->connect != Io::Connect::kDone) return 0;  // not connected yet
+  std::lock_guard<std::mutex> g(io_->send_lock);
   if (io_->send_pending) {
     if (!Completed(io_->send_ov)) return 0;
     FinishSend(fd_, io_);
@@ -325,7 +331,10 @@ void Poller::Wait(const TcpSocket* socket, Interest interest, int timeout_ms, Re
       writable = want_write;
       return;
     }
-    if (want_write && (!io->send_pending || io->send_error != 0)) writable = true;
+    if (want_write) {
+      std::lock_guard<std::mutex> g(io->send_lock);
+      if (!io->send_pending || io->send_error != 0) writable = true;
+    }
     if (want_read) {
       if (io->read_ready) {
         io->read_ready = false;
@@ -375,8 +384,11 @@ void Poller::Wait(const TcpSocket* socket, Interest interest, int timeout_ms, Re
         io->read_pending = false;
         io->read_ready = true;
         arm();
-      } else if (e.lpOverlapped == &io->send_ov && io->send_pending && Completed(io->send_ov)) {
-        FinishSend(fd, io);
+      } else if (e.lpOverlapped == &io->send_ov) {
+        {
+          std::lock_guard<std::mutex> g(io->send_lock);
+          if (io->send_pending && Completed(io->send_ov)) FinishSend(fd, io);
+        }
         arm();
       }
     }
