@@ -142,25 +142,6 @@ long StreamSocket::Recv(uint8_t* data, size_t max) {
   return static_cast<long>(r);
 }
 
-size_t StreamSocket::SendAll(const uint8_t* data, size_t n, uint32_t timeout_ms) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  size_t done = 0;
-  while (done < n) {
-    long r = Send(data + done, n - done);
-    if (r == kClosed) break;
-    if (r > 0) {
-      done += static_cast<size_t>(r);
-      continue;
-    }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) break;
-    pollfd p{static_cast<int>(fd_), POLLOUT, 0};
-    if (poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
-  }
-  return done;
-}
-
 void StreamSocket::Shutdown() {
   if (fd_ >= 0) shutdown(fd_, SHUT_RDWR);
 }
