@@ -6,6 +6,10 @@ for a package installed under <prefix>/<libdir>); in the build tree of a
 source checkout (build/libvoxa.so); and last by the dynamic loader's own
 search (LD_LIBRARY_PATH, the system's library directories). The simulated
 board's libvoxa_sim.so is found the same way, through VOXA_SIM_LIBRARY.
+
+On Windows the files are voxa.dll and libvoxa_sim.dll, the build tree's
+are in build-windows-x64/bin (build-windows-x86/bin for a 32-bit Python),
+and the 32-bit DLL's functions are __stdcall (WinDLL, WINFUNCTYPE).
 """
 
 import ctypes
@@ -21,16 +25,23 @@ c_char_p = ctypes.c_char_p
 c_void_p = ctypes.c_void_p
 IntArray8 = ctypes.c_int * 8
 
+_WINDOWS = os.name == "nt"
+_STDCALL = _WINDOWS and ctypes.sizeof(ctypes.c_void_p) == 4
+_Library = ctypes.WinDLL if _STDCALL else ctypes.CDLL
+# The type of a function the library calls back (VOXA_CALL).
+FUNCTYPE = ctypes.WINFUNCTYPE if _STDCALL else ctypes.CFUNCTYPE
+_BUILD_DIR = ("build-windows-x86" if _STDCALL else "build-windows-x64") if _WINDOWS else "build"
+
 # The message handler: (window, message, wparam, lparam).
-MessageHandler = ctypes.CFUNCTYPE(None, c_void_p, c_uint, ctypes.c_size_t, ctypes.c_ssize_t)
+MessageHandler = FUNCTYPE(None, c_void_p, c_uint, ctypes.c_size_t, ctypes.c_ssize_t)
 # The frame trace handler: (board, direction, frame, length).
-TraceHandler = ctypes.CFUNCTYPE(None, c_int, c_int, ctypes.POINTER(ctypes.c_ubyte), c_int)
+TraceHandler = FUNCTYPE(None, c_int, c_int, ctypes.POINTER(ctypes.c_ubyte), c_int)
 # The state handler: (board, registers, time_us); the link handler: (board,
 # state, reason, os_error).
-StateHandler = ctypes.CFUNCTYPE(None, c_int, c_uint32, ctypes.c_uint64)
-LinkHandler = ctypes.CFUNCTYPE(None, c_int, c_int, c_int, c_int)
+StateHandler = FUNCTYPE(None, c_int, c_uint32, ctypes.c_uint64)
+LinkHandler = FUNCTYPE(None, c_int, c_int, c_int, c_int)
 # The library's printed lines: (board, text).
-LogHandler = ctypes.CFUNCTYPE(None, c_int, c_char_p)
+LogHandler = FUNCTYPE(None, c_int, c_char_p)
 
 _PACKAGE_DIR = Path(__file__).resolve().parent
 # How far up from the package an installed library may sit:
@@ -58,7 +69,7 @@ def _candidates(env, names, build_subdir):
     # A source checkout: python/voxa -> <checkout>/build.
     checkout = _PACKAGE_DIR.parent.parent
     for name in names:
-        paths.append(checkout / "build" / build_subdir / name)
+        paths.append(checkout / _BUILD_DIR / ("bin" if _WINDOWS else build_subdir) / name)
     return paths, False
 
 
@@ -71,7 +82,7 @@ def _load(env, names, build_subdir, loader_name):
         for path in paths:
             if path.is_file():
                 try:
-                    lib = ctypes.CDLL(str(path))
+                    lib = _Library(str(path))
                 except OSError as e:
                     if explicit:
                         raise LibraryNotFound(f"{env}={path}: {e}") from e
@@ -85,7 +96,7 @@ def _load(env, names, build_subdir, loader_name):
         found = ctypes.util.find_library(loader_name)
         for name in ([found] if found else []) + list(names):
             try:
-                lib = ctypes.CDLL(name)
+                lib = _Library(name)
             except OSError:
                 tried.append(name)
                 continue
@@ -154,7 +165,8 @@ _VOXA_PROTOTYPES = {
 def voxa_library() -> ctypes.CDLL:
     """The loaded libvoxa, with its prototypes declared."""
     first = "VOXA_LIBRARY" not in _loaded
-    lib = _load("VOXA_LIBRARY", ("libvoxa.so.1", "libvoxa.so"), ".", "voxa")
+    names = ("voxa.dll",) if _WINDOWS else ("libvoxa.so.1", "libvoxa.so")
+    lib = _load("VOXA_LIBRARY", names, ".", "voxa")
     if first:
         with _lock:
             _declare(lib, _VOXA_PROTOTYPES)
@@ -212,7 +224,8 @@ _SIM_PROTOTYPES = {
 def sim_library() -> ctypes.CDLL:
     """The loaded libvoxa_sim (the simulated board's C interface)."""
     first = "VOXA_SIM_LIBRARY" not in _loaded
-    lib = _load("VOXA_SIM_LIBRARY", ("libvoxa_sim.so",), "tools/sim", "voxa_sim")
+    names = ("libvoxa_sim.dll",) if _WINDOWS else ("libvoxa_sim.so",)
+    lib = _load("VOXA_SIM_LIBRARY", names, "tools/sim", "voxa_sim")
     if first:
         with _lock:
             _declare(lib, _SIM_PROTOTYPES)

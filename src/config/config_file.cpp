@@ -88,7 +88,7 @@ bool SaveConfig(CQLM207X& c, const std::string& path) {
   }
 
   const std::vector<uint8_t> bytes = doc.Serialize();
-  return platform::ReplaceFile(path, bytes.data(), bytes.size());
+  return platform::ReplaceWholeFile(path, bytes.data(), bytes.size());
 }
 
 bool LoadConfig(CQLM207X& c, const std::string& path) {

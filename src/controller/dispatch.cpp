@@ -152,7 +152,7 @@ class Dispatcher {
   void Deliver(const Note& n) {
     switch (n.kind) {
       case Kind::kMessage:
-        platform::PostAppMessage(n.window, n.message, n.wparam, n.lparam);
+        platform::PostToWindow(n.window, n.message, n.wparam, n.lparam);
         if (auto h = board_message.load()) h(n.board, n.window, n.message, n.wparam, n.lparam);
         break;
       case Kind::kTrace:

@@ -27,7 +27,7 @@ FileReadResult ReadWholeFile(const std::string& path, size_t limit, std::vector<
 // replaced. A symbolic link is followed: the file it names is replaced, or
 // created when it does not exist yet; the link itself is never replaced (a
 // link that cannot be followed to its end fails).
-bool ReplaceFile(const std::string& path, const uint8_t* data, size_t size);
+bool ReplaceWholeFile(const std::string& path, const uint8_t* data, size_t size);
 
 // True when something (a file or a directory) exists at path.
 bool PathExists(const std::string& path);

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/net.h"
+
 namespace voxa::platform {
 
 // A wake-up descriptor (an eventfd): Signal() makes every wait that watches
@@ -24,18 +26,19 @@ class WakeFd {
   WakeFd(const WakeFd&) = delete;
   WakeFd& operator=(const WakeFd&) = delete;
 
-  bool Ok() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
+  bool Ok() const { return fd_ != kNoSocket; }
+  NativeSocket Fd() const { return fd_; }
   void Signal();
   void Drain();
 
  private:
-  int fd_ = -1;
+  NativeSocket fd_ = kNoSocket;
+  NativeSocket peer_ = kNoSocket;  // Windows: the socket Signal() writes to
 };
 
 // One descriptor to wait on and what was found ready.
 struct WaitItem {
-  int fd = -1;              // -1: the entry is ignored
+  NativeSocket fd = kNoSocket;  // kNoSocket: the entry is ignored
   bool want_read = false;
   bool want_write = false;
   // Results.
@@ -55,7 +58,7 @@ constexpr long kClosed = -1;
 // A connected TCP stream socket, non-blocking.
 class StreamSocket {
  public:
-  explicit StreamSocket(int fd);
+  explicit StreamSocket(NativeSocket fd);
   ~StreamSocket();
   StreamSocket(const StreamSocket&) = delete;
   StreamSocket& operator=(const StreamSocket&) = delete;
@@ -64,8 +67,8 @@ class StreamSocket {
   // play the host by hand). nullptr on failure.
   static std::unique_ptr<StreamSocket> ConnectLoopback(uint16_t port, uint32_t timeout_ms);
 
-  int Fd() const { return fd_; }
-  bool IsOpen() const { return fd_ >= 0; }
+  NativeSocket Fd() const { return fd_; }
+  bool IsOpen() const { return fd_ != kNoSocket; }
   long Send(const uint8_t* data, size_t n);
   long Recv(uint8_t* data, size_t max);
   // Sends all n bytes, waiting for room at most timeout_ms in all; returns
@@ -80,7 +83,7 @@ class StreamSocket {
   void Close();
 
  private:
-  int fd_ = -1;
+  NativeSocket fd_ = kNoSocket;
 };
 
 // A listening TCP socket on 127.0.0.1.
@@ -94,15 +97,15 @@ class TcpListener {
   // Listens on 127.0.0.1:port; port 0 picks an ephemeral port. Reuses the
   // address, so a port can be listened on again right after Close().
   bool Listen(uint16_t port);
-  bool IsListening() const { return fd_ >= 0; }
+  bool IsListening() const { return fd_ != kNoSocket; }
   uint16_t Port() const { return port_; }
-  int Fd() const { return fd_; }
+  NativeSocket Fd() const { return fd_; }
   // Takes one waiting connection; nullptr when none is waiting.
   std::unique_ptr<StreamSocket> Accept();
   void Close();
 
  private:
-  int fd_ = -1;
+  NativeSocket fd_ = kNoSocket;
   uint16_t port_ = 0;
 };
 

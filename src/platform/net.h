@@ -11,6 +11,11 @@
 
 namespace voxa::platform {
 
+// A socket of the system: a descriptor on Linux, a SOCKET on Windows (as
+// wide as a pointer). kNoSocket is neither.
+using NativeSocket = intptr_t;
+constexpr NativeSocket kNoSocket = -1;
+
 struct Ipv4Endpoint {
   uint32_t address_be = 0;  // network byte order
   uint16_t port = 0;        // host byte order
@@ -26,12 +31,15 @@ class TcpSocket {
   ~TcpSocket() { Close(); }
   TcpSocket(const TcpSocket&) = delete;
   TcpSocket& operator=(const TcpSocket&) = delete;
-  TcpSocket(TcpSocket&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+  TcpSocket(TcpSocket&& o) noexcept : fd_(o.fd_), io_(o.io_) {
+    o.fd_ = kNoSocket;
+    o.io_ = nullptr;
+  }
   TcpSocket& operator=(TcpSocket&& o) noexcept;
 
   // Creates the socket; 0 or the system error number.
   int Create();
-  bool IsValid() const { return fd_ >= 0; }
+  bool IsValid() const { return fd_ != kNoSocket; }
   // Starts connecting: 0 connected already, EINPROGRESS under way, or the
   // system error number.
   int StartConnect(const Ipv4Endpoint& peer);
@@ -54,9 +62,13 @@ class TcpSocket {
   // Shuts both directions down and closes the socket.
   void Close();
 
+  // The backend's per-socket state for overlapped operations (none on Linux).
+  struct Io;
+
  private:
   friend class Poller;
-  int fd_ = -1;
+  NativeSocket fd_ = kNoSocket;
+  Io* io_ = nullptr;
 };
 
 class Poller {
@@ -85,7 +97,7 @@ class Poller {
 
   // 0 or the system error number.
   int Open();
-  bool IsOpen() const { return read_fd_ >= 0; }
+  bool IsOpen() const { return read_fd_ != kNoSocket; }
   void Close();
   // Posts a key; false when the poller is closed or its queue is full (the
   // keys already queued wake the waiter then).
@@ -95,8 +107,10 @@ class Poller {
   void Wait(const TcpSocket* socket, Interest interest, int timeout_ms, Result* result);
 
  private:
-  int read_fd_ = -1;
-  int write_fd_ = -1;
+  // Linux: the two ends of the pipe that carries the keys. Windows: the
+  // completion port (write_fd_ unused).
+  intptr_t read_fd_ = -1;
+  intptr_t write_fd_ = -1;
 };
 
 }  // namespace voxa::platform

@@ -116,7 +116,7 @@ void SetBeepHandler(VOXA_BeepHandler h);
 void SetMessageHandler(VOXA_MessageHandler h);
 void SetErrorReportHandler(VOXA_ErrorReportHandler h);
 void Beep(unsigned type);
-void PostAppMessage(VOXA_HWND window, unsigned message, uintptr_t wparam, intptr_t lparam);
+void PostToWindow(VOXA_HWND window, unsigned message, uintptr_t wparam, intptr_t lparam);
 void ReportError(const char* caption, const char* text);
 // The library's diagnostic lines (standard output unless the application
 // routes them), on the calling thread; never called with a library lock held.

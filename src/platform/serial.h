@@ -35,7 +35,7 @@ class SerialPort {
   // Returns 0 or the system error number (EINVAL for a setting the platform
   // cannot apply).
   int Open(const char* path, const SerialSettings& settings);
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_ != -1; }
   // Replaces the rate only and purges both directions; 0 or the error
   // number (the former rate stays on failure).
   int SetBaud(uint32_t baud);
@@ -71,10 +71,15 @@ class SerialPort {
   int GetSettings(SerialSettings* out) const;
   void Close();
 
+  // The backend's state for overlapped operations (none on Linux).
+  struct Io;
+
  private:
-  int fd_ = -1;
-  int wake_fd_ = -1;
-  int kick_fd_ = -1;
+  // Descriptors on Linux, HANDLEs on Windows.
+  intptr_t fd_ = -1;
+  intptr_t wake_fd_ = -1;
+  intptr_t kick_fd_ = -1;
+  Io* io_ = nullptr;
 };
 
 }  // namespace voxa::platform

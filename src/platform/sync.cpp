@@ -1,33 +1,14 @@
-#include <linux/futex.h>
-#include <pthread.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <climits>
 #include <cstdint>
-#include <ctime>
 
+#include "platform/backend.h"
 #include "platform/platform.h"
 
 namespace voxa::platform {
 
-namespace {
-
-// Sleeps while *addr holds expected, at most until the timeout (null: no
-// limit). Spurious returns are fine: callers re-check.
-void FutexWait(std::atomic<uint32_t>* addr, uint32_t expected, const struct timespec* relative) {
-  syscall(SYS_futex, reinterpret_cast<uint32_t*>(addr), FUTEX_WAIT_PRIVATE, expected, relative, nullptr, 0);
-}
-
-void FutexWake(std::atomic<uint32_t>* addr, int count) {
-  syscall(SYS_futex, reinterpret_cast<uint32_t*>(addr), FUTEX_WAKE_PRIVATE, count, nullptr, nullptr, 0);
-}
-
-}  // namespace
-
 void Event::Set() {
   value_.store(1);
-  if (waiters_.load() > 0) FutexWake(&value_, manual_ ? INT32_MAX : 1);
+  if (waiters_.load() > 0) backend::AddressWake(&value_, manual_);
 }
 
 bool Event::Wait(uint32_t ms) { return WaitUntil(Clock::now() + std::chrono::milliseconds(ms)); }
@@ -37,12 +18,8 @@ bool Event::WaitUntil(Clock::time_point deadline) {
     if (Take()) return true;
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero()) return Take();
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    struct timespec ts;
-    ts.tv_sec = static_cast<time_t>(ns / 1000000000);
-    ts.tv_nsec = static_cast<long>(ns % 1000000000);
     waiters_.fetch_add(1);
-    FutexWait(&value_, 0, &ts);
+    backend::AddressWait(&value_, 0, std::chrono::duration_cast<std::chrono::nanoseconds>(left).count());
     waiters_.fetch_sub(1);
   }
 }
@@ -51,7 +28,7 @@ void Event::WaitForever() {
   for (;;) {
     if (Take()) return;
     waiters_.fetch_add(1);
-    FutexWait(&value_, 0, nullptr);
+    backend::AddressWait(&value_, 0, -1);
     waiters_.fetch_sub(1);
   }
 }
@@ -79,7 +56,7 @@ void SetThreadName(const char* name) {
   if (name == nullptr) return;
   char cut[16] = {};
   for (size_t k = 0; k + 1 < sizeof cut && name[k] != 0; ++k) cut[k] = name[k];
-  pthread_setname_np(pthread_self(), cut);
+  backend::NameThread(cut);
 }
 
 uint32_t TickCount() {

@@ -4,6 +4,7 @@
 #include <map>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/platform.h"
 
 namespace voxa::platform {
@@ -37,6 +38,7 @@ class TimerService {
     // lock; a start meanwhile begins a new generation with a thread of its
     // own, so no start can revive a thread that a kill is waiting for.
     if (!running_) {
+      backend::FineTimers(true);
       running_ = true;
       const uint64_t gen = ++generation_;
       thread_ = std::thread([this, gen] { Run(gen); });
@@ -59,6 +61,7 @@ class TimerService {
       std::thread ending = std::move(thread_);
       g.unlock();
       ending.join();
+      backend::FineTimers(false);
     }
   }
 

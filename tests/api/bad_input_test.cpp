@@ -399,6 +399,9 @@ TEST(ExportTable, MatchesTheHeadersAndTheLibrary) {
   }
   EXPECT_EQ(listed, declared) << "the list in this file and the declarations in include/voxa differ";
 
+#if defined(_WIN32)
+  GTEST_SKIP() << "voxa.dll's export table is compared with the headers by exported_symbols_are_voxa_only";
+#endif
   // Exported by the shared library built beside this test program.
   const fs::path lib = fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "libvoxa.so";
   ASSERT_TRUE(fs::exists(lib)) << lib;

@@ -4,13 +4,6 @@
 // tests see only the commands they caused.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -19,8 +12,10 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <memory>
 #include <vector>
 
+#include "platform/listener.h"
 #include "voxa/voxa.h"
 
 namespace voxa::test {
@@ -97,32 +92,16 @@ inline std::optional<HostFrame> DecodeHostFrame(const std::vector<uint8_t>& raw)
 class FakeBoard {
  public:
   FakeBoard() {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listen_fd_, 4);
-    socklen_t len = sizeof a;
-    ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    ::pipe(wake_);
+    listener_.Listen(0);
+    port_ = listener_.Port();
     thread_ = std::thread([this] { Run(); });
   }
 
   ~FakeBoard() {
     if (board_ >= 0 && VOXA_Set_BoardID(board_)) VOXA_Close();
     stop_ = true;
-    char c = 1;
-    (void)!::write(wake_[1], &c, 1);
+    wake_.Signal();
     thread_.join();
-    if (conn_ >= 0) ::close(conn_);
-    ::close(listen_fd_);
-    ::close(wake_[0]);
-    ::close(wake_[1]);
   }
 
   uint16_t port() const { return port_; }
@@ -179,8 +158,7 @@ class FakeBoard {
 
   void SendRaw(const std::vector<uint8_t>& bytes) {
     std::lock_guard<std::mutex> g(send_m_);
-    int fd = conn_.load();
-    if (fd >= 0) (void)!::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (conn_) conn_->SendAll(bytes.data(), bytes.size(), 5000);
   }
   void SendPacket(uint8_t type, const std::vector<uint8_t>& payload) { SendRaw(Packet(type, payload)); }
   // A complete state packet reporting this command ID.
@@ -196,34 +174,38 @@ class FakeBoard {
   // Drops the connection (the library will reconnect).
   void DropConnection() {
     std::lock_guard<std::mutex> g(send_m_);
-    int fd = conn_.exchange(-1);
-    if (fd >= 0) {
-      ::shutdown(fd, SHUT_RDWR);
-      ::close(fd);
-    }
+    if (conn_) conn_->Shutdown();
+    conn_.reset();
   }
   int connections() const { return connections_.load(); }
 
  private:
+  std::shared_ptr<platform::StreamSocket> Connection() {
+    std::lock_guard<std::mutex> g(send_m_);
+    return conn_;
+  }
+
   void Run() {
     std::vector<uint8_t> cur;
     int state = 0, need = 0;
     uint8_t buf[4096];
     while (!stop_) {
-      pollfd p[3] = {{wake_[0], POLLIN, 0}, {listen_fd_, POLLIN, 0}, {conn_.load(), POLLIN, 0}};
-      int nfds = conn_.load() >= 0 ? 3 : 2;
-      if (::poll(p, static_cast<nfds_t>(nfds), 200) <= 0) continue;
-      if (p[0].revents) break;
-      if (p[1].revents & POLLIN) {
-        int fd = ::accept(listen_fd_, nullptr, nullptr);
-        if (fd >= 0) {
-          int one = 1;
-          ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      std::shared_ptr<platform::StreamSocket> conn = Connection();
+      platform::WaitItem p[3];
+      p[0].fd = wake_.Fd();
+      p[0].want_read = true;
+      p[1].fd = listener_.Fd();
+      p[1].want_read = true;
+      p[2].fd = conn ? conn->Fd() : platform::kNoSocket;
+      p[2].want_read = true;
+      if (platform::WaitReady(p, 3, 200) <= 0) continue;
+      if (p[0].readable) break;
+      if (p[1].readable) {
+        if (auto accepted = listener_.Accept()) {
           {
-            // Under the send lock: no SendRaw is using the old descriptor.
+            // Under the send lock: no SendRaw is using the old connection.
             std::lock_guard<std::mutex> g(send_m_);
-            int old = conn_.exchange(fd);
-            if (old >= 0) ::close(old);
+            conn_ = std::move(accepted);
           }
           state = 0;
           ++connections_;
@@ -232,15 +214,15 @@ class FakeBoard {
           cv_.notify_all();
         }
       }
-      if (nfds == 3 && (p[2].revents & (POLLIN | POLLHUP | POLLERR))) {
-        ssize_t n = ::recv(p[2].fd, buf, sizeof buf, 0);
-        if (n <= 0) {
-          int fd = p[2].fd;
+      if (conn && (p[2].readable || p[2].hangup)) {
+        const long n = conn->Recv(buf, sizeof buf);
+        if (n == platform::kWouldBlock) continue;
+        if (n < 0) {
           std::lock_guard<std::mutex> g(send_m_);
-          if (conn_.compare_exchange_strong(fd, -1)) ::close(fd);
+          if (conn_ == conn) conn_.reset();
           continue;
         }
-        for (ssize_t k = 0; k < n; ++k) {
+        for (long k = 0; k < n; ++k) {
           uint8_t b = buf[k];
           if (state == 0) {
             if (b == 0xFE) { cur.assign(1, b); state = 1; }
@@ -272,9 +254,9 @@ class FakeBoard {
     cv_.notify_all();
   }
 
-  int listen_fd_ = -1;
-  std::atomic<int> conn_{-1};
-  int wake_[2] = {-1, -1};
+  platform::TcpListener listener_;
+  platform::WakeFd wake_;
+  std::shared_ptr<platform::StreamSocket> conn_;  // under send_m_
   uint16_t port_ = 0;
   int board_ = -1;
   std::atomic<bool> stop_{false};

@@ -103,7 +103,7 @@ void SimBoard::Run() {
         items[1].fd = listener_.Fd();
         items[1].want_read = true;
       }
-      const int io = tcp_ ? (conn_ ? conn_->Fd() : -1) : pty_.Fd();
+      const plat::NativeSocket io = tcp_ ? (conn_ ? conn_->Fd() : -1) : pty_.Fd();
       if (io >= 0) {
         items[2].fd = io;
         items[2].want_read = true;

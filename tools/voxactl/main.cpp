@@ -425,7 +425,7 @@ Command CmdMonitor(Args& args) {
       VOXA_Set_StateTimer(selector | kMonitorContents);
       if (!Ok("VOXA_Set_StateTimer")) return kExitFailed;
     }
-    const bool tty = isatty(STDOUT_FILENO) != 0;
+    const bool tty = voxa::platform::StdoutIsTerminal();
     if (tty) std::fputs("\x1b[?25l\x1b[H\x1b[2J", stdout);
     auto next = Clock::now();
     const auto start = next;

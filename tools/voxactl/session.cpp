@@ -1,20 +1,15 @@
 #include "session.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <optional>
 
+#include "platform/net.h"
+#include "platform/platform.h"
+#include "platform/serial.h"
 #include "voxa/voxa.h"
 
 namespace voxactl {
@@ -56,9 +51,10 @@ bool ParseIpv4(const std::string& text, uint32_t& address) {
   return true;
 }
 
-// strerror's text as a phrase: "connection refused".
+// The system's text as a phrase: "connection refused".
 std::string Reason(int error) {
-  std::string text = std::strerror(error);
+  char buf[256];
+  std::string text = voxa::platform::SystemErrorText(error, buf, sizeof buf);
   if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z' && (text.size() < 2 || text[1] < 'A' || text[1] > 'Z'))
     text[0] = static_cast<char>(text[0] - 'A' + 'a');
   return text;
@@ -67,26 +63,27 @@ std::string Reason(int error) {
 // Why a TCP open failed: the library does not tell, so the connect is
 // tried once more here (at most two seconds) and its error named.
 std::string TcpReason(const TcpAddress& a) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return Reason(errno);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(static_cast<uint16_t>(a.port));
-  sa.sin_addr.s_addr = a.address;
-  int error = 0;
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-    error = errno;
-    if (error == EINPROGRESS) {
-      pollfd p{fd, POLLOUT, 0};
-      if (poll(&p, 1, 2000) == 1) {
-        socklen_t len = sizeof error;
-        getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
-      } else {
-        error = ETIMEDOUT;
-      }
+  namespace plat = voxa::platform;
+  plat::TcpSocket s;
+  plat::Poller poller;
+  int error = s.Create();
+  if (error == 0) error = poller.Open();
+  if (error != 0) return Reason(error);
+  plat::Ipv4Endpoint peer;
+  peer.address_be = a.address;
+  peer.port = static_cast<uint16_t>(a.port);
+  error = s.StartConnect(peer);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (error == EINPROGRESS) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      error = ETIMEDOUT;
+      break;
     }
+    plat::Poller::Result r;
+    poller.Wait(&s, plat::Poller::Interest::kWritable, static_cast<int>(left.count()) + 1, &r);
+    if (r.socket_ready) error = s.ConnectResult();
   }
-  close(fd);
   if (error == 0) return "the connection is accepted now, but the library's open failed (the board did not answer?)";
   if (error == ETIMEDOUT) return "no answer (connection timed out)";
   return Reason(error);
@@ -94,13 +91,10 @@ std::string TcpReason(const TcpAddress& a) {
 
 // Why a serial open failed, by opening the device here.
 std::string SerialReason(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    const int error = errno;
-    if (error == EACCES) return "permission denied (is the user in the group that owns " + path + "?)";
-    return Reason(error);
-  }
-  close(fd);
+  voxa::platform::SerialPort port;
+  const int error = port.Open(path.c_str(), voxa::platform::SerialSettings{});
+  if (error == EACCES) return "permission denied (is the user in the group that owns " + path + "?)";
+  if (error != 0) return Reason(error);
   return "the device opens, but the library could not set it up as a serial line";
 }
 
@@ -313,46 +307,14 @@ bool Session::Pause(Clock::time_point deadline) {
 
 // ---------------------------------------------------------------- signals
 
-namespace {
-
-sigset_t WatchedSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
-  sigaddset(&set, SIGUSR1);  // the watch's own wake-up when it is to end
-  return set;
-}
-
-}  // namespace
-
-SignalWatch::SignalWatch(Session& session) : session_(session) {
-  const sigset_t set = WatchedSignals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  thread_ = std::thread([this] { Run(); });
-}
-
-SignalWatch::~SignalWatch() {
-  quit_.store(true);
-  pthread_kill(thread_.native_handle(), SIGUSR1);
-  thread_.join();
-}
-
-void SignalWatch::Run() {
-  const sigset_t set = WatchedSignals();
-  std::optional<Clock::time_point> first;
-  for (;;) {
-    int sig = 0;
-    if (sigwait(&set, &sig) != 0) continue;
-    if (quit_.load()) return;
-    if (sig == SIGUSR1) continue;
-    // One Ctrl-C may arrive twice (sent to the process and to its group):
-    // only a second one a while after the first ends the program at once.
-    if (first && Clock::now() - *first >= Ms(1000)) std::_Exit(130);
-    if (!first) first = Clock::now();
-    session_.Interrupt();
-  }
-}
+SignalWatch::SignalWatch(Session& session)
+    : session_(session), watch_([this] {
+        // One Ctrl-C may arrive twice (sent to the process and to its
+        // group): only a second one a while after the first ends the
+        // program at once.
+        if (first_ && Clock::now() - *first_ >= Ms(1000)) std::_Exit(130);
+        if (!first_) first_ = Clock::now();
+        session_.Interrupt();
+      }) {}
 
 }  // namespace voxactl

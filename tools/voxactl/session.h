@@ -10,11 +10,13 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "frame_text.h"
+#include "platform/console.h"
 
 namespace voxactl {
 
@@ -121,15 +123,11 @@ class Session {
 class SignalWatch {
  public:
   explicit SignalWatch(Session& session);
-  ~SignalWatch();
-  SignalWatch(const SignalWatch&) = delete;
-  SignalWatch& operator=(const SignalWatch&) = delete;
 
  private:
-  void Run();
   Session& session_;
-  std::atomic<bool> quit_{false};
-  std::thread thread_;
+  std::optional<Clock::time_point> first_;  // touched by the watch's thread only
+  voxa::platform::InterruptWatch watch_;
 };
 
 }  // namespace voxactl

@@ -45,7 +45,7 @@ uint32_t RateOf(speed_t speed) {
   return 0;
 }
 
-void CloseFd(int& fd) {
+void CloseFd(intptr_t& fd) {
   if (fd >= 0) {
     ::close(fd);
     fd = -1;
@@ -196,7 +196,7 @@ size_t SerialPort::Write(const uint8_t* buf, size_t n, int wait_ms) {
     if (w < 0 && errno == EINTR) continue;
     if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
     // The driver's queue is full: wait for room, or for the close.
-    pollfd p[2] = {{fd_, POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
+    pollfd p[2] = {{static_cast<int>(fd_), POLLOUT, 0}, {static_cast<int>(wake_fd_), POLLIN, 0}};
     int r = ::poll(p, 2, wait_ms);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0 || (p[1].revents & POLLIN) || (p[0].revents & (POLLERR | POLLHUP | POLLNVAL))) break;
@@ -222,9 +222,9 @@ long SerialPort::WriteSome(const uint8_t* buf, size_t n, int* err) {
 
 unsigned SerialPort::WaitEvents(bool want_write, int timeout_ms) {
   if (fd_ < 0) return kEvHangup;
-  pollfd p[3] = {{fd_, static_cast<short>(POLLIN | (want_write ? POLLOUT : 0)), 0},
-                 {wake_fd_, POLLIN, 0},
-                 {kick_fd_, POLLIN, 0}};
+  pollfd p[3] = {{static_cast<int>(fd_), static_cast<short>(POLLIN | (want_write ? POLLOUT : 0)), 0},
+                 {static_cast<int>(wake_fd_), POLLIN, 0},
+                 {static_cast<int>(kick_fd_), POLLIN, 0}};
   int r = ::poll(p, 3, timeout_ms);
   if (r <= 0) return r < 0 && errno != EINTR ? kEvHangup : 0u;
   unsigned ev = 0;
@@ -251,7 +251,7 @@ void SerialPort::Kick() {
 
 SerialPort::Wait SerialPort::WaitReadable(int timeout_ms) {
   if (fd_ < 0) return Wait::kHangup;
-  pollfd p[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+  pollfd p[2] = {{static_cast<int>(fd_), POLLIN, 0}, {static_cast<int>(wake_fd_), POLLIN, 0}};
   int r = ::poll(p, 2, timeout_ms);
   if (r < 0) return errno == EINTR ? Wait::kTimeout : Wait::kHangup;
   if (r == 0) return Wait::kTimeout;
@@ -263,7 +263,7 @@ SerialPort::Wait SerialPort::WaitReadable(int timeout_ms) {
 
 void SerialPort::WaitForWake() {
   if (wake_fd_ < 0) return;
-  pollfd p{wake_fd_, POLLIN, 0};
+  pollfd p{static_cast<int>(wake_fd_), POLLIN, 0};
   while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
   }
 }

@@ -108,7 +108,7 @@ FileReadResult ReadWholeFile(const std::string& path, size_t limit, std::vector<
   return FileReadResult::Ok;
 }
 
-bool ReplaceFile(const std::string& path, const uint8_t* data, size_t size) {
+bool ReplaceWholeFile(const std::string& path, const uint8_t* data, size_t size) {
   if (path.empty() || (size > 0 && data == nullptr)) return false;
   std::string target;
   if (!ResolveTarget(path, target)) return false;

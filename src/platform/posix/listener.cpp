@@ -16,12 +16,12 @@
 namespace voxa::platform {
 namespace {
 
-bool SetNonBlocking(int fd) {
+bool SetNonBlocking(NativeSocket fd) {
   int fl = fcntl(fd, F_GETFL, 0);
   return fl >= 0 && fcntl(fd, F_SETFL, fl | O_NONBLOCK) == 0;
 }
 
-void SetNoDelay(int fd) {
+void SetNoDelay(NativeSocket fd) {
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
@@ -70,7 +70,7 @@ int WaitReady(WaitItem* items, size_t count, int timeout_ms) {
   }
   for (size_t i = 0; i < count; ++i) {
     items[i].readable = items[i].writable = items[i].hangup = false;
-    p[i].fd = items[i].fd;
+    p[i].fd = static_cast<int>(items[i].fd);
     p[i].events = static_cast<short>((items[i].want_read ? POLLIN : 0) | (items[i].want_write ? POLLOUT : 0));
     p[i].revents = 0;
   }
@@ -89,7 +89,7 @@ int WaitReady(WaitItem* items, size_t count, int timeout_ms) {
 
 // ---- StreamSocket ----
 
-StreamSocket::StreamSocket(int fd) : fd_(fd) {
+StreamSocket::StreamSocket(NativeSocket fd) : fd_(fd) {
   if (fd_ >= 0) {
     SetNonBlocking(fd_);
     SetNoDelay(fd_);
@@ -140,25 +140,6 @@ long StreamSocket::Recv(uint8_t* data, size_t max) {
   if (r == 0) return kClosed;
   if (r < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? kWouldBlock : kClosed;
   return static_cast<long>(r);
-}
-
-size_t StreamSocket::SendAll(const uint8_t* data, size_t n, uint32_t timeout_ms) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  size_t done = 0;
-  while (done < n) {
-    long r = Send(data + done, n - done);
-    if (r == kClosed) break;
-    if (r > 0) {
-      done += static_cast<size_t>(r);
-      continue;
-    }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) break;
-    pollfd p{fd_, POLLOUT, 0};
-    if (poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
-  }
-  return done;
 }
 
 void StreamSocket::Shutdown() {

@@ -86,7 +86,7 @@ int TcpSocket::SendAll(const uint8_t* p, size_t n, int wait_ms) {
     if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
     auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
     if (left <= 0) return ETIMEDOUT;
-    pollfd pf{fd_, POLLOUT, 0};
+    pollfd pf{static_cast<int>(fd_), POLLOUT, 0};
     if (::poll(&pf, 1, static_cast<int>(left)) < 0 && errno != EINTR) return errno;
   }
   return 0;
@@ -164,10 +164,10 @@ void Poller::Wait(const TcpSocket* socket, Interest interest, int timeout_ms, Re
   *result = Result{};
   pollfd p[2];
   nfds_t n = 0;
-  p[n++] = pollfd{read_fd_, POLLIN, 0};
+  p[n++] = pollfd{static_cast<int>(read_fd_), POLLIN, 0};
   const bool with_socket = socket != nullptr && socket->fd_ >= 0;
   if (with_socket)
-    p[n++] = pollfd{socket->fd_,
+    p[n++] = pollfd{static_cast<int>(socket->fd_),
                     static_cast<short>(interest == Interest::kReadable   ? POLLIN
                                        : interest == Interest::kWritable ? POLLOUT
                                                                          : POLLIN | POLLOUT),

@@ -1,0 +1,31 @@
+// What each operating system's backend gives the portable parts of the
+// platform layer. Only platform sources include this file.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "voxa/voxa.h"
+
+namespace voxa::platform::backend {
+
+// Sleeps while *addr holds expected, at most timeout_ns (negative: no
+// limit). Spurious returns are fine: callers re-check.
+void AddressWait(std::atomic<uint32_t>* addr, uint32_t expected, int64_t timeout_ns);
+// Wakes one or every thread sleeping on addr.
+void AddressWake(std::atomic<uint32_t>* addr, bool all);
+
+// Names the calling thread (already cut to 15 characters).
+void NameThread(const char* name);
+
+// The application services when no handler replaces them.
+void VOXA_CALL DefaultBeep(unsigned type);
+void VOXA_CALL DefaultErrorReport(const char* caption, const char* text);
+// Null where the system has no window messages.
+VOXA_MessageHandler DefaultMessageHandler();
+
+// The periodic timer asks for the system's finest timer resolution while
+// any timer runs.
+void FineTimers(bool on);
+
+}  // namespace voxa::platform::backend
