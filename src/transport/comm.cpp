@@ -203,14 +203,8 @@ uint32_t CComm::RxPushSome(const uint8_t* p, uint32_t n) {
 }
 
 uint32_t CComm::RxPopBlock(uint8_t* p, uint32_t max) {
-  if (!initialised_ || p == nullptr) return 0;
-  uint32_t n;
-  {
-    platform::Locked g(rx_lock_);
-    n = rx_ring_.PopBlock(p, max);
-  }
-  if (n > 0) rx_room_.Set();
-  return n;
+  uint32_t stream;
+  return RxPopBlock(p, max, &stream);
 }
 
 uint32_t CComm::RxPopBlock(uint8_t* p, uint32_t max, uint32_t* stream) {
