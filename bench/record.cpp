@@ -1,0 +1,107 @@
+// Recording: `voxactl record` as its own process against a simulated board
+// that reports its state every PERIOD ms, for SECONDS. Prints the samples
+// recorded and lost, the mean period and the CPU the recording process
+// used, as a share of one core.
+//
+//   bench_record [SECONDS [PERIOD_MS]]      (default 60 s, 10 ms)
+//
+// The board's own state timer goes down to 25 ms; below that (and by
+// default) this program paces the board's state packets itself, sending
+// one report of chip and axis status, positions, encoders and velocities
+// each period, and the recorder leaves the board's timer alone. At 25 ms or
+// more the recorder switches the board's timer on as a user would.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim.h"
+
+using Clock = std::chrono::steady_clock;
+
+int main(int argc, char** argv) {
+  const double seconds = argc > 1 ? std::atof(argv[1]) : 60;
+  const int period_ms = argc > 2 ? std::atoi(argv[2]) : 10;
+  const bool paced = period_ms < 25;
+  auto sim = voxa_sim::SimBoard::StartTcp();
+  if (!sim) return 1;
+
+  std::atomic<bool> stop{false};
+  std::atomic<uint64_t> sent{0};
+  std::thread pacer;
+  if (paced)
+    pacer = std::thread([&] {
+      auto next = Clock::now();
+      while (!stop.load()) {
+        next += std::chrono::milliseconds(period_ms);
+        std::this_thread::sleep_until(next);
+        sim->SendStatePacket(0x1F);
+        sent.fetch_add(1);
+      }
+    });
+
+  const std::string csv = "/tmp/bench_record_" + std::to_string(getpid()) + ".csv";
+  const std::string port = "127.0.0.1:" + std::to_string(sim->Port());
+  const std::string duration = std::to_string(seconds);
+  const std::string state_ms = paced ? "0" : std::to_string(period_ms);
+  const auto start = Clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, 1);
+    execl(VOXACTL_PATH, "voxactl", "--tcp", port.c_str(), "record", "--signals", "pos,vel,enc,status", "--axes",
+          "0,1,2,3", "--duration", duration.c_str(), "--state-ms", state_ms.c_str(), "--csv", csv.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  stop.store(true);
+  if (pacer.joinable()) pacer.join();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "voxactl record failed (status %d)\n", status);
+    return 1;
+  }
+
+  std::ifstream in(csv);
+  std::string line;
+  std::getline(in, line);
+  std::vector<double> t;
+  while (std::getline(in, line)) t.push_back(std::atof(line.c_str()));
+  std::remove(csv.c_str());
+  uint64_t lost = 0;
+  size_t gaps = 0;
+  double longest = 0;
+  for (size_t i = 1; i < t.size(); ++i) {
+    const double dt = (t[i] - t[i - 1]) * 1000;
+    longest = std::max(longest, dt);
+    if (dt > 1.5 * period_ms) {
+      ++gaps;
+      lost += static_cast<uint64_t>(std::llround(dt / period_ms)) - 1;
+    }
+  }
+  const double mean = t.size() > 1 ? (t.back() - t.front()) * 1000 / static_cast<double>(t.size() - 1) : 0;
+  const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  std::printf("recording %.0f s at %d ms (%s): %zu samples, %zu gaps, %llu lost, mean period %.4f ms (%+.3f %%), "
+              "longest interval %.2f ms\n",
+              seconds, period_ms, paced ? "paced state packets" : "the board's state timer", t.size(), gaps,
+              static_cast<unsigned long long>(lost), mean, (mean / period_ms - 1) * 100, longest);
+  std::printf("recording process: %.2f s CPU in %.1f s = %.2f %% of a core (max RSS %ld KiB)\n", cpu, wall,
+              cpu / wall * 100, usage.ru_maxrss);
+  return 0;
+}
