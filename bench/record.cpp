@@ -47,8 +47,9 @@ int main(int argc, char** argv) {
       while (!stop.load()) {
         next += std::chrono::milliseconds(period_ms);
         std::this_thread::sleep_until(next);
+        // Axis 3's position numbers the reports, so a lost one shows.
+        sim->SetReg(voxa_sim::CURPOS, 3, static_cast<uint32_t>(sent.fetch_add(1) + 1));
         sim->SendStatePacket(0x1F);
-        sent.fetch_add(1);
       }
     });
 
@@ -60,7 +61,7 @@ int main(int argc, char** argv) {
   const pid_t child = fork();
   if (child == 0) {
     const int null = ::open("/dev/null", O_WRONLY);
-    if (null >= 0) dup2(null, 1);
+    if (null >= 0) dup2(null, 1), dup2(null, 2);
     execl(VOXACTL_PATH, "voxactl", "--tcp", port.c_str(), "record", "--signals", "pos,vel,enc,status", "--axes",
           "0,1,2,3", "--duration", duration.c_str(), "--state-ms", state_ms.c_str(), "--csv", csv.c_str(),
           static_cast<char*>(nullptr));
@@ -81,26 +82,44 @@ int main(int argc, char** argv) {
   std::string line;
   std::getline(in, line);
   std::vector<double> t;
-  while (std::getline(in, line)) t.push_back(std::atof(line.c_str()));
+  std::vector<long> seq;  // pos3: the report's number when paced
+  while (std::getline(in, line)) {
+    std::istringstream cells(line);
+    std::string cell;
+    std::vector<std::string> row;
+    while (std::getline(cells, cell, ',')) row.push_back(cell);
+    t.push_back(std::atof(row[0].c_str()));
+    seq.push_back(row.size() > 4 ? std::atol(row[4].c_str()) : 0);
+  }
   std::remove(csv.c_str());
-  uint64_t lost = 0;
-  size_t gaps = 0;
+  // Lost: reports numbered between the first and the last recorded that
+  // never made a sample (paced only). Late: intervals over 1.5 periods.
+  long lost = 0, repeated = 0;
+  size_t late = 0;
   double longest = 0;
   for (size_t i = 1; i < t.size(); ++i) {
     const double dt = (t[i] - t[i - 1]) * 1000;
     longest = std::max(longest, dt);
-    if (dt > 1.5 * period_ms) {
-      ++gaps;
-      lost += static_cast<uint64_t>(std::llround(dt / period_ms)) - 1;
+    if (dt > 1.5 * period_ms) ++late;
+    if (paced) {
+      if (seq[i] > seq[i - 1] + 1) lost += seq[i] - seq[i - 1] - 1;
+      if (seq[i] <= seq[i - 1]) ++repeated;
     }
   }
   const double mean = t.size() > 1 ? (t.back() - t.front()) * 1000 / static_cast<double>(t.size() - 1) : 0;
   const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  std::printf("recording %.0f s at %d ms (%s): %zu samples, %zu gaps, %llu lost, mean period %.4f ms (%+.3f %%), "
-              "longest interval %.2f ms\n",
-              seconds, period_ms, paced ? "paced state packets" : "the board's state timer", t.size(), gaps,
-              static_cast<unsigned long long>(lost), mean, (mean / period_ms - 1) * 100, longest);
+  // The handler reads the register image when it runs: when it runs after
+  // the next report was applied, its sample shows that report's values
+  // (one number repeated, one skipped), though no report went unrecorded.
+  const long window = paced && !seq.empty() ? seq.back() - seq.front() + 1 : 0;
+  std::printf("recording %.0f s at %d ms (%s): %zu samples", seconds, period_ms,
+              paced ? "paced state packets" : "the board's state timer", t.size());
+  if (paced)
+    std::printf(" of %ld reports sent (%ld missing); %ld samples show a later report's values (%ld numbers skipped)",
+                window, window - static_cast<long>(t.size()), repeated, lost);
+  std::printf("\nmean period %.4f ms (%+.3f %%), %zu intervals over 1.5 periods, longest %.2f ms\n", mean,
+              (mean / period_ms - 1) * 100, late, longest);
   std::printf("recording process: %.2f s CPU in %.1f s = %.2f %% of a core (max RSS %ld KiB)\n", cpu, wall,
               cpu / wall * 100, usage.ru_maxrss);
   return 0;

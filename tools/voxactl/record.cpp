@@ -118,6 +118,11 @@ class Recorder {
     values_.insert(values_.end(), row.begin(), row.end());
   }
 
+  size_t Samples() const {
+    std::lock_guard<std::mutex> g(mu_);
+    return times_.size();
+  }
+
   bool WriteCsv(std::string& error) const {
     std::lock_guard<std::mutex> g(mu_);
     FILE* f = std::fopen(o_.csv.c_str(), "w");
@@ -172,8 +177,8 @@ class Recorder {
     std::printf("duration     %.3f s\n", span / 1000.0);
     std::printf("mean period  %.3f ms (%s %.3f ms)\n", span / static_cast<double>(n - 1),
                 o_.state_ms > 0 ? "asked" : "median", period);
-    std::printf("gaps         %zu (about %" PRIu64 " reports missing; longest interval %.3f ms)\n", gaps, missing,
-                longest);
+    std::printf("gaps         %zu (%" PRIu64 " report%s missing; longest interval %.3f ms)\n", gaps, missing,
+                missing == 1 ? "" : "s", longest);
     std::printf("merged       %" PRIu32 " notifications (the recorder fell behind)\n", merged);
   }
 
@@ -268,6 +273,11 @@ int RunRecord(Session& s, const RecordOptions& o) {
   }
   std::printf("wrote %s\n", o.csv.c_str());
   recorder.PrintSummary(merged);
+  if (recorder.Samples() == 0) {
+    std::fprintf(stderr, "voxactl: the board sent no state report with %s\n",
+                 o.state_ms > 0 ? "the asked signals" : "the asked signals (is its state timer on?)");
+    return kExitFailed;
+  }
   return kExitOk;
 }
 
