@@ -60,8 +60,11 @@ int main(int argc, char** argv) {
   const auto start = Clock::now();
   const pid_t child = fork();
   if (child == 0) {
+    // Its summary goes to a file, read below; its notes to nowhere.
+    const int out = ::open((csv + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int null = ::open("/dev/null", O_WRONLY);
-    if (null >= 0) dup2(null, 1), dup2(null, 2);
+    if (out >= 0) dup2(out, 1);
+    if (null >= 0) dup2(null, 2);
     execl(VOXACTL_PATH, "voxactl", "--tcp", port.c_str(), "record", "--signals", "pos,vel,enc,status", "--axes",
           "0,1,2,3", "--duration", duration.c_str(), "--state-ms", state_ms.c_str(), "--csv", csv.c_str(),
           static_cast<char*>(nullptr));
@@ -92,6 +95,13 @@ int main(int argc, char** argv) {
     seq.push_back(row.size() > 4 ? std::atol(row[4].c_str()) : 0);
   }
   std::remove(csv.c_str());
+  std::string merged = "?";
+  {
+    std::ifstream summary(csv + ".out");
+    while (std::getline(summary, line))
+      if (line.rfind("merged", 0) == 0) merged = line.substr(line.find_first_not_of(' ', 6));
+  }
+  std::remove((csv + ".out").c_str());
   // Lost: reports numbered between the first and the last recorded that
   // never made a sample (paced only). Late: intervals over 1.5 periods.
   long lost = 0, repeated = 0;
@@ -118,6 +128,7 @@ int main(int argc, char** argv) {
   if (paced)
     std::printf(" of %ld reports sent (%ld missing); %ld samples show a later report's values (%ld numbers skipped)",
                 window, window - static_cast<long>(t.size()), repeated, lost);
+  std::printf("\nmerged by the library: %s", merged.c_str());
   std::printf("\nmean period %.4f ms (%+.3f %%), %zu intervals over 1.5 periods, longest %.2f ms\n", mean,
               (mean / period_ms - 1) * 100, late, longest);
   std::printf("recording process: %.2f s CPU in %.1f s = %.2f %% of a core (max RSS %ld KiB)\n", cpu, wall,

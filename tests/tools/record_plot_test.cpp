@@ -14,31 +14,17 @@
 #include <vector>
 
 #include "sim.h"
+#include "support/shell.h"
 #include "voxa/voxa.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using voxa::test::Result;
+using voxa::test::Shell;
 using voxa_sim::RxFrame;
 using voxa_sim::SimBoard;
 namespace fs = std::filesystem;
-
-struct Result {
-  int code = -1;
-  std::string out;
-};
-
-Result Shell(const std::string& line) {
-  Result r;
-  FILE* p = popen((line + " 2>&1").c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int status = pclose(p);
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
 
 std::string Slurp(const fs::path& p) {
   std::ifstream in(p);

@@ -18,7 +18,8 @@ namespace voxactl {
 
 namespace {
 
-constexpr int CHIPSTATUS = 1, AXISSTATUS = 3, CURPOS = 6, ENCPOS = 12, CURVEL = 18;
+constexpr int CHIPSTATUS = VOXA_REG_CHIPSTATUS, AXISSTATUS = VOXA_REG_AXISSTATUS, CURPOS = VOXA_REG_CURPOS,
+              ENCPOS = VOXA_REG_ENCPOS, CURVEL = VOXA_REG_CURVEL;
 constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2;
 
 struct Signal {
@@ -28,15 +29,16 @@ struct Signal {
   const char* label;
 };
 constexpr Signal kSignals[] = {
-    {"pos", CURPOS, 0x1000, "position (pulses)"},
-    {"vel", CURVEL, 0x4000, "velocity (pulses/s)"},
-    {"enc", ENCPOS, 0x2000, "encoder (pulses)"},
-    {"status", AXISSTATUS, 0x800, "axis status (bits)"},
+    {"pos", CURPOS, VOXA_STATE_TIMER_CURPOS, "position (pulses)"},
+    {"vel", CURVEL, VOXA_STATE_TIMER_CURVEL, "velocity (pulses/s)"},
+    {"enc", ENCPOS, VOXA_STATE_TIMER_ENCPOS, "encoder (pulses)"},
+    {"status", AXISSTATUS, VOXA_STATE_TIMER_AXISSTATUS, "axis status (bits)"},
 };
-constexpr int kChipStatusContents = 0x400;
 constexpr struct {
   int ms, selector;
-} kPeriods[] = {{25, 2}, {50, 3}, {100, 4}, {200, 5}, {250, 6}, {500, 7}, {1000, 8}};
+} kPeriods[] = {{25, VOXA_STATE_TIMER_25MS},   {50, VOXA_STATE_TIMER_50MS},   {100, VOXA_STATE_TIMER_100MS},
+                {200, VOXA_STATE_TIMER_200MS}, {250, VOXA_STATE_TIMER_250MS}, {500, VOXA_STATE_TIMER_500MS},
+                {1000, VOXA_STATE_TIMER_1000MS}};
 
 int UsageError(const std::string& what, const char* usage) {
   std::fprintf(stderr, "voxactl: %s\nusage: voxactl ... %s\n", what.c_str(), usage);
@@ -220,8 +222,8 @@ struct TimerSettings {
 
 TimerSettings ReadTimer(int contents) {
   TimerSettings t;
-  t.period_ms = VOXA_Get_StateTimer(15);
-  for (int bit = 0x400; bit <= 0x4000; bit <<= 1)
+  t.period_ms = VOXA_Get_StateTimer(VOXA_STATE_TIMER_PERIOD);
+  for (int bit = VOXA_STATE_TIMER_CHIPSTATUS; bit <= VOXA_STATE_TIMER_CURVEL; bit <<= 1)
     if ((contents & bit) && VOXA_Is_StateTimer(bit)) t.contents |= bit;
   return t;
 }
@@ -233,7 +235,7 @@ int Selector(int ms) {
 }
 
 int RunRecord(Session& s, const RecordOptions& o) {
-  int contents = kChipStatusContents;
+  int contents = VOXA_STATE_TIMER_CHIPSTATUS;
   for (const Signal* sig : o.signals) contents |= sig->contents;
   TimerSettings before;
   if (o.state_ms > 0) {
@@ -261,7 +263,7 @@ int RunRecord(Session& s, const RecordOptions& o) {
     if (before.period_ms > 0)
       VOXA_Set_StateTimer(Selector(before.period_ms));
     else
-      VOXA_Clr_StateTimer(1);
+      VOXA_Clr_StateTimer(VOXA_STATE_TIMER_OFF);
     if (const int added = contents & ~before.contents) VOXA_Clr_StateTimer(added);
     VOXA_Leave_ImCmd();
   }
