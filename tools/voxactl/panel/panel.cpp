@@ -141,16 +141,25 @@ int RunPanel(int argc, char** argv) {
   voxa_sim_board* sim = nullptr;
   bool opened = false;
   std::string board_text;
+  auto open_tcp = [&](const std::string& text) {
+    TcpAddress address;
+    std::string error;
+    if (!ParseTcpAddress(text, address, error)) {
+      std::fprintf(stderr, "voxactl: %s\n", error.c_str());
+      return false;
+    }
+    return session.OpenTcp(address);
+  };
   if (sim_board) {
     sim = voxa_sim_start_tcp(0);
     if (!sim) {
       std::fprintf(stderr, "voxactl: cannot start the simulated board\n");
       return 1;
     }
-    opened = session.OpenTcp("127.0.0.1:" + std::to_string(voxa_sim_port(sim)));
+    opened = open_tcp("127.0.0.1:" + std::to_string(voxa_sim_port(sim)));
     board_text = "simulated, " + session.Description();
   } else {
-    opened = tcp.empty() ? session.OpenSerial(serial, baud) : session.OpenTcp(tcp);
+    opened = tcp.empty() ? session.OpenSerial(serial, baud) : open_tcp(tcp);
     board_text = session.Description();
   }
   int rc = 1;
