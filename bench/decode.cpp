@@ -1,9 +1,13 @@
 // Decoding a stream of state packets carrying all seven unit groups (eight
-// 4-byte words each) through the frame state machine and the dispatcher.
+// 4-byte words each) through the frame state machine and the dispatcher;
+// and the same with the state notifications the receive thread posts, with
+// no state handler set and with one that does nothing.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <vector>
 
+#include "controller/dispatch.h"
 #include "state/receive.h"
 
 namespace {
@@ -66,6 +70,36 @@ void BM_DecodeStatePackets(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(stream.size()));
 }
 BENCHMARK(BM_DecodeStatePackets)->MinTime(2.0);
+
+void VOXA_CALL DoNothing(int, uint32_t, uint64_t) {}
+
+// As the receive thread does it: decode, then post what each packet updated.
+// Arg 0: no state handler; 1: a handler that does nothing.
+void BM_DecodeAndNotify(benchmark::State& state) {
+  std::vector<uint8_t> one = Stream();
+  std::vector<uint8_t> stream;
+  for (int k = 0; k < 256; ++k) stream.insert(stream.end(), one.begin(), one.end());
+  voxa::StateMirror m;
+  m.SetRegWord(voxa::CHIPSTATUS, 7, 0x7000);
+  voxa::PacketCounters c;
+  NoEvents ev;
+  voxa::FrameParser parser;
+  voxa::dispatch::SetStateHandler(state.range(0) ? &DoNothing : nullptr);
+  for (auto _ : state) {
+    const uint64_t now_us = static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+    parser.FeedBlock(stream.data(), stream.size(), [&](const voxa::RxFrame& f) {
+      uint32_t updated = 0;
+      benchmark::DoNotOptimize(voxa::DispatchFrame(m, c, &ev, f, &updated));
+      if (updated != 0) voxa::dispatch::State(0, updated, now_us);
+    });
+  }
+  voxa::dispatch::SetStateHandler(nullptr);
+  voxa::dispatch::Drain();
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(stream.size()));
+}
+BENCHMARK(BM_DecodeAndNotify)->Arg(0)->Arg(1)->MinTime(2.0);
 
 }  // namespace
 

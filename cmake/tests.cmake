@@ -8,6 +8,17 @@ if(TARGET test_tools AND TARGET voxactl)
   add_dependencies(test_tools voxactl)
 endif()
 
+# voxactl's SVG pictures as a real browser draws them: only where chromium
+# is installed (CI installs it), and not again under the sanitizers.
+find_program(VOXA_CHROMIUM NAMES chromium chromium-browser)
+find_package(Python3 COMPONENTS Interpreter QUIET)
+if(TARGET voxactl AND VOXA_CHROMIUM AND Python3_Interpreter_FOUND AND NOT VOXA_SANITIZE)
+  add_test(NAME svg_renders_in_chromium
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/tools/svg_in_browser.py
+      $<TARGET_FILE:voxactl> ${VOXA_CHROMIUM} ${CMAKE_CURRENT_BINARY_DIR}/svg-in-browser)
+  set_tests_properties(svg_renders_in_chromium PROPERTIES TIMEOUT 120)
+endif()
+
 # Installs the build into a prefix under the build tree, then configures,
 # builds and runs examples/consumer against it (and, with pkg-config, a
 # second build through voxa.pc).

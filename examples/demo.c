@@ -32,6 +32,52 @@ static void VOXA_CALL OnMessage(VOXA_HWND window, unsigned int message, uintptr_
   atomic_fetch_add(&g_completions, 1);
 }
 
+/* The path of X and Y as the board reported it: one sample per state
+ * report that carried the positions, taken on the library's dispatch
+ * thread; read by main once the handler is unset. */
+#define MAX_SAMPLES 8192
+static int g_path[MAX_SAMPLES][2];
+static atomic_int g_samples;
+
+static void VOXA_CALL OnState(int board, uint32_t registers, uint64_t time_us) {
+  (void)board;
+  (void)time_us;
+  const int n = atomic_load(&g_samples);
+  if (!(registers & (1u << VOXA_REG_CURPOS)) || n >= MAX_SAMPLES) return;
+  g_path[n][0] = VOXA_Get_CurPos(0x01);
+  g_path[n][1] = VOXA_Get_CurPos(0x02);
+  atomic_store(&g_samples, n + 1);
+}
+
+/* The recorded path as an SVG picture, X and Y at equal scale. */
+static int WritePathSvg(const char* path, int n) {
+  if (n < 1) return 0;
+  int lo[2] = {g_path[0][0], g_path[0][1]}, hi[2] = {g_path[0][0], g_path[0][1]};
+  for (int i = 1; i < n; ++i)
+    for (int k = 0; k < 2; ++k) {
+      if (g_path[i][k] < lo[k]) lo[k] = g_path[i][k];
+      if (g_path[i][k] > hi[k]) hi[k] = g_path[i][k];
+    }
+  const double span = (hi[0] - lo[0] > hi[1] - lo[1] ? hi[0] - lo[0] : hi[1] - lo[1]) + 1.0;
+  const double scale = 600.0 / span, margin = 50.0;
+  const double w = (hi[0] - lo[0]) * scale + 2 * margin, h = (hi[1] - lo[1]) * scale + 2 * margin;
+  FILE* f = fopen(path, "w");
+  if (!f) return 0;
+  fprintf(f,
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+          "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" font-family=\"sans-serif\" "
+          "font-size=\"13\">\n<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n"
+          "<text x=\"%.0f\" y=\"24\" text-anchor=\"middle\">voxa-demo: X/Y path (pulses), line, arc, homing</text>\n"
+          "<text x=\"%.0f\" y=\"%.0f\">(%d, %d)</text><text x=\"%.0f\" y=\"%.0f\" text-anchor=\"end\">(%d, %d)</text>\n"
+          "<path fill=\"none\" stroke=\"#1f77b4\" stroke-width=\"2\" stroke-linejoin=\"round\" d=\"",
+          w, h, w / 2, margin - 10, h - margin + 30, lo[0], lo[1], w - margin + 10, margin - 10, hi[0], hi[1]);
+  for (int i = 0; i < n; ++i)
+    fprintf(f, "%s%.1f %.1f", i ? " L" : "M", margin + (g_path[i][0] - lo[0]) * scale,
+            h - margin - (g_path[i][1] - lo[1]) * scale);
+  fprintf(f, "\"/>\n</svg>\n");
+  return fclose(f) == 0;
+}
+
 static int Fail(const char* what, voxa_sim_board* sim) {
   fprintf(stderr, "\nvoxa-demo: %s failed (error %d)\n", what, VOXA_Get_LastErr());
   VOXA_Close();
@@ -81,9 +127,10 @@ int main(int argc, char** argv) {
   VOXA_Set_MessageHandler(OnMessage);
   VOXA_Register_Complete_Message((VOXA_HWND)1, COMPLETE_MSG);
   VOXA_Enable_CompleteStatePacket(1);
-  /* State packets every 50 ms with the chip and axis status, positions and
-   * velocities. */
-  VOXA_Set_StateTimer(VOXA_STATE_TIMER_50MS | VOXA_STATE_TIMER_CHIPSTATUS | VOXA_STATE_TIMER_AXISSTATUS |
+  /* State packets every 25 ms with the chip and axis status, positions and
+   * velocities. Each one reaches OnState, which records the path. */
+  VOXA_Set_StateHandler(OnState);
+  VOXA_Set_StateTimer(VOXA_STATE_TIMER_25MS | VOXA_STATE_TIMER_CHIPSTATUS | VOXA_STATE_TIMER_AXISSTATUS |
                       VOXA_STATE_TIMER_CURPOS | VOXA_STATE_TIMER_CURVEL);
 
   /* The engine version arrives with the first state packet. */
@@ -138,6 +185,7 @@ int main(int argc, char** argv) {
   printf("\n");
   if (!done) return Fail("waiting for the program", sim);
 
+  VOXA_Set_StateHandler(NULL); /* returns once OnState has finished */
   const int x = VOXA_Get_CurPos(0x01), y = VOXA_Get_CurPos(0x02);
   const int link = VOXA_Is_Link();
   /* Keep the board's configuration: registers and PID setups, as a file that
@@ -148,6 +196,13 @@ int main(int argc, char** argv) {
     printf("Configuration saved to %s\n", config_path);
   else
     printf("Saving the configuration failed: %s\n", VOXA_Get_ErrText(VOXA_Get_LastErr()));
+  /* The path picture goes next to the configuration file. */
+  char svg_path[600];
+  const char* slash = strrchr(config_path, '/');
+  snprintf(svg_path, sizeof svg_path, "%.*svoxa-demo-path.svg", slash ? (int)(slash - config_path + 1) : 0, config_path);
+  const int samples = atomic_load(&g_samples);
+  if (WritePathSvg(svg_path, samples))
+    printf("Path of X and Y (%d state reports) drawn in %s\n", samples, svg_path);
   printf("Summary: %d commands completed (#1 %s, #2 %s, #3 %s), final position X=%d Y=%d, link %s\n",
          atomic_load(&g_completions), atomic_load(&g_completed[1]) ? "ok" : "-",
          atomic_load(&g_completed[2]) ? "ok" : "-", atomic_load(&g_completed[3]) ? "ok" : "-", x, y,

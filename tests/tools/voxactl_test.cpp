@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "sim.h"
+#include "support/shell.h"
 
 namespace {
 
@@ -18,25 +19,10 @@ using namespace std::chrono_literals;
 using voxa_sim::RxFrame;
 using voxa_sim::SimBoard;
 
+using voxa::test::Result;
+using voxa::test::Shell;
+
 constexpr int CHIPSET = 0, CAL1 = 8, DRIVEVEL = 17;
-
-struct Result {
-  int code = -1;
-  std::string out;  // standard output and standard error
-};
-
-// Runs a shell command line; its output and exit code.
-Result Shell(const std::string& line) {
-  Result r;
-  FILE* p = popen((line + " 2>&1").c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int status = pclose(p);
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
 
 // A configuration file's text, its UTF-16 reduced to ASCII.
 std::string ConfigText(const std::string& path) {

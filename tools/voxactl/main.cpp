@@ -26,6 +26,7 @@
 #include "frame_text.h"
 #include "saved_config.h"
 #include "panel/panel.h"
+#include "record.h"
 #include "session.h"
 #include "voxa/voxa.h"
 
@@ -131,6 +132,8 @@ constexpr CommandHelp kCommands[] = {
      "frames of voxactl's own connection only, not those of other programs."},
     {"panel", "panel [--sim] [--listen ADDR:PORT] [--state-ms MS]",
      "Serves a page from which the board is watched and driven in a browser ('voxactl panel --help')."},
+    {"record", kRecordUsage, kRecordHelp},
+    {"plot", kPlotUsage, kPlotHelp},
 };
 
 void PrintUsage(FILE* out) {
@@ -1032,6 +1035,7 @@ int Run(int argc, char** argv) {
     PrintUsage(stderr);
     return kExitUsage;
   }
+  if (std::string_view(command) == "plot") return RunPlot(rest);
   if (tcp.empty() == serial.empty()) return UsageError("give one of --tcp ADDR[:PORT] and --serial DEV");
   TcpAddress address;
   std::string error;
@@ -1065,6 +1069,8 @@ int Run(int argc, char** argv) {
     c = CmdSave(args);
   else if (cmd == "load")
     c = CmdLoad(args);
+  else if (cmd == "record")
+    c = (c.run = ParseRecord(args.rest())) ? c : Bad(kExitUsage);
   else
     c = CmdTrace(args, start);
   if (!c.run) return c.rc;

@@ -141,29 +141,25 @@ int RunPanel(int argc, char** argv) {
   voxa_sim_board* sim = nullptr;
   bool opened = false;
   std::string board_text;
+  auto open_tcp = [&](const std::string& text) {
+    TcpAddress address;
+    std::string error;
+    if (!ParseTcpAddress(text, address, error)) {
+      std::fprintf(stderr, "voxactl: %s\n", error.c_str());
+      return false;
+    }
+    return session.OpenTcp(address);
+  };
   if (sim_board) {
     sim = voxa_sim_start_tcp(0);
     if (!sim) {
       std::fprintf(stderr, "voxactl: cannot start the simulated board\n");
       return 1;
     }
-    TcpAddress address;
-    std::string error;
-    opened = ParseTcpAddress("127.0.0.1:" + std::to_string(voxa_sim_port(sim)), address, error) &&
-             session.OpenTcp(address);
+    opened = open_tcp("127.0.0.1:" + std::to_string(voxa_sim_port(sim)));
     board_text = "simulated, " + session.Description();
   } else {
-    if (tcp.empty()) {
-      opened = session.OpenSerial(serial, baud);
-    } else {
-      TcpAddress address;
-      std::string error;
-      if (!ParseTcpAddress(tcp, address, error)) {
-        std::fprintf(stderr, "voxactl: %s\n", error.c_str());
-        return 2;
-      }
-      opened = session.OpenTcp(address);
-    }
+    opened = tcp.empty() ? session.OpenSerial(serial, baud) : open_tcp(tcp);
     board_text = session.Description();
   }
   int rc = 1;
