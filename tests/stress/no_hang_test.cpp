@@ -279,6 +279,7 @@ TEST_F(NoHang, TheLoopbackRuleEndsWithTheLoopbackLink) {
 TEST_F(NoHang, ANewConnectionStartsANewStream) {
   auto sim = SimBoard::StartTcp();
   ASSERT_GE(OpenSim(*sim), 0);
+  ASSERT_TRUE(sim->WaitForConnection(1, 3s));
   VOXA_Set_CompleteStatePacketCount(0);
   VOXA_Set_BusyStatePacketCount(0);
   // The connection breaks in the middle of a frame.
@@ -297,6 +298,7 @@ TEST_F(NoHang, FramesQueuedWhileTheLinkIsDownGoOutWhenItReturns) {
   auto sim = SimBoard::StartTcp();
   const int b = OpenSim(*sim);
   ASSERT_GE(b, 0);
+  ASSERT_TRUE(sim->WaitForConnection(1, 3s));
   sim->RefuseConnections(RefuseMode::kCloseAccepted);
   sim->DropConnection();
   VOXA_Sleep(150);  // the link is being re-established
