@@ -416,20 +416,9 @@ void CVX_Comm_Socket::CloseTcp() {
   tcp_->Disconnect();
 }
 
-void CVX_Comm_Socket::Flush() {
-  switch (GetType()) {
-    case 1:
-      if (!IsPortOpen()) TxClear();
-      break;
-    case 2:
-      if (tcp_->IsConnected())
-        tcp_->Send();
-      else
-        TxClear();
-      break;
-    default: break;
-  }
-}
+// The link's own flush: what waits goes on to the device or the socket
+// (never blocking), and is dropped when the link is closed.
+void CVX_Comm_Socket::Flush() { Transmit(); }
 
 void CVX_Comm_Socket::Transmit() {
   switch (GetType()) {
