@@ -400,6 +400,7 @@ void CQLM207::OnFrame(const uint8_t* frame, int size) {
   // board on this link has reported its engine and status.
   const int type = frame[3] & 0x7F;
   if ((type == 11 && size > 5 && (frame[4] & 0x01)) || type == 16 + 2 * CHIPSTATUS) board_reported_.store(1);
+  if (dispatch::TraceOn()) state_batch_.Flush(board_index_, false);
   dispatch::Trace(board_index_, VOXA_TRACE_RECEIVED, frame, size);
 }
 
@@ -416,6 +417,8 @@ void CQLM207::PostEvent(int event, uint32_t payload_word) {
     platform::Locked g(mirror_.Lock());
     e = events_[event];
   }
+  // The state notes of the packets before this one go first.
+  state_batch_.Flush(board_index_, false);
   // wParam identifies the board: the address of its controller.
   dispatch::Message(board_index_, e.window, e.message, reinterpret_cast<uintptr_t>(this),
                     static_cast<intptr_t>(static_cast<int32_t>(payload_word)));
@@ -451,6 +454,7 @@ void CQLM207::DrainReceived() {
     const auto now = platform::Clock::now().time_since_epoch();
     const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
     const uint64_t now_us = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
+    const bool notify = dispatch::StateOn();
     parser_.FeedBlock(chunk, n, [&](const RxFrame& f) {
       OnFrame(f.bytes, f.n + 2);
       uint32_t updated = 0;
@@ -458,10 +462,12 @@ void CQLM207::DrainReceived() {
       if (updated != 0) {
         for (int r = 0; r < kRegisters; ++r)
           if (updated & (1u << r)) reg_seen_ms_[r].store(now_ms, std::memory_order_relaxed);
-        dispatch::State(board_index_, updated, now_us);
+        if (notify) state_batch_.Add(board_index_, updated, now_us);
       }
     });
+    state_batch_.Flush(board_index_, false);
   }
+  state_batch_.Flush(board_index_, true);
 }
 
 // ---------------------------------------------------------------- CQLM207Y

@@ -13,6 +13,7 @@
 #include <thread>
 #include <cstdint>
 
+#include "controller/dispatch.h"
 #include "controller/frame.h"
 #include "controller/soft_queue.h"
 #include "families/io/io_state.h"
@@ -148,6 +149,7 @@ class CQLM207 : public ReceiveEvents {
   // board are never handled by two threads at once.
   std::mutex parse_lock_;
   std::atomic<std::thread::id> parse_owner_{};  // the thread holding the parse lock
+  dispatch::StateBatch state_batch_;             // under the parse lock
   FrameParser parser_;  // parse lock
   uint32_t parser_stream_ = 0;  // parse lock: the stream the parser is in
   // When the board last reported each register (ms on the steady clock;

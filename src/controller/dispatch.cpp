@@ -1,5 +1,6 @@
 #include "controller/dispatch.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -16,7 +18,9 @@ namespace {
 constexpr int kBoards = 8;
 // A board's state notifications queue up to this many; past it, the newest
 // is merged into the last one queued (masks OR-ed, the newer time kept).
-constexpr int kStateBacklog = 64;
+// A whole received block of state packets fits, so only a handler that
+// fell behind sees merged notes.
+constexpr int kStateBacklog = 2048;
 // Traces and messages queue up to this many; past it they are counted and
 // left out, so a handler that stopped returning cannot eat the memory.
 constexpr size_t kQueueLimit = 1u << 18;
@@ -29,9 +33,11 @@ struct Note {
   uint32_t message = 0;
   uintptr_t wparam = 0;
   intptr_t lparam = 0;
-  // State and link
-  uint32_t registers = 0;
-  uint64_t time_us = 0;
+  // State: how many of the board's waiting notes come next (and, as
+  // delivered, where in its ring they start)
+  int count = 0;
+  int first = 0;
+  // Link
   int state = 0;
   int reason = 0;
   int os_error = 0;
@@ -55,28 +61,49 @@ class Dispatcher {
   void Post(Note&& n) {
     std::unique_lock<std::mutex> g(m_);
     if (shut_) return;
-    if (n.kind == Kind::kState) {
-      const int b = n.board;
-      if (queued_state_[b] >= kStateBacklog && last_state_[b] != nullptr) {
-        Note& last = *last_state_[b];
-        last.registers |= n.registers;
-        last.time_us = n.time_us;
-        ++state_drops_[b];
-        return;
-      }
-    } else if (n.kind != Kind::kLink && n.kind != Kind::kErrorReport && n.kind != Kind::kLog &&
-               q_.size() >= kQueueLimit) {
+    if (n.kind != Kind::kLink && n.kind != Kind::kErrorReport && n.kind != Kind::kLog && q_.size() >= kQueueLimit) {
       ++dropped_;
       return;
     }
-    q_.push_back(std::move(n));
-    if (q_.back().kind == Kind::kState) {
-      last_state_[q_.back().board] = &q_.back();
-      ++queued_state_[q_.back().board];
+    Enqueue(std::move(n));
+    Wake();
+  }
+
+  // A board's state notes wait in its ring; the queue holds a note saying
+  // how many of them come next, so they keep their place among the rest.
+  // The dispatch thread is woken at the end of a burst (wake) or once the
+  // ring is half full, not for every block: a wake costs more than a block.
+  void PostStates(int b, const StateNote* s, int count, bool wake) {
+    std::unique_lock<std::mutex> g(m_);
+    if (shut_) return;
+    Ring& r = rings_[b];
+    int added = 0;
+    for (int i = 0; i < count; ++i) {
+      if (r.count == kStateBacklog) {
+        // The handler fell behind: merge into the newest waiting note (never
+        // one being delivered: at most half the ring is).
+        StateNote& last = r.notes[(r.head + r.count - 1) % kStateBacklog];
+        last.registers |= s[i].registers;
+        last.time_us = s[i].time_us;
+        ++state_drops_[b];
+        continue;
+      }
+      r.notes[(r.head + r.count) % kStateBacklog] = s[i];
+      ++r.count;
+      ++added;
     }
-    ++posted_;
-    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
-    if (idle_) cv_.notify_all();
+    if (added > 0) {
+      if (!q_.empty() && q_.back().kind == Kind::kState && q_.back().board == b) {
+        q_.back().count += added;
+      } else {
+        Note n;
+        n.kind = Kind::kState;
+        n.board = b;
+        n.count = added;
+        Enqueue(std::move(n));
+      }
+    }
+    if (wake || r.count >= kStateBacklog / 2) Wake();
   }
 
   void AwaitCallsOf(Kind k) {
@@ -91,6 +118,7 @@ class Dispatcher {
     std::unique_lock<std::mutex> g(m_);
     if (std::this_thread::get_id() == thread_.get_id()) return;
     const uint64_t target = posted_;
+    Wake();
     done_cv_.wait(g, [&] { return shut_ || finished_ >= target; });
   }
 
@@ -100,10 +128,7 @@ class Dispatcher {
       std::lock_guard<std::mutex> g(m_);
       shut_ = true;
       q_.clear();
-      for (int b = 0; b < kBoards; ++b) {
-        last_state_[b] = nullptr;
-        queued_state_[b] = 0;
-      }
+      for (Ring& r : rings_) r.count = r.in_flight = 0;
       cv_.notify_all();
       done_cv_.notify_all();
       if (std::this_thread::get_id() != thread_.get_id()) t = std::move(thread_);
@@ -131,20 +156,38 @@ class Dispatcher {
         idle_ = false;
       }
       if (shut_) return;
-      Note n = std::move(q_.front());
-      if (n.kind == Kind::kState) {
-        if (last_state_[n.board] == &q_.front()) last_state_[n.board] = nullptr;
-        --queued_state_[n.board];
+      Note n;
+      bool whole = true;  // the queue note is done with this call
+      if (q_.front().kind == Kind::kState) {
+        // State notes are read in place, outside the lock: the receive
+        // path meanwhile writes only behind them.
+        Note& front = q_.front();
+        Ring& r = rings_[front.board];
+        n.kind = Kind::kState;
+        n.board = front.board;
+        n.first = r.head;
+        n.count = std::min({front.count, r.count, kStateBacklog / 2});
+        r.in_flight = n.count;
+        front.count -= n.count;
+        whole = front.count <= 0;
+      } else {
+        n = std::move(q_.front());
       }
-      q_.pop_front();
+      if (whole) q_.pop_front();
       in_call_ = true;
       calling_ = n.kind;
       ++delivered_;
       g.unlock();
       Deliver(n);
       g.lock();
+      if (n.kind == Kind::kState && !shut_) {
+        Ring& r = rings_[n.board];
+        r.head = (r.head + n.count) % kStateBacklog;
+        r.count -= n.count;
+        r.in_flight = 0;
+      }
       in_call_ = false;
-      ++finished_;
+      if (whole) ++finished_;
       done_cv_.notify_all();
     }
   }
@@ -162,7 +205,10 @@ class Dispatcher {
         platform::ReportError(n.caption.c_str(), n.text.c_str());
         break;
       case Kind::kState:
-        if (auto h = state.load()) h(n.board, n.registers, n.time_us);
+        for (int i = 0; i < n.count; ++i) {
+          const StateNote& s = rings_[n.board].notes[(n.first + i) % kStateBacklog];
+          if (auto h = state.load()) h(n.board, s.registers, s.time_us);
+        }
         break;
       case Kind::kLink:
         if (auto h = link.load()) h(n.board, n.state, n.reason, n.os_error);
@@ -175,12 +221,29 @@ class Dispatcher {
     }
   }
 
+  void Enqueue(Note&& n) {
+    q_.push_back(std::move(n));
+    ++posted_;
+    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+  }
+  void Wake() {
+    if (idle_ && !q_.empty()) cv_.notify_one();
+  }
+
+  // A board's waiting state notes: count of them from head, the first
+  // in_flight of which the dispatch thread is delivering.
+  struct Ring {
+    StateNote notes[kStateBacklog] = {};
+    int head = 0;
+    int count = 0;
+    int in_flight = 0;
+  };
+
   std::mutex m_;
   std::condition_variable cv_;       // the thread waits for notes
   std::condition_variable done_cv_;  // setters and drains wait for calls to end
   std::deque<Note> q_;
-  Note* last_state_[kBoards] = {};
-  int queued_state_[kBoards] = {};
+  Ring rings_[kBoards];
   uint32_t state_drops_[kBoards] = {};
   uint64_t dropped_ = 0;
   uint64_t posted_ = 0;
@@ -237,14 +300,9 @@ void ErrorReport(const char* caption, const char* text) {
 
 bool StateOn() { return D().state.load(std::memory_order_relaxed) != nullptr; }
 
-void State(int board, uint32_t registers, uint64_t time_us) {
-  if (!StateOn() || board < 0 || board >= kBoards) return;
-  Note n;
-  n.kind = Kind::kState;
-  n.board = board;
-  n.registers = registers;
-  n.time_us = time_us;
-  D().Post(std::move(n));
+void States(int board, const StateNote* notes, int count, bool wake) {
+  if (board < 0 || board >= kBoards || count < 0 || (count > 0 && notes == nullptr)) return;
+  D().PostStates(board, notes, count, wake);
 }
 
 void Link(int board, int state, int reason, int os_error) {

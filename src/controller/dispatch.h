@@ -21,8 +21,40 @@ void Message(int board, VOXA_HWND window, uint32_t message, uintptr_t wparam, in
 bool TraceOn();
 void Trace(int board, int direction, const uint8_t* frame, int length);
 void ErrorReport(const char* caption, const char* text);
-void State(int board, uint32_t registers, uint64_t time_us);
 bool StateOn();
+// What one state packet or read reply updated, and when its last byte came.
+struct StateNote {
+  uint32_t registers;
+  uint64_t time_us;
+};
+// Posts a board's state notes; with wake, the dispatch thread is woken for
+// them now, else at the next wake (or once many wait).
+void States(int board, const StateNote* notes, int count, bool wake);
+
+// A receive path's state notifications, posted together: one post per
+// block of received bytes and one wake of the dispatch thread per burst of
+// blocks, rather than one of each per packet. Used by one thread at a time
+// (the holder of the board's parse lock); flush it before posting anything
+// else the same bytes caused, so the handlers see the board's order, and
+// with wake at the end of the burst.
+class StateBatch {
+ public:
+  void Add(int board, uint32_t registers, uint64_t time_us) {
+    if (count_ == kCapacity) Flush(board, false);
+    notes_[count_++] = StateNote{registers, time_us};
+  }
+  void Flush(int board, bool wake) {
+    if (count_ != 0 || (wake && unwoken_)) States(board, notes_, count_, wake);
+    unwoken_ = (count_ != 0 || unwoken_) && !wake;
+    count_ = 0;
+  }
+
+ private:
+  static constexpr int kCapacity = 512;
+  int count_ = 0;
+  bool unwoken_ = false;  // posted since the last wake
+  StateNote notes_[kCapacity];
+};
 void Link(int board, int state, int reason, int os_error);
 // A diagnostic line said on a thread that a close joins (the tick): the log
 // handler gets it from the dispatch thread.
