@@ -12,7 +12,7 @@ endif()
 # is installed (CI installs it), and not again under the sanitizers.
 find_program(VOXA_CHROMIUM NAMES chromium chromium-browser)
 find_package(Python3 COMPONENTS Interpreter QUIET)
-if(TARGET voxactl AND VOXA_CHROMIUM AND Python3_Interpreter_FOUND AND NOT VOXA_SANITIZE)
+if(TARGET voxactl AND VOXA_CHROMIUM AND Python3_Interpreter_FOUND AND NOT VOXA_SANITIZE AND VOXA_RUN_PROGRAMS)
   add_test(NAME svg_renders_in_chromium
     COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/tools/svg_in_browser.py
       $<TARGET_FILE:voxactl> ${VOXA_CHROMIUM} ${CMAKE_CURRENT_BINARY_DIR}/svg-in-browser)
@@ -39,7 +39,7 @@ set_tests_properties(install_and_consume PROPERTIES TIMEOUT 120)
 # chromium driven through the DevTools protocol (panel_browser.mjs), when
 # chromium, node and the test's node modules (`npm ci` in tests/panel) are
 # there; .ci/run sees to that.
-if(TARGET voxactl AND VOXACTL_PANEL)
+if(TARGET voxactl AND VOXACTL_PANEL AND VOXA_RUN_PROGRAMS)
   find_package(Python3 COMPONENTS Interpreter)
   if(Python3_Interpreter_FOUND)
     add_test(NAME panel_http COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/panel/panel_http_test.py)

@@ -1,5 +1,6 @@
 # A program linked against voxa.dll imports its functions by their plain
-# names (the 32-bit import library maps the decorated symbols to them).
+# names (the 32-bit import library maps the decorated symbols to them). With
+# HEADER_DIR, the program must import every function the headers declare.
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${PROGRAM}")
@@ -20,3 +21,9 @@ foreach(name ${names})
     message(FATAL_ERROR "decorated import: ${name}")
   endif()
 endforeach()
+if(HEADER_DIR)
+  include(${CMAKE_CURRENT_LIST_DIR}/voxa_declared.cmake)
+  voxa_declared_functions(declared ${HEADER_DIR})
+  list(REMOVE_DUPLICATES names)
+  voxa_compare_names("the imports of ${PROGRAM}" names declared)
+endif()

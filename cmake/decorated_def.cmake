@@ -1,0 +1,20 @@
+# Turns the .def ld writes for a --kill-at DLL ("VOXA_Name = VOXA_Name@8 @1")
+# into one of the decorated names ("VOXA_Name@8"), from which dlltool -k
+# writes an import library whose symbols 32-bit __stdcall callers reference
+# (_VOXA_Name@8) and which imports by the plain name.
+file(STRINGS ${IN} lines)
+set(out "LIBRARY voxa.dll\nEXPORTS\n")
+set(n 0)
+foreach(line ${lines})
+  if(line MATCHES "^[ \t]*(VOXA_[A-Za-z0-9_]+)[ \t]*=[ \t]*(VOXA_[A-Za-z0-9_]+@[0-9]+)")
+    string(APPEND out "    ${CMAKE_MATCH_2}\n")
+    math(EXPR n "${n} + 1")
+  elseif(line MATCHES "^[ \t]*(VOXA_[A-Za-z0-9_]+@[0-9]+)")
+    string(APPEND out "    ${CMAKE_MATCH_1}\n")
+    math(EXPR n "${n} + 1")
+  endif()
+endforeach()
+if(n EQUAL 0)
+  message(FATAL_ERROR "no decorated VOXA_ names in ${IN}")
+endif()
+file(WRITE ${OUT} "${out}")
