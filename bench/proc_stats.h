@@ -2,11 +2,23 @@
 // resident memory and the CPU time of each thread, by thread name. The
 // library names its threads "voxa-rx", "voxa-timer", "voxa-tick",
 // "voxa-tcp" and "voxa-serial"; the simulated boards' threads keep the
-// program's name.
+// program's name. On Windows the thread times come from GetThreadTimes and
+// the names from the threads' descriptions; there is no resident memory.
 #pragma once
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <tlhelp32.h>
+#else
 #include <dirent.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +29,44 @@
 
 namespace voxa::bench {
 
+struct ThreadTimes {
+  std::map<int, std::pair<std::string, uint64_t>> by_tid;  // tid -> (name, CPU ns)
+};
+
+#ifdef _WIN32
+// CPU time of every thread of the process so far; a thread without a
+// description is "thread".
+inline ThreadTimes SampleThreads() {
+  using Describe = HRESULT(WINAPI*)(HANDLE, PWSTR*);
+  static const auto describe = reinterpret_cast<Describe>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetThreadDescription")));
+  auto ns100 = [](const FILETIME& f) { return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+  ThreadTimes t;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snap == INVALID_HANDLE_VALUE) return t;
+  THREADENTRY32 e{};
+  e.dwSize = sizeof e;
+  for (BOOL more = Thread32First(snap, &e); more; more = Thread32Next(snap, &e)) {
+    if (e.th32OwnerProcessID != GetCurrentProcessId()) continue;
+    HANDLE h = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, e.th32ThreadID);
+    if (h == nullptr) continue;
+    FILETIME created, ended, kernel, user;
+    uint64_t ns = 0;
+    if (GetThreadTimes(h, &created, &ended, &kernel, &user)) ns = (ns100(kernel) + ns100(user)) * 100;
+    std::string name;
+    PWSTR wide = nullptr;
+    if (describe != nullptr && SUCCEEDED(describe(h, &wide)) && wide != nullptr) {
+      for (const wchar_t* c = wide; *c != 0; ++c) name += static_cast<char>(*c);
+      LocalFree(wide);
+    }
+    CloseHandle(h);
+    t.by_tid[static_cast<int>(e.th32ThreadID)] = {name.empty() ? "thread" : name, ns};
+  }
+  CloseHandle(snap);
+  return t;
+}
+#else
+
 // A line of /proc/self/status in KiB ("VmRSS", "VmHWM"), -1 if missing.
 inline long StatusKiB(const char* key) {
   std::ifstream f("/proc/self/status");
@@ -26,10 +76,6 @@ inline long StatusKiB(const char* key) {
     if (line.rfind(k, 0) == 0) return std::stol(line.substr(k.size()));
   return -1;
 }
-
-struct ThreadTimes {
-  std::map<int, std::pair<std::string, uint64_t>> by_tid;  // tid -> (name, CPU ns)
-};
 
 // CPU time of every thread of the process so far: from schedstat (ns) where
 // the kernel keeps it, else from stat (clock ticks).
@@ -70,6 +116,7 @@ inline ThreadTimes SampleThreads() {
   closedir(d);
   return t;
 }
+#endif
 
 // CPU ns used between two samples, summed by thread name (threads that
 // started in between count from zero).

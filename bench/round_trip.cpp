@@ -1,12 +1,24 @@
 // Round trip of a completion: VOXA_Notify_Complete in immediate mode, a
 // loopback peer answering with a complete state packet, VOXA_WaitMotion
 // returning. Measured beside the floor: a plain blocking TCP ping-pong of
-// the same frame sizes between two threads. Prints medians and p99.
+// the same frame sizes between two threads. Prints medians and p99. The
+// Windows build measures the floor with Winsock's blocking calls.
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -22,8 +34,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int Listen(uint16_t* port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
+#ifdef _WIN32
+using Fd = SOCKET;
+constexpr int MSG_NOSIGNAL = 0;
+using socklen_t = int;
+void close(SOCKET fd) { closesocket(fd); }
+struct Winsock {
+  Winsock() {
+    WSADATA d;
+    WSAStartup(MAKEWORD(2, 2), &d);
+  }
+  ~Winsock() { WSACleanup(); }
+} winsock;
+#else
+using Fd = int;
+#endif
+
+Fd Listen(uint16_t* port) {
+  Fd fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -35,14 +63,14 @@ int Listen(uint16_t* port) {
   return fd;
 }
 
-void NoDelay(int fd) {
+void NoDelay(Fd fd) {
   int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
 }
 
-bool ReadFull(int fd, uint8_t* p, size_t n) {
+bool ReadFull(Fd fd, uint8_t* p, size_t n) {
   while (n) {
-    ssize_t r = recv(fd, p, n, 0);
+    const auto r = recv(fd, reinterpret_cast<char*>(p), static_cast<int>(n), 0);
     if (r <= 0) return false;
     p += r;
     n -= static_cast<size_t>(r);
@@ -59,13 +87,13 @@ uint8_t Sum(const uint8_t* p, size_t n) {
 // The board: answers keep-alives with heartbeats and Notify_Complete with a
 // complete state packet; ignores the rest. It reads whatever has arrived in
 // one call, as the floor's peer does, and answers every whole frame in it.
-void Board(int lfd) {
-  int fd = accept(lfd, nullptr, nullptr);
+void Board(Fd lfd) {
+  Fd fd = accept(lfd, nullptr, nullptr);
   NoDelay(fd);
   uint8_t buf[8192];
   size_t have = 0;
   for (;;) {
-    const ssize_t r = recv(fd, buf + have, sizeof buf - have, 0);
+    const auto r = recv(fd, reinterpret_cast<char*>(buf) + have, static_cast<int>(sizeof buf - have), 0);
     if (r <= 0) break;
     have += static_cast<size_t>(r);
     size_t k = 0;
@@ -82,10 +110,10 @@ void Board(int lfd) {
       if (op == 0x0A && n == 4) {
         uint8_t f[8] = {0xFE, 0x06, 0x00, 0x0E, body[2], 0, 0, 0};
         f[7] = Sum(f, 7);
-        send(fd, f, 8, MSG_NOSIGNAL);
+        send(fd, reinterpret_cast<const char*>(f), 8, MSG_NOSIGNAL);
       } else if (op == 0x09) {
         const uint8_t f[6] = {0xFE, 0x04, 0x00, 0x09, 0x00, 0x0B};
-        send(fd, f, 6, MSG_NOSIGNAL);
+        send(fd, reinterpret_cast<const char*>(f), 6, MSG_NOSIGNAL);
       }
       k += 2 + n;
     }
@@ -106,15 +134,15 @@ Stats Summarise(std::vector<double> v) {
 
 Stats Floor(int rounds) {
   uint16_t port;
-  int lfd = Listen(&port);
+  Fd lfd = Listen(&port);
   std::thread server([lfd] {
-    int fd = accept(lfd, nullptr, nullptr);
+    Fd fd = accept(lfd, nullptr, nullptr);
     NoDelay(fd);
     uint8_t in[6], out[8] = {0xFE, 0x06, 0x00, 0x0E, 1, 0, 0, 0};
-    while (ReadFull(fd, in, 6)) send(fd, out, 8, MSG_NOSIGNAL);
+    while (ReadFull(fd, in, 6)) send(fd, reinterpret_cast<const char*>(out), 8, MSG_NOSIGNAL);
     close(fd);
   });
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  Fd fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -125,7 +153,7 @@ Stats Floor(int rounds) {
   uint8_t ping[6] = {0xFE, 0x04, 0x00, 0x8A, 0x01, 0x8D}, pong[8];
   for (int k = 0; k < rounds + 500; ++k) {
     auto t0 = Clock::now();
-    send(fd, ping, 6, MSG_NOSIGNAL);
+    send(fd, reinterpret_cast<const char*>(ping), 6, MSG_NOSIGNAL);
     ReadFull(fd, pong, 8);
     if (k >= 500) t.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
   }
@@ -137,7 +165,7 @@ Stats Floor(int rounds) {
 
 Stats Library(int rounds) {
   uint16_t port;
-  int lfd = Listen(&port);
+  Fd lfd = Listen(&port);
   std::thread board(Board, lfd);
   const int id = VOXA_Open_Tcp(0x0100007F, port, 0);
   if (id < 0) {
