@@ -3,10 +3,13 @@
 // do. Measures the CPU time the library's own threads use, as a share of
 // one core; the simulated boards' threads are counted apart.
 //
-//   bench_idle_cost [seconds=10] [boards=8] [state-timer-flags=0]
+//   bench_idle_cost [seconds=10] [boards=8] [state-timer-flags=0] [first-port]
 //
 // A third argument other than 0 also switches the boards' state packets on
 // (VOXA_Set_StateTimer flags, e.g. 0x3E02: every 25 ms, five unit groups).
+// With a first port, the boards are simulators of other processes listening
+// on 127.0.0.1 at that port and the ones after it (voxa-sim --port N), so
+// that the process holds nothing but the library.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,13 +29,21 @@ int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
   const int boards = argc > 2 ? std::atoi(argv[2]) : 8;
   const int state_timer = argc > 3 ? static_cast<int>(std::strtol(argv[3], nullptr, 0)) : 0;
-  if (seconds < 1 || boards < 1 || boards > 8) {
-    std::fprintf(stderr, "usage: bench_idle_cost [seconds=10] [boards=1..8] [state-timer-flags=0]\n");
+  const int first_port = argc > 4 ? std::atoi(argv[4]) : 0;
+  if (seconds < 1 || boards < 1 || boards > 8 || first_port < 0 || first_port + boards > 65536) {
+    std::fprintf(stderr, "usage: bench_idle_cost [seconds=10] [boards=1..8] [state-timer-flags=0] [first-port]\n");
     return 2;
   }
 
   SimBoards opened;
-  if (!OpenSimBoards(boards, &opened)) return 1;
+  if (first_port == 0 && !OpenSimBoards(boards, &opened)) return 1;
+  for (int b = 0; first_port != 0 && b < boards; ++b) {
+    opened.ids.push_back(VOXA_Open_Tcp(voxa_sim::LoopbackAddress(), first_port + b, 0));
+    if (opened.ids.back() < 0) {
+      std::fprintf(stderr, "no board at port %d\n", first_port + b);
+      return 1;
+    }
+  }
   auto& ids = opened.ids;
   for (int id : ids) {
     VOXA_Set_BoardID(id);
