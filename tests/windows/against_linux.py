@@ -9,9 +9,12 @@ against_linux.py CHECK WINE CONSUMER LINUX_BUILD_DIR, CHECK one of
           save it: the two files are byte for byte the same
 Exit 77 (skipped) when the Linux build has no voxa-sim or libvoxa.so.
 
-The serial check covers opening the port, its settings and the data both
-ways; a pty under Wine cannot show line-status events (WaitCommEvent fails
-on it), modem lines or a break, which stay for a real port.
+The serial check covers opening the port, its settings (read back from the
+pseudo-terminal) and the data both ways, with the reads the library sets up
+(return what has arrived, else wait for the first byte) and the close that
+cancels a pending read. A pty under Wine cannot show line-status events
+(WaitCommEvent fails on it), modem lines, a break, parity or framing errors,
+or a real baud rate: those stay for a real port.
 """
 import ctypes
 import os
@@ -19,6 +22,7 @@ import pathlib
 import subprocess
 import sys
 import tempfile
+import termios
 
 SKIPPED = 77
 
@@ -54,6 +58,20 @@ def run_consumer(wine, consumer, *args):
 def check_line(rc, text):
     if rc != 0 or "at 1000, 2000" not in text:
         sys.exit("the line did not end where it should")
+
+
+def check_line_settings(tty):
+    """The settings the DLL made through the port's DCB stay on the
+    pseudo-terminal: 115200 baud, 8 data bits, no parity, one stop bit."""
+    fd = os.open(tty, os.O_RDWR | os.O_NOCTTY)
+    try:
+        _, _, cflag, _, ispeed, ospeed, _ = termios.tcgetattr(fd)
+    finally:
+        os.close(fd)
+    print(f"{tty}: speed {ispeed}/{ospeed}, cflag {cflag:#o}")
+    if (ispeed, ospeed) != (termios.B115200, termios.B115200) or cflag & termios.CSIZE != termios.CS8 \
+            or cflag & (termios.PARENB | termios.CSTOPB):
+        sys.exit("the port's settings did not reach the line")
 
 
 def windows_path(path):
@@ -95,14 +113,23 @@ def main():
         if not devices.is_dir():
             print(f"skipped: no Wine prefix at {prefix}")
             return SKIPPED
-        number = next(n for n in range(20, 256) if not os.path.lexists(devices / f"com{n}"))
         proc, tty = start_sim(str(sim), "--pty")
-        link = devices / f"com{number}"
+        link = None
         try:
-            link.symlink_to(tty)
+            # The first free port from COM20 on; another run may take it meanwhile.
+            for number in range(20, 256):
+                try:
+                    (devices / f"com{number}").symlink_to(tty)
+                    link = devices / f"com{number}"
+                    break
+                except FileExistsError:
+                    continue
+            if link is None:
+                sys.exit(f"no free COM port in {devices}")
             check_line(*run_consumer(wine, consumer, "com", str(number)))
+            check_line_settings(tty)
         finally:
-            if link.is_symlink():
+            if link is not None:
                 link.unlink()
             stop(proc)
     elif check == "config":
