@@ -4,12 +4,6 @@
 // the same frame sizes between two threads. Prints medians and p99. The
 // Windows build measures the floor with Winsock's blocking calls.
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
