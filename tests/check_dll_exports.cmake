@@ -1,7 +1,7 @@
 # The export table of voxa.dll (objdump -p) holds exactly the functions the
 # headers declare, each under its plain name: no stdcall decoration, nothing
-# beside them. The Linux library is held to the same list
-# (check_exports.cmake), so both export the same names. The version resource
+# beside them. The Linux library is held to the same headers (the API
+# tests' ExportTable test), so both export the same names. The version resource
 # carries the library's version text (VOXA_Get_DllVer, in VERSION_SOURCE).
 include(${CMAKE_CURRENT_LIST_DIR}/voxa_declared.cmake)
 execute_process(COMMAND ${OBJDUMP} -p ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)

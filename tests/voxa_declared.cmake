@@ -1,6 +1,6 @@
 # voxa_declared_functions(<var> <header dir>): the names of the functions the
-# public headers declare (VOXA_CALL VOXA_Name(...)), sorted, each once. The
-# export checks of both platforms compare the libraries with this list.
+# public headers declare (VOXA_CALL VOXA_Name(...)), sorted, each once: the
+# list voxa.dll's export table and its consumers' imports are held to.
 function(voxa_declared_functions out header_dir)
   file(GLOB headers ${header_dir}/*.h)
   set(names "")
