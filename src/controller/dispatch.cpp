@@ -66,7 +66,7 @@ class Dispatcher {
       return;
     }
     Enqueue(std::move(n));
-    Wake();
+    WakeAfter(g);
   }
 
   // A board's state notes wait in its ring; the queue holds a note saying
@@ -103,7 +103,7 @@ class Dispatcher {
         Enqueue(std::move(n));
       }
     }
-    if (wake || r.count >= kStateBacklog / 2) Wake();
+    if (wake || r.count >= kStateBacklog / 2) WakeAfter(g);
   }
 
   void AwaitCallsOf(Kind k) {
@@ -118,7 +118,7 @@ class Dispatcher {
     std::unique_lock<std::mutex> g(m_);
     if (std::this_thread::get_id() == thread_.get_id()) return;
     const uint64_t target = posted_;
-    Wake();
+    if (idle_ && !q_.empty()) cv_.notify_one();
     done_cv_.wait(g, [&] { return shut_ || finished_ >= target; });
   }
 
@@ -226,8 +226,12 @@ class Dispatcher {
     ++posted_;
     if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
   }
-  void Wake() {
-    if (idle_ && !q_.empty()) cv_.notify_one();
+  // Wakes the dispatch thread if it sleeps, after letting go of the lock so
+  // that it does not wake only to wait for it.
+  void WakeAfter(std::unique_lock<std::mutex>& g) {
+    const bool sleeping = idle_ && !q_.empty();
+    g.unlock();
+    if (sleeping) cv_.notify_one();
   }
 
   // A board's waiting state notes: count of them from head, the first
