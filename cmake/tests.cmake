@@ -4,7 +4,13 @@
 if(TARGET test_tools AND TARGET voxactl)
   target_sources(test_tools PRIVATE ${PROJECT_SOURCE_DIR}/tools/voxactl/frame_text.cpp)
   target_include_directories(test_tools PRIVATE ${PROJECT_SOURCE_DIR}/tools/voxactl)
-  target_compile_definitions(test_tools PRIVATE VOXACTL_PATH="$<TARGET_FILE:voxactl>")
+  if(WIN32)
+    # cmd.exe runs voxactl by its bare name from the program folder, the
+    # tests' working directory there: a build path means nothing to Windows.
+    target_compile_definitions(test_tools PRIVATE VOXACTL_PATH="voxactl.exe")
+  else()
+    target_compile_definitions(test_tools PRIVATE VOXACTL_PATH="$<TARGET_FILE:voxactl>")
+  endif()
   add_dependencies(test_tools voxactl)
 endif()
 

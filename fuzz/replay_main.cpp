@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
     for (const fs::path& p : files) {
       std::ifstream in(p, std::ios::binary);
       if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", p.c_str());
+        // The path's own characters on every system (wide on Windows).
+        std::fprintf(stderr, "cannot read %s\n", reinterpret_cast<const char*>(p.u8string().c_str()));
         return 1;
       }
       const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -1,9 +1,10 @@
 // Runs a program through the shell, for tests of the command-line tools.
 #pragma once
 
-#include <sys/wait.h>
-
 #include <cstdio>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 #include <string>
 
 namespace voxa::test {
@@ -16,13 +17,22 @@ struct Result {
 // Runs a shell command line; its output and exit code.
 inline Result Shell(const std::string& line) {
   Result r;
+#ifdef _WIN32
+  // cmd.exe runs the line; _pclose gives the program's exit code itself.
+  FILE* p = _popen((line + " 2>&1").c_str(), "rb");
+#else
   FILE* p = popen((line + " 2>&1").c_str(), "r");
+#endif
   if (p == nullptr) return r;
   char buf[4096];
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+#ifdef _WIN32
+  r.code = _pclose(p);
+#else
   const int status = pclose(p);
   r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
   return r;
 }
 

@@ -1,7 +1,6 @@
 // voxactl record and plot: a known motion of the simulated board recorded
 // as CSV and drawn as SVG.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>

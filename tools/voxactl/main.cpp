@@ -25,7 +25,9 @@
 
 #include "frame_text.h"
 #include "saved_config.h"
+#ifndef VOXACTL_NO_PANEL
 #include "panel/panel.h"
+#endif
 #include "record.h"
 #include "session.h"
 #include "voxa/voxa.h"
@@ -130,8 +132,10 @@ constexpr CommandHelp kCommands[] = {
      "Runs until Ctrl-C, for MS milliseconds or for N frames. --no-polls leaves out the\n"
      "library's register polls and keep-alives and the board's answers to them. Shows the\n"
      "frames of voxactl's own connection only, not those of other programs."},
+#ifndef VOXACTL_NO_PANEL
     {"panel", "panel [--sim] [--listen ADDR:PORT] [--state-ms MS]",
      "Serves a page from which the board is watched and driven in a browser ('voxactl panel --help')."},
+#endif
     {"record", kRecordUsage, kRecordHelp},
     {"plot", kPlotUsage, kPlotHelp},
 };
@@ -143,11 +147,14 @@ void PrintUsage(FILE* out) {
                "\n"
                "  --tcp ADDR[:PORT]  a board over TCP (IPv4 address, port 1000 by default)\n"
                "  --serial DEV       a board on a serial line: a device path, or port number n\n"
-               "                     for /dev/ttyS<n-1>\n"
+               "                     for /dev/ttyS<n-1> (COMn on Windows)\n"
                "  --baud N           the serial line's baud rate (default 115200)\n"
                "\n"
                "commands:\n");
   for (const CommandHelp& c : kCommands) std::fprintf(out, "  %s\n", c.usage);
+#ifdef VOXACTL_NO_PANEL
+  std::fprintf(out, "\nThe panel (voxactl panel) is Linux-only: this build has none.\n");
+#endif
   std::fprintf(out, "\n'voxactl COMMAND --help' tells more about a command.\n");
 }
 
@@ -1013,8 +1020,10 @@ int Run(int argc, char** argv) {
       VOXA_Get_DllVer(library, static_cast<int>(sizeof library));
       std::printf("voxactl %s (libvoxa %s)\n", VOXA_TOOLS_VERSION, library);
       return kExitOk;
+#ifndef VOXACTL_NO_PANEL
     } else if (!command && a == "panel") {
       return RunPanel(argc, argv);  // parses the whole command line itself
+#endif
     } else if (!command) {
       if (!FindCommand(a)) return UsageError("unknown command '" + a + "'");
       command = argv[i];

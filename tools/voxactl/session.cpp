@@ -160,7 +160,8 @@ bool Session::OpenTcp(const TcpAddress& a) {
 
 bool Session::OpenSerial(const std::string& device, int baud) {
   const bool number = !device.empty() && device.find_first_not_of("0123456789") == std::string::npos;
-  const std::string path = number ? "/dev/ttyS" + std::to_string(std::atoi(device.c_str()) - 1) : device;
+  const std::string path =
+      number ? voxa::platform::SerialDeviceName(static_cast<uint16_t>(std::atoi(device.c_str()))) : device;
   const bool ok = number ? Opened(VOXA_Open_Comm(std::atoi(device.c_str()), baud), "VOXA_Open_Comm",
                                   "serial port " + device + " at " + std::to_string(baud) + " baud")
                          : Opened(VOXA_Open_CommDevice(device.c_str(), baud), "VOXA_Open_CommDevice",
