@@ -18,7 +18,9 @@ endif()
 # is installed (CI installs it), and not again under the sanitizers.
 find_program(VOXA_CHROMIUM NAMES chromium chromium-browser)
 find_package(Python3 COMPONENTS Interpreter QUIET)
-if(TARGET voxactl AND VOXA_CHROMIUM AND Python3_Interpreter_FOUND AND NOT VOXA_SANITIZE AND VOXA_RUN_PROGRAMS)
+# Linux-only: the script runs voxactl itself, and the pictures are the same
+# text whichever system drew them.
+if(TARGET voxactl AND VOXA_CHROMIUM AND Python3_Interpreter_FOUND AND NOT VOXA_SANITIZE AND NOT WIN32)
   add_test(NAME svg_renders_in_chromium
     COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/tools/svg_in_browser.py
       $<TARGET_FILE:voxactl> ${VOXA_CHROMIUM} ${CMAKE_CURRENT_BINARY_DIR}/svg-in-browser)

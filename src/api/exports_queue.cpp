@@ -77,8 +77,8 @@ VOXA_API int VOXA_CALL VOXA_Refresh(unsigned int registers, int timeout_ms) {
   });
 }
 VOXA_API void VOXA_CALL VOXA_Sleep(uint32_t ms) {
-  // No message pump here: the application's own loop dispatches its events.
-  if (ms) platform::SleepMs(ms);
+  // A window thread that sleeps here keeps dispatching its messages.
+  if (ms) platform::SleepDispatching(ms);
 }
 VOXA_API int VOXA_CALL VOXA_Enable_Notify_Complete(int on) {
   return Guard(0, [&](Board& c) { return family::SetBoardBit(c, kNotifyComplete, on); });

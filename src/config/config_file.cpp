@@ -91,6 +91,8 @@ bool SaveConfig(CQLM207X& c, const std::string& path) {
   return platform::ReplaceWholeFile(path, bytes.data(), bytes.size());
 }
 
+// The load takes about half a second; a window thread that loads keeps
+// dispatching its messages through the pauses.
 bool LoadConfig(CQLM207X& c, const std::string& path) {
   std::vector<uint8_t> bytes;
   if (platform::ReadWholeFile(path, kMaxDocumentBytes, bytes) != platform::FileReadResult::Ok) return false;
@@ -115,10 +117,10 @@ bool LoadConfig(CQLM207X& c, const std::string& path) {
         ImmediateBracket im(c);
         c.SendRegWrite(1, r, static_cast<uint8_t>(1u << w), kWidth4, kTagConfig);
       }
-      platform::SleepMs(kWordWaitMs);
+      platform::SleepDispatching(kWordWaitMs);
     }
   }
-  platform::SleepMs(kAfterRegistersWaitMs);
+  platform::SleepDispatching(kAfterRegistersWaitMs);
 
   for (int ch = 0; ch < kPidControllers; ++ch) {
     PidSetupRecord record;
@@ -131,31 +133,31 @@ bool LoadConfig(CQLM207X& c, const std::string& path) {
       ImmediateBracket im(c);
       family::io::SetupPid(c, ch, record);
     }
-    platform::SleepMs(kPidSetupWaitMs);
+    platform::SleepDispatching(kPidSetupWaitMs);
   }
   for (int ch = 0; ch < kPidControllers; ++ch) {
     {
       ImmediateBracket im(c);
       family::io::ResetPid(c, ch);
     }
-    platform::SleepMs(kPidResetWaitMs);
+    platform::SleepDispatching(kPidResetWaitMs);
   }
   {
     ImmediateBracket im(c);
     family::control::Execute(c, family::control::kAlarmReset);
   }
-  platform::SleepMs(kCommandWaitMs);
+  platform::SleepDispatching(kCommandWaitMs);
   {
     ImmediateBracket im(c);
     family::control::Execute(c, family::control::kEnableExe);
     family::control::Execute(c, family::control::kEnableExe);
   }
-  platform::SleepMs(kCommandWaitMs);
+  platform::SleepDispatching(kCommandWaitMs);
   {
     ImmediateBracket im(c);
     family::control::Execute(c, family::control::kCancel);
   }
-  platform::SleepMs(kCommandWaitMs);
+  platform::SleepDispatching(kCommandWaitMs);
   return true;
 }
 

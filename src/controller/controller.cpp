@@ -316,7 +316,9 @@ int CQLM207::WaitMotion(uint8_t id, uint32_t timeout_ms) {
     }
     ++waiters_;
   }
-  const bool signalled = timeout_ms == 0 ? completion_.Test() : completion_.WaitUntil(deadline);
+  // The caller may be an application's window thread: its messages are
+  // dispatched while it waits.
+  const bool signalled = timeout_ms == 0 ? completion_.Test() : completion_.WaitUntilDispatching(deadline);
   platform::Locked g(mirror_.Lock());
   --waiters_;
   // A close ends the wait without a completion.

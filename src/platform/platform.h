@@ -55,6 +55,9 @@ class Event {
   // Waits at most ms milliseconds; returns true when the event was set.
   bool Wait(uint32_t ms);
   bool WaitUntil(Clock::time_point deadline);
+  // As WaitUntil; on Windows the calling thread's window messages are
+  // dispatched while it waits, so a window thread stays alive.
+  bool WaitUntilDispatching(Clock::time_point deadline);
   void WaitForever();
   // Tests the event without waiting (consumes it when auto-reset).
   bool Test() { return Take(); }
@@ -66,6 +69,7 @@ class Event {
     return value_.compare_exchange_strong(one, 0);
   }
   const bool manual_;
+  bool WaitUntil(Clock::time_point deadline, bool dispatching);
   std::atomic<uint32_t> value_;
   std::atomic<uint32_t> waiters_{0};
 };
@@ -101,6 +105,11 @@ inline void CpuRelax() {
 // Milliseconds since an arbitrary start, wrapping at 2^32.
 uint32_t TickCount();
 void SleepMs(uint32_t ms);
+// Sleeps ms milliseconds; on Windows the calling thread's window messages
+// are dispatched meanwhile (PeekMessage, TranslateMessage, DispatchMessage),
+// so an application that calls this from its window thread keeps its
+// windows alive. Elsewhere the same as SleepMs.
+void SleepDispatching(uint32_t ms);
 
 // A periodic timer, standing in for the multimedia timer: the callback runs
 // every period milliseconds on absolute deadlines, so ticks do not drift.

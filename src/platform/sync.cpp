@@ -13,13 +13,21 @@ void Event::Set() {
 
 bool Event::Wait(uint32_t ms) { return WaitUntil(Clock::now() + std::chrono::milliseconds(ms)); }
 
-bool Event::WaitUntil(Clock::time_point deadline) {
+bool Event::WaitUntil(Clock::time_point deadline) { return WaitUntil(deadline, false); }
+
+bool Event::WaitUntilDispatching(Clock::time_point deadline) { return WaitUntil(deadline, true); }
+
+bool Event::WaitUntil(Clock::time_point deadline, bool dispatching) {
   for (;;) {
     if (Take()) return true;
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero()) return Take();
+    const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
     waiters_.fetch_add(1);
-    backend::AddressWait(&value_, 0, std::chrono::duration_cast<std::chrono::nanoseconds>(left).count());
+    if (dispatching)
+      backend::AddressWaitDispatching(&value_, 0, ns);
+    else
+      backend::AddressWait(&value_, 0, ns);
     waiters_.fetch_sub(1);
   }
 }
@@ -66,5 +74,11 @@ uint32_t TickCount() {
 }
 
 void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void SleepDispatching(uint32_t ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+  for (auto left = deadline - Clock::now(); left > Clock::duration::zero(); left = deadline - Clock::now())
+    backend::SleepDispatching(std::chrono::duration_cast<std::chrono::nanoseconds>(left).count());
+}
 
 }  // namespace voxa::platform

@@ -27,6 +27,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "support/library_exports.h"
 #include "support/peer.h"
 #include "voxa/voxa.h"
 
@@ -399,25 +400,11 @@ TEST(ExportTable, MatchesTheHeadersAndTheLibrary) {
   }
   EXPECT_EQ(listed, declared) << "the list in this file and the declarations in include/voxa differ";
 
-#if defined(_WIN32)
-  GTEST_SKIP() << "voxa.dll's export table is compared with the headers by exported_symbols_are_voxa_only";
-#endif
   // Exported by the shared library built beside this test program.
-  const fs::path lib = fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "libvoxa.so";
-  ASSERT_TRUE(fs::exists(lib)) << lib;
-  const std::string command = "nm -D --defined-only '" + lib.string() + "'";
-  FILE* nm = ::popen(command.c_str(), "r");
-  ASSERT_NE(nm, nullptr);
-  std::set<std::string> exported;
-  char line[512];
-  while (std::fgets(line, sizeof line, nm)) {
-    char kind = 0;
-    char name[400];
-    if (std::sscanf(line, "%*s %c %399s", &kind, name) == 2 && kind == 'T' && std::strncmp(name, "VOXA_", 5) == 0)
-      exported.insert(name);
-  }
-  ASSERT_EQ(::pclose(nm), 0) << command;
-  EXPECT_EQ(listed, exported) << "the list in this file and the exports of " << lib << " differ";
+  std::string lib;
+  const auto exported = voxa::test::LibraryExports(lib);
+  ASSERT_TRUE(exported.has_value()) << "cannot read the exports of " << lib;
+  EXPECT_EQ(listed, *exported) << "the list in this file and the exports of " << lib << " differ";
 }
 
 // Every export that takes a pointer to data, called with null pointers and

@@ -212,9 +212,11 @@ TEST(Concurrency, FourThreadsOnTwoBoardsDeliverEveryCommandInOrder) {
   for (int b = 0; b < 2; ++b) {
     SCOPED_TRACE("board " + std::to_string(b));
     const Issued& is = issued[b];
-    ASSERT_GT(is.upper.size(), 50u);
-    ASSERT_GT(is.imoves, 50);
-    ASSERT_GT(is.waits, 50);
+    // Each kind went out often enough to interleave with the others (a
+    // loaded machine or an emulator gets through far fewer in the time).
+    ASSERT_GT(is.upper.size(), 10u);
+    ASSERT_GT(is.imoves, 10);
+    ASSERT_GT(is.waits, 10);
     auto& c = voxa::api::BoardAt(ids[b]);
     ASSERT_TRUE(Eventually([&] { return c.soft_queue().frames() == 0; }, 20s)) << c.soft_queue().frames() << " frames left";
 

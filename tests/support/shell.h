@@ -18,8 +18,9 @@ struct Result {
 inline Result Shell(const std::string& line) {
   Result r;
 #ifdef _WIN32
-  // cmd.exe runs the line; _pclose gives the program's exit code itself.
-  FILE* p = _popen((line + " 2>&1").c_str(), "rb");
+  // cmd.exe runs the line; read in text mode, its line ends are "\n" as on
+  // Linux; _pclose gives the program's exit code itself.
+  FILE* p = _popen((line + " 2>&1").c_str(), "r");
 #else
   FILE* p = popen((line + " 2>&1").c_str(), "r");
 #endif

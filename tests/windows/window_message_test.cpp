@@ -1,10 +1,14 @@
 // Windows only: with no message handler set, the library posts its
 // completion and comparator messages to the registered window through the
-// system, and a program that pumps its messages receives them in order.
+// system, and a program that pumps its messages receives them in order; a
+// window thread that waits in the library keeps dispatching its messages.
 #include <gtest/gtest.h>
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+
+#include <atomic>
+#include <thread>
 
 #include "support/peer.h"
 #include "voxa/voxa.h"
@@ -53,6 +57,46 @@ TEST(WindowMessages, CompletionsAndComparatorsArriveInOrderThroughTheQueue) {
   VOXA_Unregister_Comparator_Message();
   peer.Close();
   DestroyWindow(w);
+}
+
+std::atomic<int> g_dispatched{0};
+
+LRESULT CALLBACK CountingProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == WM_APP + 3) {
+    g_dispatched.fetch_add(1);
+    return 0;
+  }
+  return DefWindowProcW(w, m, wp, lp);
+}
+
+TEST(WindowMessages, AWindowThreadWaitingInTheLibraryDispatchesItsMessages) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = &CountingProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"VoxaDispatchTest";
+  ASSERT_NE(RegisterClassW(&wc), 0);
+  HWND w = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(w, nullptr);
+
+  // Posted before the sleep, and by another thread during it.
+  PostMessageW(w, WM_APP + 3, 0, 0);
+  std::thread poster([w] {
+    Sleep(50);
+    PostMessageW(w, WM_APP + 3, 0, 0);
+  });
+  VOXA_Sleep(300);
+  poster.join();
+  EXPECT_EQ(g_dispatched.load(), 2);
+
+  // A motion wait that times out on a board that never completes.
+  FakeBoard peer;
+  ASSERT_GE(peer.Open(), 0);
+  PostMessageW(w, WM_APP + 3, 0, 0);
+  EXPECT_EQ(VOXA_WaitMotion(7, 200), 0);
+  EXPECT_EQ(g_dispatched.load(), 3);
+  peer.Close();
+  DestroyWindow(w);
+  UnregisterClassW(wc.lpszClassName, wc.hInstance);
 }
 
 }  // namespace

@@ -26,6 +26,12 @@ void AddressWait(std::atomic<uint32_t>* addr, uint32_t expected, int64_t timeout
   syscall(SYS_futex, reinterpret_cast<uint32_t*>(addr), FUTEX_WAIT_PRIVATE, expected, relative, nullptr, 0);
 }
 
+void AddressWaitDispatching(std::atomic<uint32_t>* addr, uint32_t expected, int64_t timeout_ns) {
+  AddressWait(addr, expected, timeout_ns);  // no window messages here
+}
+
+void SleepDispatching(int64_t timeout_ns) { std::this_thread::sleep_for(std::chrono::nanoseconds(timeout_ns)); }
+
 void AddressWake(std::atomic<uint32_t>* addr, bool all) {
   syscall(SYS_futex, reinterpret_cast<uint32_t*>(addr), FUTEX_WAKE_PRIVATE, all ? INT32_MAX : 1, nullptr, nullptr, 0);
 }

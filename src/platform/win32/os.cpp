@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "platform/backend.h"
 #include "platform/platform.h"
@@ -90,13 +92,80 @@ bool SocketsReady() {
 
 namespace backend {
 
+namespace {
+DWORD Milliseconds(int64_t timeout_ns) {
+  if (timeout_ns < 0) return INFINITE;
+  const int64_t rounded = (timeout_ns + 999999) / 1000000;
+  return rounded >= static_cast<int64_t>(INFINITE) ? INFINITE - 1 : static_cast<DWORD>(rounded);
+}
+}  // namespace
+
 void AddressWait(std::atomic<uint32_t>* addr, uint32_t expected, int64_t timeout_ns) {
-  DWORD ms = INFINITE;
-  if (timeout_ns >= 0) {
-    const int64_t rounded = (timeout_ns + 999999) / 1000000;
-    ms = rounded >= static_cast<int64_t>(INFINITE) ? INFINITE - 1 : static_cast<DWORD>(rounded);
+  WaitOnAddress(reinterpret_cast<volatile void*>(addr), &expected, sizeof expected, Milliseconds(timeout_ns));
+}
+
+namespace {
+
+// Dispatches every message waiting for the calling thread. A WM_QUIT is
+// posted again and ends the round, so the application's own loop sees it.
+void DispatchWaitingMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
   }
-  WaitOnAddress(reinterpret_cast<volatile void*>(addr), &expected, sizeof expected, ms);
+}
+
+// Waits for the handles (none, or the thread's wake event) or a message for
+// the thread, whichever comes first, then dispatches the messages.
+void WaitDispatching(HANDLE* handles, DWORD count, DWORD ms) {
+  DispatchWaitingMessages();
+  const DWORD r = MsgWaitForMultipleObjectsEx(count, handles, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  if (r == WAIT_OBJECT_0 + count) DispatchWaitingMessages();
+}
+
+// A thread that dispatches messages while it waits on an address cannot
+// sleep in WaitOnAddress: it sleeps on an event of its own, registered here
+// under the address, and a wake of the address sets it.
+struct DispatchingWaiter {
+  const void* addr;
+  HANDLE wake;
+};
+std::mutex g_dispatching_mutex;
+std::vector<DispatchingWaiter> g_dispatching;  // under g_dispatching_mutex
+std::atomic<int> g_dispatching_count{0};
+
+struct ThreadWakeEvent {
+  HANDLE handle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  ~ThreadWakeEvent() {
+    if (handle != nullptr) CloseHandle(handle);
+  }
+};
+
+}  // namespace
+
+void AddressWaitDispatching(std::atomic<uint32_t>* addr, uint32_t expected, int64_t timeout_ns) {
+  thread_local ThreadWakeEvent wake;
+  if (wake.handle == nullptr) return AddressWait(addr, expected, timeout_ns);
+  {
+    std::lock_guard<std::mutex> g(g_dispatching_mutex);
+    g_dispatching.push_back({addr, wake.handle});
+    g_dispatching_count.fetch_add(1);
+  }
+  // Registered before the value is read: a wake after this read finds the
+  // event; a change before it ends the wait at once.
+  if (addr->load() == expected) WaitDispatching(&wake.handle, 1, Milliseconds(timeout_ns));
+  std::lock_guard<std::mutex> g(g_dispatching_mutex);
+  for (auto it = g_dispatching.begin(); it != g_dispatching.end(); ++it)
+    if (it->wake == wake.handle) {
+      g_dispatching.erase(it);
+      break;
+    }
+  g_dispatching_count.fetch_sub(1);
 }
 
 void AddressWake(std::atomic<uint32_t>* addr, bool all) {
@@ -104,7 +173,14 @@ void AddressWake(std::atomic<uint32_t>* addr, bool all) {
     WakeByAddressAll(reinterpret_cast<void*>(addr));
   else
     WakeByAddressSingle(reinterpret_cast<void*>(addr));
+  // Every dispatching waiter of the address wakes (its caller re-checks).
+  if (g_dispatching_count.load() == 0) return;
+  std::lock_guard<std::mutex> g(g_dispatching_mutex);
+  for (const DispatchingWaiter& w : g_dispatching)
+    if (w.addr == addr) SetEvent(w.wake);
 }
+
+void SleepDispatching(int64_t timeout_ns) { WaitDispatching(nullptr, 0, Milliseconds(timeout_ns)); }
 
 void NameThread(const char* name) {
   // Looked up at run time: older systems (and older import libraries) lack it.
