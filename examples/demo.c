@@ -102,6 +102,10 @@ static void ConfigPath(char* path, size_t size, const char* given, const char* p
     return;
   }
   const char* slash = strrchr(program, '/');
+#ifdef _WIN32
+  const char* backslash = strrchr(program, '\\'); /* as in C:\...\voxa-demo.exe */
+  if (backslash && (!slash || backslash > slash)) slash = backslash;
+#endif
   const int dir = slash ? (int)(slash - program) + 1 : 0;
   snprintf(path, size, "%.*svoxa-demo.ini", dir, program);
 }

@@ -3,7 +3,7 @@
 #include <termios.h>
 #include <time.h>
 
-#include "helpers.h"
+#include "posix_helpers.h"
 #include "platform/serial.h"
 
 namespace voxa {

@@ -1,12 +1,11 @@
 // The TCP link against a loopback peer standing in for the board.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <mutex>
 #include <string>
 
 #include "controller/dispatch.h"
-#include "helpers.h"
+#include "tcp_fixture.h"
 
 namespace voxa {
 namespace {
@@ -14,39 +13,8 @@ namespace {
 using test::ElapsedMs;
 using test::LoopbackPeer;
 using test::SteadyClock;
+using test::Tcp;
 using test::WaitFor;
-
-// Error reports raised while a test runs.
-std::mutex g_reports_lock;
-std::vector<std::string> g_reports;
-
-void VOXA_CALL RecordReport(const char* caption, const char*) {
-  std::lock_guard<std::mutex> g(g_reports_lock);
-  g_reports.emplace_back(caption);
-}
-
-class Tcp : public ::testing::Test {
- protected:
-  void SetUp() override {
-    {
-      std::lock_guard<std::mutex> g(g_reports_lock);
-      g_reports.clear();
-    }
-    dispatch::SetErrorReportHandler(&RecordReport);
-  }
-  void TearDown() override { dispatch::SetErrorReportHandler(nullptr); }
-  // Reports reach the handler from the dispatch thread.
-  static size_t Reports() {
-    dispatch::Drain();
-    std::lock_guard<std::mutex> g(g_reports_lock);
-    return g_reports.size();
-  }
-  // A port nothing listens on.
-  static uint16_t ClosedPort() {
-    LoopbackPeer p;
-    return p.port();
-  }
-};
 
 struct TxCounter {
   std::atomic<int> bytes{0};
@@ -163,7 +131,7 @@ TEST_F(Tcp, FailedReconnectClearsTheRingsAndRetries) {
   EXPECT_EQ(comm.IsOpen(), 1);
 
   // The board comes back on the same port: the worker finds it.
-  LoopbackPeer back(8, port);
+  LoopbackPeer back(port);
   ASSERT_EQ(back.port(), port);
   ASSERT_TRUE(back.Accept(2500));
   ASSERT_TRUE(WaitFor([&] { return comm.IsLinkReady() == 1; }, 500));
@@ -201,72 +169,6 @@ TEST_F(Tcp, RefusedConnectFailsQuietly) {
   EXPECT_EQ(comm.OpenTcp("not an address", 1000, 0, 300, 5000), 0);
 }
 
-TEST_F(Tcp, SocketCreationFailureIsReported) {
-  CVX_Comm_Socket comm;
-  // Closed once while descriptors are left: the type checks of a sanitizer
-  // build need a descriptor the first time they look at an object's type.
-  static_cast<CComm&>(comm).ClosePort();
-  // Likewise the dispatch thread, which delivers the report: started here.
-  dispatch::ErrorReport("warm", "up");
-  ASSERT_EQ(Reports(), 1u);
-  {
-    std::lock_guard<std::mutex> g(g_reports_lock);
-    g_reports.clear();
-  }
-  // No descriptor left for a socket.
-  int lowest_free = dup(0);
-  ASSERT_GE(lowest_free, 0);
-  close(lowest_free);
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
-  rlimit tight = old;
-  tight.rlim_cur = static_cast<rlim_t>(lowest_free);
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
-  int opened = comm.OpenTcp("127.0.0.1", 1000, 0, 300, 5000);
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &old), 0);
-  EXPECT_EQ(opened, 0);
-  ASSERT_EQ(Reports(), 1u);
-  std::lock_guard<std::mutex> g(g_reports_lock);
-  EXPECT_EQ(g_reports[0], "TCP ERROR-(" + std::to_string(EMFILE) + ")");
-}
-
-TEST_F(Tcp, UnansweredConnectFailsAfterTheTimeout) {
-  // A listener whose accept queue is full drops further connection requests.
-  LoopbackPeer peer(0);
-  std::vector<int> fillers;
-  for (int i = 0; i < 2; ++i) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(peer.port());
-    connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    fillers.push_back(fd);
-  }
-  std::this_thread::sleep_for(test::Ms(50));
-  CVX_Comm_Socket comm;
-  auto start = SteadyClock::now();
-  EXPECT_EQ(comm.OpenTcp("127.0.0.1", peer.port(), 0, 300, 5000), 0);
-  long took = ElapsedMs(start);
-  EXPECT_GE(took, 280);
-  EXPECT_LT(took, 800);
-  EXPECT_EQ(comm.IsOpen(), 0);
-  EXPECT_EQ(Reports(), 0u);
-
-  // Without waiting the open succeeds at once; a close in the middle of the
-  // worker's reconnect wait returns at once.
-  start = SteadyClock::now();
-  ASSERT_EQ(comm.OpenTcpNoWait("127.0.0.1", peer.port(), 0, 300, 200), 1);
-  EXPECT_LT(ElapsedMs(start), 100);
-  EXPECT_EQ(comm.IsOpen(), 1);
-  std::this_thread::sleep_for(test::Ms(450));  // idle 200 + pause 100: now waiting for the board
-  start = SteadyClock::now();
-  comm.Close();
-  EXPECT_LT(ElapsedMs(start), 200);
-  EXPECT_EQ(comm.IsOpen(), 0);
-  for (int fd : fillers) close(fd);
-}
-
 TEST_F(Tcp, CloseDuringReconnectReturnsAtOnce) {
   CVX_Comm_Socket comm;
   // Nothing listens: the open without waiting succeeds and the worker
@@ -282,31 +184,6 @@ TEST_F(Tcp, CloseDuringReconnectReturnsAtOnce) {
   }
   comm.Close();
   EXPECT_EQ(Reports(), 0u);
-}
-
-TEST_F(Tcp, OpenCloseCyclesLeaveNoDescriptorOrThread) {
-  LoopbackPeer peer(64);
-  auto comm = std::make_unique<CVX_Comm_Socket>();
-  const int fds = test::CountOpenFds();
-  const int threads = test::CountThreads();
-  for (int i = 0; i < 200; ++i) {
-    ASSERT_EQ(comm->OpenTcp("127.0.0.1", peer.port(), 0, 1000, 5000), 1) << i;
-    ASSERT_TRUE(peer.Accept()) << i;
-    if (i % 2) {
-      ASSERT_TRUE(peer.SendBytes({1}));
-    }
-    comm->Close();
-    peer.CloseClient();
-  }
-  EXPECT_EQ(test::CountOpenFds(), fds);
-  EXPECT_EQ(test::CountThreads(), threads);
-
-  // Destroying an open transport stops its worker first.
-  ASSERT_EQ(comm->OpenTcp("127.0.0.1", peer.port(), 0, 1000, 5000), 1);
-  ASSERT_TRUE(peer.Accept());
-  comm.reset();
-  EXPECT_TRUE(peer.SeesClose(1000));
-  EXPECT_EQ(test::CountThreads(), threads);
 }
 
 }  // namespace
