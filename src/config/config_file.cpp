@@ -168,6 +168,8 @@ std::optional<std::string> PathFromWide(const char16_t* path) {
 
 std::optional<std::string> PathFrom8Bit(const char* path) {
   if (path == nullptr) return std::nullopt;
+  // Windows: the ANSI code page, as every 8-bit function of the system.
+  if (std::optional<std::string> ansi = platform::AnsiToUtf8(path)) return ansi;
   const std::u16string wide = Decode8Bit(reinterpret_cast<const uint8_t*>(path), std::strlen(path));
   return EncodeUtf8(wide);
 }

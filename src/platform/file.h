@@ -1,10 +1,10 @@
 // Whole-file reading and replacing for files an application names (the
-// configuration file). Paths are file names in the system's encoding
-// (UTF-8 on Linux).
+// configuration file). Paths are UTF-8 on every system.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,5 +31,11 @@ bool ReplaceWholeFile(const std::string& path, const uint8_t* data, size_t size)
 
 // True when something (a file or a directory) exists at path.
 bool PathExists(const std::string& path);
+
+// An application's 8-bit text in the system's 8-bit code page, as UTF-8:
+// on Windows the ANSI code page, as the system's own 8-bit functions read
+// it. nullopt where the system has no such code page (Linux: 8-bit names
+// are the file system's own bytes).
+std::optional<std::string> AnsiToUtf8(const char* text);
 
 }  // namespace voxa::platform

@@ -2,112 +2,15 @@
 // board on loopback that records what the library sends.
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sys/resource.h>
-#include <unistd.h>
+#include "config_fixture.h"
 
-#include "api/board_table.h"
-#include "config/document.h"
-#include "config/text.h"
-#include "support/peer.h"
-
-namespace fs = std::filesystem;
-using voxa::config::Document;
-using voxa::test::HostFrame;
-
-namespace {
-
-constexpr uint32_t kMainLinkAlarm = 0x8000000;
-
-std::vector<uint8_t> ReadBytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const fs::path& p, const std::vector<uint8_t>& b) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
-void WriteText(const fs::path& p, const std::string& s) { WriteBytes(p, std::vector<uint8_t>(s.begin(), s.end())); }
-
-std::vector<uint8_t> Utf16File(const std::string& ascii) {
-  std::vector<uint8_t> out{0xFF, 0xFE};
-  for (char ch : ascii) out.push_back(static_cast<uint8_t>(ch)), out.push_back(0);
-  return out;
-}
-
-bool IsStatus(int r) { return r == 1 || r == 3 || r == 29 || r == 30; }
-
-// The register section of a file: every REG key with the value value(r, w),
-// except keys for which value returns nullptr.
-template <class ValueFn>
-std::string RegisterSection(ValueFn value) {
-  std::string s = "[VOXA_V01_ENGINE_CONFIG]\r\n";
-  for (int r = 0; r < 32; ++r)
-    for (int w = 0; w < 8; ++w)
-      if (const char* v = value(r, w)) {
-        char line[64];
-        std::snprintf(line, sizeof line, "REG[%02d].%02d = %s\r\n", r, w, v);
-        s += line;
-      }
-  return s;
-}
-
-class ConfigFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("voxa_config_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    id_ = peer_.Open();
-    ASSERT_GE(id_, 0);
-    board_ = &voxa::api::BoardAt(id_);
-    for (int r = 0; r < 32; ++r)
-      for (int w = 0; w < 8; ++w) board_->SetRegWord(r, w, 0);
-    for (int ch = 0; ch < 4; ++ch) board_->io_state().StorePid(ch, voxa::PidSetupRecord{});
-    board_->SetCommandMode(0);
-    peer_.Drain(100);
-  }
-  void TearDown() override {
-    peer_.Close();
-    fs::remove_all(dir_);
-  }
-
-  // Loads with the 8-bit export, returning its result and what it printed.
-  int Load(const fs::path& p, std::string* printed = nullptr) {
-    ::testing::internal::CaptureStdout();
-    const int ok = VOXA_Load_ConfigFile(p.string().c_str());
-    const std::string out = ::testing::internal::GetCapturedStdout();
-    if (printed) *printed = out;
-    return ok;
-  }
-
-  std::vector<uint32_t> Image() {
-    std::vector<uint32_t> v;
-    for (int r = 0; r < 32; ++r)
-      for (int w = 0; w < 8; ++w) v.push_back(board_->GetRegWord(r, w));
-    return v;
-  }
-
-  fs::path dir_;
-  voxa::test::FakeBoard peer_;
-  int id_ = -1;
-  voxa::CQLM207X* board_ = nullptr;
-};
-
-}  // namespace
+using namespace voxa::test;
 
 TEST_F(ConfigFileTest, NullMissingAndUnwritablePathsFailCleanly) {
   EXPECT_EQ(VOXA_Save_wConfigFile(nullptr), 0);
   EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_CONFIG_SAVE);
   const std::u16string lone = dir_.u16string() + u"/x" + char16_t(0xD800);  // names no file
-  EXPECT_EQ(VOXA_Save_wConfigFile(lone.c_str()), 0);
+  EXPECT_EQ(VOXA_Save_wConfigFile(Wide(lone)), 0);
   EXPECT_EQ(VOXA_Save_ConfigFile(nullptr), 0);
   EXPECT_EQ(VOXA_Save_ConfigFile((dir_ / "no-such-dir" / "c.ini").string().c_str()), 0);
   EXPECT_EQ(VOXA_Is_Err(), 1);
@@ -117,7 +20,7 @@ TEST_F(ConfigFileTest, NullMissingAndUnwritablePathsFailCleanly) {
   const fs::path missing = dir_ / "none.ini";
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(VOXA_Load_wConfigFile(nullptr), 0);
-  EXPECT_EQ(VOXA_Load_wConfigFile(missing.u16string().c_str()), 0);
+  EXPECT_EQ(VOXA_Load_wConfigFile(Wide(missing.u16string())), 0);
   EXPECT_EQ(VOXA_Load_ConfigFile(nullptr), 0);
   EXPECT_EQ(VOXA_Load_ConfigFile(missing.string().c_str()), 0);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "file not exist\nfile not exist\n");
@@ -139,7 +42,7 @@ TEST_F(ConfigFileTest, NewFileStartsWithTheSectionAndRegisterWordsAndSavesStatus
   // A 16-bit path with characters outside ASCII names a UTF-8 file.
   const fs::path p = dir_ / fs::path(u8"conf\u00e9.ini");
   const std::u16string wide = p.u16string();
-  ASSERT_EQ(VOXA_Save_wConfigFile(wide.c_str()), 1);
+  ASSERT_EQ(VOXA_Save_wConfigFile(Wide(wide)), 1);
   EXPECT_EQ(VOXA_Is_Err(), 0);
   EXPECT_TRUE(peer_.ExpectNoFrame(50));  // saving sends nothing
 
@@ -274,7 +177,7 @@ TEST_F(ConfigFileTest, EightBitAndUtf16FilesLoadAlikeAndValuesReadAsUnsigned) {
   for (int r = 0; r < 32; ++r)
     for (int w = 0; w < 8; ++w) board_->SetRegWord(r, w, 0xDEADBEEF);
   ::testing::internal::CaptureStdout();
-  ASSERT_EQ(VOXA_Load_wConfigFile(wide.u16string().c_str()), 1);
+  ASSERT_EQ(VOXA_Load_wConfigFile(Wide(wide.u16string())), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "ok...file exist\n");
   EXPECT_EQ(Image(), from_narrow);
 }
@@ -339,61 +242,6 @@ TEST_F(ConfigFileTest, SaveKeepsOtherSectionsAndEntriesInPlace) {
   EXPECT_EQ(*d.Find(u"Tail", u"x"), u"y");
 }
 
-TEST_F(ConfigFileTest, FailedSaveLeavesTheOldFileWhole) {
-  const fs::path p = dir_ / "old.ini";
-  WriteText(p, "[Keep]\nold = contents\n");
-  const std::vector<uint8_t> old = ReadBytes(p);
-
-  // The file size limit makes the write fail part way through.
-  rlimit saved_limit;
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved_limit), 0);
-  const auto saved_handler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved_limit;
-  small.rlim_cur = 1024;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const int ok = VOXA_Save_ConfigFile(p.string().c_str());
-  ::setrlimit(RLIMIT_FSIZE, &saved_limit);
-  std::signal(SIGXFSZ, saved_handler);
-
-  EXPECT_EQ(ok, 0);
-  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_CONFIG_SAVE);
-  EXPECT_EQ(ReadBytes(p), old);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1) << "no temporary file left";
-}
-
-// A save through a symbolic link writes the file the link names, creating it
-// when the link dangles; the link stays a link. A link that leads nowhere
-// writable fails with -40 and leaves the link as it was.
-TEST_F(ConfigFileTest, SaveThroughALinkWritesItsTarget) {
-  const struct {
-    const char* link;
-    fs::path to;       // as stored in the link
-    fs::path written;  // the file the save must write, empty when it must fail
-  } cases[] = {
-      {"absolute.ini", dir_ / "new-a.ini", dir_ / "new-a.ini"},
-      {"relative.ini", "new-r.ini", dir_ / "new-r.ini"},
-      {"chain.ini", "absolute.ini", dir_ / "new-a.ini"},
-      {"loop-a.ini", "loop-b.ini", {}},
-      {"loop-b.ini", "loop-a.ini", {}},
-      {"nodir.ini", dir_ / "missing" / "c.ini", {}},
-  };
-  for (const auto& c : cases) fs::create_symlink(c.to, dir_ / c.link);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.link);
-    const int ok = VOXA_Save_ConfigFile((dir_ / c.link).string().c_str());
-    EXPECT_TRUE(fs::is_symlink(dir_ / c.link));
-    EXPECT_EQ(fs::read_symlink(dir_ / c.link), c.to);
-    if (c.written.empty()) {
-      EXPECT_EQ(ok, 0);
-      EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_CONFIG_SAVE);
-    } else {
-      EXPECT_EQ(ok, 1);
-      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(c.written)));
-      EXPECT_NE(Document::Parse(ReadBytes(c.written)).Find(u"VOXA_V01_ENGINE_CONFIG", u"REG[00].00"), nullptr);
-    }
-  }
-}
-
 namespace {
 std::vector<std::pair<int, std::string>> g_logged;
 void VOXA_CALL RecordLog(int board, const char* text) {
@@ -410,15 +258,15 @@ TEST_F(ConfigFileTest, DiagnosticLinesGoToTheLogHandlerAndBackToStandardOutput) 
   g_logged.clear();
   VOXA_Set_LogHandler(&RecordLog);
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(VOXA_Load_wConfigFile(missing.c_str()), 0);
-  EXPECT_EQ(VOXA_Load_wConfigFile(saved.u16string().c_str()), 1);
+  EXPECT_EQ(VOXA_Load_wConfigFile(Wide(missing)), 0);
+  EXPECT_EQ(VOXA_Load_wConfigFile(Wide(saved.u16string())), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   const std::vector<std::pair<int, std::string>> want = {{id_, "file not exist\n"}, {id_, "ok...file exist\n"}};
   EXPECT_EQ(g_logged, want);
 
   VOXA_Set_LogHandler(nullptr);  // the default prints again
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(VOXA_Load_wConfigFile(missing.c_str()), 0);
+  EXPECT_EQ(VOXA_Load_wConfigFile(Wide(missing)), 0);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "file not exist\n");
   EXPECT_EQ(g_logged.size(), 2u);
 }

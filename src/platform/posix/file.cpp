@@ -151,4 +151,6 @@ bool PathExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+std::optional<std::string> AnsiToUtf8(const char*) { return std::nullopt; }
+
 }  // namespace voxa::platform

@@ -46,7 +46,7 @@ std::atomic<unsigned> g_temp_counter{0};
 
 FileReadResult ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>& out) {
   out.clear();
-  const std::wstring wide = Widen(path.c_str());
+  const std::wstring wide = Widen(path.c_str(), CP_UTF8);
   if (wide.empty()) return FileReadResult::Missing;
   Handle h(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -78,7 +78,7 @@ FileReadResult ReadWholeFile(const std::string& path, size_t limit, std::vector<
 
 bool ReplaceWholeFile(const std::string& path, const uint8_t* data, size_t size) {
   if (path.empty() || (size > 0 && data == nullptr)) return false;
-  const std::wstring target = Widen(path.c_str());
+  const std::wstring target = Widen(path.c_str(), CP_UTF8);
   if (target.empty()) return false;
   const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES &&
@@ -116,8 +116,12 @@ bool ReplaceWholeFile(const std::string& path, const uint8_t* data, size_t size)
 }
 
 bool PathExists(const std::string& path) {
-  const std::wstring wide = Widen(path.c_str());
+  const std::wstring wide = Widen(path.c_str(), CP_UTF8);
   return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::optional<std::string> AnsiToUtf8(const char* text) {
+  return win32::Narrow(Widen(text, CP_ACP).c_str(), CP_UTF8);
 }
 
 }  // namespace voxa::platform

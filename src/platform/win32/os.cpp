@@ -34,22 +34,22 @@ constexpr ErrorPair kSocketErrors[] = {
 
 }  // namespace
 
-std::wstring Widen(const char* text) {
+std::wstring Widen(const char* text, UINT code_page) {
   if (text == nullptr || *text == 0) return {};
-  const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  const int n = MultiByteToWideChar(code_page, 0, text, -1, nullptr, 0);
   if (n <= 0) return {};
   std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text, -1, w.data(), n);
+  MultiByteToWideChar(code_page, 0, text, -1, w.data(), n);
   w.resize(static_cast<size_t>(n - 1));
   return w;
 }
 
-std::string Narrow(const wchar_t* text) {
+std::string Narrow(const wchar_t* text, UINT code_page) {
   if (text == nullptr || *text == 0) return {};
-  const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(code_page, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (n <= 0) return {};
   std::string s(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, s.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(code_page, 0, text, -1, s.data(), n, nullptr, nullptr);
   s.resize(static_cast<size_t>(n - 1));
   return s;
 }

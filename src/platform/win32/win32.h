@@ -12,9 +12,10 @@
 namespace voxa::platform::win32 {
 
 // 8-bit texts of the application are in the ANSI code page, as the system's
-// own 8-bit functions read them.
-std::wstring Widen(const char* text);
-std::string Narrow(const wchar_t* text);
+// own 8-bit functions read them; file names inside the library are UTF-8
+// (CP_UTF8).
+std::wstring Widen(const char* text, UINT code_page = CP_ACP);
+std::string Narrow(const wchar_t* text, UINT code_page = CP_ACP);
 
 // The error number (EAGAIN, EINPROGRESS, ECONNREFUSED, ...) of a Winsock
 // error, and of a system error code.
