@@ -1,7 +1,8 @@
-// Live data: state and link notifications and the age of the registers,
-// against the simulated board, through the exported C API.
+// Live data: state, link and board-message notifications and the age of
+// the registers, against the simulated board, through the exported C API.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <mutex>
@@ -9,6 +10,7 @@
 
 #include "sim.h"
 #include "support/eventually.h"
+#include "support/peer.h"
 #include "voxa/voxa.h"
 
 using namespace voxa_sim;
@@ -157,4 +159,66 @@ TEST_F(LiveData, ASlowHandlerHoldsNothingBackAndItsNotificationsAreMerged) {
   const int calls = g_slow_calls.load();
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(g_slow_calls.load(), calls);
+}
+
+namespace {
+struct BoardMessage {
+  int board;
+  VOXA_HWND window;
+  unsigned message;
+  uintptr_t wparam;
+  intptr_t lparam;
+};
+std::vector<BoardMessage> g_board_messages;
+void VOXA_CALL OnBoardMessage(int board, VOXA_HWND window, unsigned message, uintptr_t wparam, intptr_t lparam) {
+  std::lock_guard<std::mutex> g(g_lock);
+  g_board_messages.push_back({board, window, message, wparam, lparam});
+}
+void VOXA_CALL DropMessage(VOXA_HWND, unsigned, uintptr_t, intptr_t) {}
+}  // namespace
+
+// Each board's message reaches the board-message handler with the board
+// that posted it and that board's own wparam.
+TEST(BoardMessages, EachMessageNamesTheBoardThatPostedIt) {
+  voxa::test::FakeBoard a, b;
+  const int ia = a.Open(), ib = b.Open();
+  ASSERT_GE(ia, 0);
+  ASSERT_GE(ib, 0);
+  VOXA_Set_MessageHandler(&DropMessage);  // the windows below are not real
+  g_board_messages.clear();
+  VOXA_Set_BoardMessageHandler(&OnBoardMessage);
+  VOXA_HWND wa = reinterpret_cast<VOXA_HWND>(0x100), wb = reinterpret_cast<VOXA_HWND>(0x200);
+  VOXA_Set_BoardID(ia);
+  ASSERT_EQ(VOXA_Register_Complete_Message(wa, 0x401), 1);
+  VOXA_Set_BoardID(ib);
+  ASSERT_EQ(VOXA_Register_Complete_Message(wb, 0x402), 1);
+  a.SendComplete(5);
+  b.SendComplete(6);
+  ASSERT_TRUE(Eventually([] {
+    std::lock_guard<std::mutex> g(g_lock);
+    return g_board_messages.size() == 2;
+  }, 2000ms));
+  std::vector<BoardMessage> got;
+  {
+    std::lock_guard<std::mutex> g(g_lock);
+    got = g_board_messages;
+  }
+  std::sort(got.begin(), got.end(), [](const BoardMessage& x, const BoardMessage& y) { return x.lparam < y.lparam; });
+  EXPECT_EQ(got[0].board, ia);
+  EXPECT_EQ(got[0].window, wa);
+  EXPECT_EQ(got[0].message, 0x401u);
+  EXPECT_EQ(got[0].lparam, 5);
+  EXPECT_EQ(got[1].board, ib);
+  EXPECT_EQ(got[1].window, wb);
+  EXPECT_EQ(got[1].message, 0x402u);
+  EXPECT_EQ(got[1].lparam, 6);
+  EXPECT_NE(got[0].wparam, got[1].wparam);
+
+  VOXA_Set_BoardMessageHandler(nullptr);
+  VOXA_Set_MessageHandler(nullptr);
+  VOXA_Unregister_Complete_Message();
+  VOXA_Set_BoardID(ia);
+  VOXA_Unregister_Complete_Message();
+  a.Close();
+  b.Close();
 }
