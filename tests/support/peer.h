@@ -42,7 +42,11 @@ inline uint8_t Sum(const std::vector<uint8_t>& b) {
 
 // Builds a board packet: FE, L, id 0, type, payload, checksum.
 inline std::vector<uint8_t> Packet(uint8_t type, const std::vector<uint8_t>& payload) {
-  std::vector<uint8_t> f{0xFE, static_cast<uint8_t>(payload.size() + 3), 0x00, type};
+  // Room for the whole packet first (GCC 12 sees a bounds fault that is not
+  // there in the copy of a growing vector).
+  std::vector<uint8_t> f;
+  f.reserve(payload.size() + 5);
+  f = {0xFE, static_cast<uint8_t>(payload.size() + 3), 0x00, type};
   f.insert(f.end(), payload.begin(), payload.end());
   f.push_back(Sum(f));
   return f;
