@@ -1,84 +1,16 @@
-// The simulated board as a running peer: over loopback TCP and over a
-// pseudo-terminal, with its frame log, hooks and fault injection. A test
-// plays the host with a raw socket and the sim's own frame parser.
+// The simulated board as a running peer over loopback TCP, with its frame
+// log, hooks and fault injection. A test plays the host with a raw socket
+// and the sim's own frame parser.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
-#include "codec.h"
-#include "platform/listener.h"
-#include "platform/pty.h"
-#include "sim.h"
+#include "sim_host.h"
 
 using namespace voxa_sim;
+using namespace voxa::test;
 using namespace std::chrono_literals;
-using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
-namespace plat = voxa::platform;
-
-namespace {
-
-const Bytes kHeartbeatBytes{0xFE, 0x04, 0x00, 0x09, 0x00, 0x0B};
-
-// The host side of a link, by hand: writes frames, collects whole frames
-// the board sends (parsed with the board's parser, which is generic).
-class Host {
- public:
-  explicit Host(uint16_t port) : sock_(plat::StreamSocket::ConnectLoopback(port, 2000)) {}
-  explicit Host(const std::string& tty) {
-    tty_ = std::make_unique<plat::RawTty>();
-    if (!tty_->Open(tty)) tty_.reset();
-  }
-  bool Ok() const { return sock_ != nullptr || tty_ != nullptr; }
-  int Fd() const { return sock_ ? sock_->Fd() : tty_->Fd(); }
-
-  void Send(const Bytes& b) {
-    if (sock_) {
-      ASSERT_EQ(sock_->SendAll(b.data(), b.size(), 1000), b.size());
-    } else {
-      ASSERT_EQ(tty_->Write(b.data(), b.size()), static_cast<long>(b.size()));
-    }
-  }
-  // Reads until count frames arrived, the link closed, or timeout.
-  std::vector<Bytes> Frames(size_t count, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    std::vector<Bytes> out;
-    while (out.size() < count && !closed_) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) break;
-      plat::WaitItem it;
-      it.fd = Fd();
-      it.want_read = true;
-      if (plat::WaitReady(&it, 1, static_cast<int>(left)) <= 0) continue;
-      uint8_t buf[4096];
-      long r = sock_ ? sock_->Recv(buf, sizeof buf) : tty_->Read(buf, sizeof buf);
-      if (r == plat::kClosed) {
-        closed_ = true;
-        break;
-      }
-      for (long i = 0; i < r; ++i) {
-        raw_.push_back(buf[i]);
-        if (parser_.Feed(buf[i])) out.push_back(parser_.Raw());
-      }
-    }
-    return out;
-  }
-  bool Closed() const { return closed_; }
-  const Bytes& RawBytes() const { return raw_; }
-  const FrameParser& Parser() const { return parser_; }
-
- private:
-  std::unique_ptr<plat::StreamSocket> sock_;
-  std::unique_ptr<plat::RawTty> tty_;
-  FrameParser parser_;
-  Bytes raw_;
-  bool closed_ = false;
-};
-
-bool IsCode(const RxFrame& f, uint8_t code) { return f.cmd.code == code; }
-
-}  // namespace
 
 TEST(SimTcp, AnswersKeepAliveWithHeartbeat) {
   auto sim = SimBoard::StartTcp();
@@ -324,34 +256,4 @@ TEST(SimTcp, ExplicitPortAndOldEngineOption) {
   auto second = SimBoard::StartTcp(port);
   ASSERT_TRUE(second);
   EXPECT_EQ(second->Port(), port);
-}
-
-TEST(SimPty, ServesAPseudoTerminal) {
-  auto sim = SimBoard::StartPty();
-  ASSERT_TRUE(sim);
-  EXPECT_FALSE(sim->DevicePath().empty());
-  Host host(sim->DevicePath());
-  ASSERT_TRUE(host.Ok());
-  host.Send(HostSystem(0x89, 0xFD));
-  auto f = host.Frames(1, 2s);
-  ASSERT_EQ(f.size(), 1u);
-  EXPECT_EQ(f[0], kHeartbeatBytes);
-  // Raw mode: 0x0D, 0x0A, 0x11, 0x13 and 0xFF pass unchanged both ways.
-  uint32_t w[8] = {0x130A0D11, 0xFF7F0300};
-  host.Send(HostWrite(CAL2, 0x03, w, true));
-  host.Send(HostRead(CAL2, 0x03, true));
-  f = host.Frames(1, 2s);
-  ASSERT_EQ(f.size(), 1u);
-  EXPECT_EQ(f[0], BuildFrame(Bytes{16 + 2 * CAL2, 0x03, 0x22, 0x11, 0x0D, 0x0A, 0x13, 0x00, 0x03, 0x7F, 0xFF}));
-}
-
-TEST(SimPty, HostMayCloseAndReopenThePort) {
-  auto sim = SimBoard::StartPty();
-  ASSERT_TRUE(sim);
-  { Host first(sim->DevicePath()); ASSERT_TRUE(first.Ok()); }
-  std::this_thread::sleep_for(50ms);
-  Host host(sim->DevicePath());
-  ASSERT_TRUE(host.Ok());
-  host.Send(HostSystem(0x89, 0xFD));
-  EXPECT_EQ(host.Frames(1, 2s).size(), 1u);
 }
