@@ -467,8 +467,8 @@ void CQLM207::DrainReceived() {
         if (notify) state_batch_.Add(board_index_, updated, now_us);
       }
     });
-    state_batch_.Flush(board_index_, false);
   }
+  // The burst is over: its state notes go to the dispatch thread at once.
   state_batch_.Flush(board_index_, true);
 }
 

@@ -32,11 +32,11 @@ struct StateNote {
 void States(int board, const StateNote* notes, int count, bool wake);
 
 // A receive path's state notifications, posted together: one post per
-// block of received bytes and one wake of the dispatch thread per burst of
-// blocks, rather than one of each per packet. Used by one thread at a time
-// (the holder of the board's parse lock); flush it before posting anything
-// else the same bytes caused, so the handlers see the board's order, and
-// with wake at the end of the burst.
+// batch and one wake of the dispatch thread per burst of received bytes,
+// rather than one of each per packet. Used by one thread at a time (the
+// holder of the board's parse lock); flush it before posting anything else
+// the same bytes caused, so the handlers see the board's order, and with
+// wake at the end of the burst.
 class StateBatch {
  public:
   void Add(int board, uint32_t registers, uint64_t time_us) {
