@@ -1,4 +1,5 @@
 #include "platform/file.h"
+#include "platform/read_limited.h"
 
 #include <atomic>
 #include <cerrno>
@@ -87,25 +88,13 @@ FileReadResult ReadWholeFile(const std::string& path, size_t limit, std::vector<
   struct stat st;
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return FileReadResult::Failed;
   if (static_cast<uint64_t>(st.st_size) > limit) return FileReadResult::TooLarge;
-  // The size may change while reading; never hold more than limit + 1 bytes.
   out.reserve(static_cast<size_t>(st.st_size) + 1);
-  uint8_t chunk[65536];
-  while (out.size() <= limit) {
-    const size_t room = limit + 1 - out.size();
-    const ssize_t n = ::read(fd.get(), chunk, room < sizeof chunk ? room : sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      out.clear();
-      return FileReadResult::Failed;
+  return backend::ReadLimited(out, limit, [&](uint8_t* buffer, size_t room) -> long long {
+    for (;;) {
+      const ssize_t n = ::read(fd.get(), buffer, room);
+      if (n >= 0 || errno != EINTR) return n;
     }
-    if (n == 0) break;
-    out.insert(out.end(), chunk, chunk + n);
-  }
-  if (out.size() > limit) {
-    out.clear();
-    return FileReadResult::TooLarge;
-  }
-  return FileReadResult::Ok;
+  });
 }
 
 bool ReplaceWholeFile(const std::string& path, const uint8_t* data, size_t size) {

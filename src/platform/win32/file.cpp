@@ -1,4 +1,5 @@
 #include "platform/file.h"
+#include "platform/read_limited.h"
 
 #include <atomic>
 
@@ -58,22 +59,11 @@ FileReadResult ReadWholeFile(const std::string& path, size_t limit, std::vector<
   if (GetFileType(h.get()) != FILE_TYPE_DISK || !GetFileSizeEx(h.get(), &size)) return FileReadResult::Failed;
   if (static_cast<uint64_t>(size.QuadPart) > limit) return FileReadResult::TooLarge;
   out.reserve(static_cast<size_t>(size.QuadPart) + 1);
-  uint8_t chunk[65536];
-  while (out.size() <= limit) {
-    const size_t room = limit + 1 - out.size();
+  return backend::ReadLimited(out, limit, [&](uint8_t* buffer, size_t room) -> long long {
     DWORD got = 0;
-    if (!ReadFile(h.get(), chunk, static_cast<DWORD>(room < sizeof chunk ? room : sizeof chunk), &got, nullptr)) {
-      out.clear();
-      return FileReadResult::Failed;
-    }
-    if (got == 0) break;
-    out.insert(out.end(), chunk, chunk + got);
-  }
-  if (out.size() > limit) {
-    out.clear();
-    return FileReadResult::TooLarge;
-  }
-  return FileReadResult::Ok;
+    if (!ReadFile(h.get(), buffer, static_cast<DWORD>(room), &got, nullptr)) return -1;
+    return got;
+  });
 }
 
 bool ReplaceWholeFile(const std::string& path, const uint8_t* data, size_t size) {
