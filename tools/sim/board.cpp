@@ -372,6 +372,11 @@ void Board::StopAll(bool immediate, bool clear_queue) {
   }
 }
 
+void Board::StopForSilentHost() {
+  StopAll(false, true);
+  AfterEvent();
+}
+
 void Board::ResetBoard() {
   queue_.clear();
   job_.reset();
