@@ -80,7 +80,9 @@ TEST_F(Voxactl, ASilentBoardFailsWithinSeconds) {
   const std::string file =
       (std::filesystem::temp_directory_path() / ("voxactl-silent-" + std::to_string(sim_->Port()) + ".ini")).string();
   sim_->GoSilent(20s);
-  // Three at once, to keep the test short.
+  // Three at once, to keep the test short: three hosts, which the board
+  // lets take it from one another.
+  sim_->SetHandOver(true);
   const std::string tool = std::string(VOXACTL_PATH) + " --tcp 127.0.0.1:" + std::to_string(sim_->Port());
   const auto start = std::chrono::steady_clock::now();
   const Result r = Shell("(" + tool + " move 0=100 2>&1; echo move=$?) & (" + tool + " stop 2>&1; echo stop=$?) & (" +

@@ -112,8 +112,9 @@ int main(int argc, char** argv) {
   while (!g_stop.load()) voxa::platform::SleepMs(50);
   sim->Stop();
   auto st = sim->Stats();
-  std::printf("voxa-sim: %llu frames in, %llu frames out, %llu connections\n",
+  std::printf("voxa-sim: %llu frames in, %llu frames out, %llu connections, %llu turned away, %llu watchdog stops\n",
               static_cast<unsigned long long>(st.frames_in), static_cast<unsigned long long>(st.frames_out),
-              static_cast<unsigned long long>(st.connections));
+              static_cast<unsigned long long>(st.connections), static_cast<unsigned long long>(st.turned_away),
+              static_cast<unsigned long long>(st.watchdog_stops));
   return 0;
 }

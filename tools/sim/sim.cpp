@@ -314,9 +314,11 @@ void SimBoard::WatchHostLocked(Clock::time_point now) {
   // Once per silence: the next frame from a host arms it again.
   watchdog_fired_ = true;
   ++stats_.watchdog_stops;
-  if (options_.trace)
-    std::fprintf(stderr, "[sim %8llu ms] host silent for %lld ms: all axes stop\n",
-                 static_cast<unsigned long long>(board_.NowMs()), static_cast<long long>(host_watchdog_.count()));
+  // Said when there was something to stop: the option is asked for, and
+  // this is what it is there to show.
+  if (!board_.Idle() || options_.trace)
+    std::fprintf(stderr, "voxa-sim: no frame from the host for %lld ms: every axis stops\n",
+                 static_cast<long long>(host_watchdog_.count()));
   board_.StopForSilentHost();
 }
 
