@@ -378,8 +378,10 @@ int CQLM207::WaitMotion(uint8_t id, uint32_t timeout_ms) {
   const bool signalled = timeout_ms == 0 ? completion_.Test() : completion_.WaitUntilDispatching(deadline);
   platform::Locked g(mirror_.Lock());
   --waiters_;
-  // A close ends the wait without a completion.
-  const bool taken = signalled && wait_epoch_.load() == epoch;
+  // A close ends the wait without a completion. A match that came between
+  // the timeout and this point was meant for this wait: it is taken, not lost.
+  const bool matched_late = !signalled && id != kNoTag && awaited_id_ == kNoTag;
+  const bool taken = (signalled || matched_late) && wait_epoch_.load() == epoch;
   wait_reason_ = taken ? matched_reason_ : VOXA_COMPLETE_NONE;
   return taken ? 1 : 0;
 }
