@@ -69,6 +69,8 @@ _RESERVED = {"VOXA_Open_Comm", "VOXA_Open_CommDevice", "VOXA_Open_Tcp", "VOXA_Cl
 # carrying it was sent, so a report that lands between two slices ends the
 # next one; a wait for any ID watches the count of completion reports instead.
 _WAIT_SLICE_MS = 100
+# A refresh asks again after each slice of this many milliseconds.
+_REFRESH_SLICE_MS = 500
 
 # How a completion the library reports ended its command.
 COMPLETE_NONE = 0       # no completion taken
@@ -645,7 +647,7 @@ class Board:
         cmd_id = _cmd_id(cmd_id)
         deadline = None if timeout is None else time.monotonic() + max(0.0, float(timeout))
         lib = self._lib
-        specific = cmd_id not in (ANY_ID, NO_ID)
+        specific = cmd_id not in (ANY_ID, NO_ID)  # NO_ID: nothing reports it
         # A report for any ID that lands between two slices is not kept for
         # the next one: the report count tells of it. For one ID the
         # library's own record of its completion does.
@@ -665,7 +667,7 @@ class Board:
                     how = self._complete_reason(cmd_id)
                     if how != COMPLETE_NONE:
                         self._call("VOXA_WaitMotion", cmd_id, 0)  # takes the report, as a wait would
-            elif self._call("VOXA_Get_CompleteStatePacketCount") != count:
+            elif cmd_id == ANY_ID and self._call("VOXA_Get_CompleteStatePacketCount") != count:
                 how = COMPLETE_ENDED
             if how != COMPLETE_NONE or (deadline is not None and time.monotonic() >= deadline):
                 break
@@ -710,9 +712,15 @@ class Board:
                 if not 0 <= r < 32:
                     raise _argument(f"register {r} is not 0..31")
                 mask |= 1 << r
-        ms = int(max(0.0, float(timeout)) * 1000)
-        if self._call("VOXA_Refresh", mask, ms):
-            return True
+        deadline = time.monotonic() + max(0.0, float(timeout))
+        while True:
+            # Long waits go in slices, so that Ctrl-C gets through; each
+            # slice asks again, and any answer after the call will do.
+            ms = min(_REFRESH_SLICE_MS, int(max(0.0, deadline - time.monotonic()) * 1000))
+            if self._call("VOXA_Refresh", mask, ms):
+                return True
+            if time.monotonic() >= deadline:
+                break
         if raise_on_timeout:
             raise TimeoutError(f"board {self._id}: no answer to the refresh within {timeout} s")
         return False
