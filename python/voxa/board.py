@@ -69,8 +69,6 @@ _RESERVED = {"VOXA_Open_Comm", "VOXA_Open_CommDevice", "VOXA_Open_Tcp", "VOXA_Cl
 # carrying it was sent, so a report that lands between two slices ends the
 # next one; a wait for any ID watches the count of completion reports instead.
 _WAIT_SLICE_MS = 100
-# A refresh asks again after each slice of this many milliseconds.
-_REFRESH_SLICE_MS = 500
 
 # How a completion the library reports ended its command.
 COMPLETE_NONE = 0       # no completion taken
@@ -712,15 +710,9 @@ class Board:
                 if not 0 <= r < 32:
                     raise _argument(f"register {r} is not 0..31")
                 mask |= 1 << r
-        deadline = time.monotonic() + max(0.0, float(timeout))
-        while True:
-            # Long waits go in slices, so that Ctrl-C gets through; each
-            # slice asks again, and any answer after the call will do.
-            ms = min(_REFRESH_SLICE_MS, int(max(0.0, deadline - time.monotonic()) * 1000))
-            if self._call("VOXA_Refresh", mask, ms):
-                return True
-            if time.monotonic() >= deadline:
-                break
+        ms = int(max(0.0, float(timeout)) * 1000)
+        if self._call("VOXA_Refresh", mask, ms):
+            return True
         if raise_on_timeout:
             raise TimeoutError(f"board {self._id}: no answer to the refresh within {timeout} s")
         return False

@@ -191,7 +191,8 @@ class _Handlers:
     def _on_log(self, board_id: int, text: Optional[bytes]) -> None:
         line = (text or b"").decode("utf-8", "replace").strip()
         if line:
-            log.log(logging.WARNING if "Error" in line else logging.INFO, "board %d: %s", board_id, line)
+            level = logging.WARNING if "Error" in line or "failed" in line else logging.INFO
+            log.log(level, "board %d: %s", board_id, line)
 
     def _on_link(self, board_id: int, state: int, reason: int, os_error: int) -> None:
         text = _LINK_STATES.get(state, str(state))
