@@ -1,9 +1,11 @@
 """The Python package against simulated boards in this process."""
 
 import contextlib
+import errno
 import io
 import logging
 import os
+import signal
 import socket
 import subprocess
 import sys
@@ -485,3 +487,148 @@ class LoggingTest(SimTestCase):
         sim.drop_connection()
         self.assertTrue(seen.wait(5), [r.getMessage() for r in records])
         self.assertIn(f"board {b.id}: link", [r.getMessage() for r in records if "link" in r.getMessage()][0])
+
+
+class SafeOperationTest(SimTestCase):
+    """Resets, stops, refused opens, cut recordings, interrupted waits and
+    callbacks that raise: each ends in a state the caller is told about."""
+
+    def test_a_reset_right_after_the_open_drops_queued_motion_and_keeps_completion_reports(self):
+        sim = voxa.SimBoard()
+        self.addCleanup(sim.stop)
+        sim.hold_queue(True)
+        b = sim.open()
+        self.addCleanup(b.close)
+        b.cmove({0: 3000}, cmd_id=1)
+        with self.assertLogs("voxa", "INFO") as logged:
+            dropped = b.reset()
+        self.assertGreaterEqual(dropped, 1)
+        self.assertIn("queues were cleared", "\n".join(logged.output))
+        sim.hold_queue(False)
+        b.set_velocity(start=100, drive=8000, acc=50, dec=50)
+        b.cmove({1: 200}, cmd_id=2)
+        self.assertEqual(b.wait_motion(2, 5).status, "complete")
+        self.assertEqual((sim.position(0), sim.position(1)), (0, 200))
+
+    def test_a_line_a_stop_ended_is_stopped_by_the_host_not_complete(self):
+        sim, b = self.open_sim()
+        b.set_velocity(drive=2000)
+        b.line({0: 100000}, cmd_id=1)
+        time.sleep(0.2)
+        b.stop()
+        result = b.wait_motion(1, 5)
+        self.assertEqual((bool(result), result.status, result.reason), (False, "stopped", "host stop"))
+        self.assertLess(b.cur_pos(0), 100000)
+        b.cmove({0: 0}, cmd_id=2)
+        self.assertEqual(b.wait_motion(2, 5).status, "complete", "the next command is judged on its own")
+
+    def test_a_refused_open_says_why(self):
+        with self.assertRaises(voxa.LinkError) as e:
+            voxa.Board.tcp("127.0.0.1", free_port())
+        self.assertEqual((e.exception.kind, e.exception.os_error, e.exception.errno),
+                         ("system", errno.ECONNREFUSED, errno.ECONNREFUSED))
+        # A board that serves another host takes the connection and closes it.
+        server = socket.create_server(("127.0.0.1", 0))
+        self.addCleanup(server.close)
+        server.settimeout(0.1)
+
+        def turn_away():
+            while server.fileno() >= 0:
+                with contextlib.suppress(OSError):
+                    server.accept()[0].close()
+
+        threading.Thread(target=turn_away, daemon=True).start()
+        with self.assertLogs("voxa", "INFO") as logged, self.assertRaises(voxa.LinkError) as e:
+            voxa.Board.tcp("127.0.0.1", server.getsockname()[1])
+        self.assertEqual((e.exception.code, e.exception.kind), (voxa.ERR_OPEN, "held"))
+        self.assertIn("held by another host", e.exception.text)
+        self.assertIn("held by another host", str(e.exception))
+        self.assertIn("WARNING:voxa:board 0: open failed: the board at", logged.output[0])
+        with self.assertLogs("voxa", "WARNING") as logged:
+            voxa.live.handlers._on_link(1, 2, 7, 0)  # a reconnecting link turned away
+        self.assertEqual(logged.output, ["WARNING:voxa:board 1: link reconnecting (held by another host)"])
+
+    def test_a_recording_the_links_loss_cut_short_says_so(self):
+        sim, b = self.open_sim()
+        b.line({0: 20000}, cmd_id=1)
+        timer = threading.Timer(0.3, sim.drop_connection)
+        timer.start()
+        self.addCleanup(timer.cancel)
+        start = time.monotonic()
+        with self.assertLogs("voxa", "WARNING") as logged:
+            rec = b.record("position", seconds=5, axes=[0])
+        self.assertLess(time.monotonic() - start, 2)
+        self.assertTrue(rec.cut_short)
+        self.assertIsNotNone(rec.cut_reason)
+        self.assertLess(rec.duration, 2)
+        self.assertGreater(len(rec), 0)
+        self.assertTrue(any("cut short" in line for line in logged.output), logged.output)
+
+    def test_ctrl_c_ends_a_wait_without_a_timeout(self):
+        sim, b = self.open_sim()
+        sim.hold_queue(True)
+        b.cmove({0: 100}, cmd_id=1)
+        interrupt = threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT))
+        watchdog = threading.Timer(3, b.close)  # a wait deaf to Ctrl-C would never end otherwise
+        for t in (interrupt, watchdog):
+            t.start()
+            self.addCleanup(t.cancel)
+        start = time.monotonic()
+        with self.assertRaises(KeyboardInterrupt):
+            b.wait_motion(voxa.ANY_ID)
+        self.assertLess(time.monotonic() - start, 1.5)
+
+    def test_a_report_between_two_slices_of_a_wait_is_not_lost(self):
+        sim, b = self.open_sim()
+        real = b._lib
+
+        class Lib:
+            """The first slice times out just before the board reports."""
+            slices = 0
+
+            def __getattr__(self, name):
+                return getattr(real, name)
+
+            def VOXA_WaitMotion(self, cmd_id, ms):
+                self.slices += 1
+                if self.slices > 1:
+                    return real.VOXA_WaitMotion(cmd_id, ms)
+                count = real.VOXA_Get_CompleteStatePacketCount()
+                sim.hold_queue(False)
+                for _ in range(500):
+                    if real.VOXA_Get_CompleteStatePacketCount() != count:
+                        break
+                    time.sleep(0.01)
+                return 0
+
+        for k, cmd_id in enumerate((voxa.ANY_ID, 5), start=1):
+            with self.subTest(cmd_id=cmd_id):
+                sim.hold_queue(True)
+                b.cmove({0: 100 * k}, cmd_id=5)
+                b._lib = Lib()
+                try:
+                    result = b.wait_motion(cmd_id, timeout=2)
+                finally:
+                    b._lib = real
+                self.assertEqual(result.status, "complete")
+
+    def test_a_callback_that_raises_system_exit_leaves_the_callbacks_running(self):
+        sim, b = self.open_sim()
+        seen = []
+        done = threading.Event()
+
+        def on_complete(cmd_id):
+            seen.append(cmd_id)
+            if cmd_id == 1:
+                raise SystemExit(1)
+            if cmd_id == 2:
+                raise KeyboardInterrupt
+            done.set()
+
+        b.on_complete(on_complete)
+        with self.assertLogs("voxa", "ERROR") as logged:
+            for k in (1, 2, 3):
+                b.cmove({0: 100 * k}, cmd_id=k)
+            self.assertTrue(done.wait(5))
+        self.assertEqual(seen, [1, 2, 3])
+        self.assertEqual(len(logged.output), 2)

@@ -159,6 +159,7 @@ _VOXA_PROTOTYPES = {
     "VOXA_Set_AlarmOption": (None, [c_int]),
     "VOXA_Clr_AlarmOption": (None, [c_int]),
     "VOXA_Set_CompleteStatePacketCount": (None, [c_int]),
+    "VOXA_Get_OpenError": (c_int, [ctypes.POINTER(c_int), c_char_p, c_int]),
 }
 
 

@@ -25,7 +25,7 @@ from typing import (Any, Callable, Dict, Iterable, Iterator, List, Literal, Mapp
 
 from ._lib import IntArray8, MessageHandler, TraceHandler, voxa_library
 from . import live
-from .errors import ERR_ARGUMENT, ERR_NOT_OPEN, ArgumentTypeError, VoxaError
+from .errors import ERR_ARGUMENT, ERR_NOT_OPEN, ERR_OPEN, ArgumentTypeError, VoxaError, open_error
 from .live import Recording
 
 # An axis number or several: 0, [0, 1], range(8).
@@ -65,9 +65,15 @@ _RESERVED = {"VOXA_Open_Comm", "VOXA_Open_CommDevice", "VOXA_Open_Tcp", "VOXA_Cl
              "VOXA_Set_ThreadBoardID", "VOXA_Set_MessageHandler"}
 
 # A wait is taken in slices of this many milliseconds, so that Ctrl-C gets
-# through. The library remembers a completion reported since the command was
-# sent, so none is lost between two slices.
-_WAIT_SLICE_MS = 250
+# through. The library remembers a report of an ID from the moment a command
+# carrying it was sent, so a report that lands between two slices ends the
+# next one; a wait for any ID watches the count of completion reports instead.
+_WAIT_SLICE_MS = 100
+
+# How a completion the library reports ended its command.
+COMPLETE_NONE = 0       # no completion taken
+COMPLETE_ENDED = 1      # reported complete, no host stop came in between
+COMPLETE_HOST_STOP = 2  # reported complete after a stop, cancel, reset or queue clear from the host
 
 # The registers refresh() asks for by default: CHIPSTATUS, AXISSTATUS,
 # CURPOS, ENCPOS, CURVEL, GIO and EXTIO (VOXA_REFRESH_STATUS).
@@ -300,9 +306,10 @@ class WaitResult:
     """How a wait_motion() ended.
 
     status: "complete" (the board reported the command complete and nothing
-    stopped it), "stopped" (reported complete, but a limit, an alarm or an
-    emergency stop ended it early) or "timeout". reason: None, "limit",
-    "alarm" or "estop"; alarm_code: the board's alarm code (0: none);
+    stopped it), "stopped" (reported complete, but a limit, an alarm, an
+    emergency stop or a stop from the host ended it early) or "timeout".
+    reason: None, "limit", "alarm", "estop" or "host stop" (a stop, cancel,
+    reset or queue clear was sent before the board reported it); alarm_code: the board's alarm code (0: none);
     limit_axes: the axes whose limit alarm is set; fresh: whether the status
     was refreshed from the board after the wait. True only when complete."""
 
@@ -376,16 +383,22 @@ class Board:
     @classmethod
     def _open(cls, function, args, description):
         lib = voxa_library()
+        # The library's lines about a failed open reach the log too.
+        live.handlers.watch(lib)
         board_id = getattr(lib, function)(*args)
         if board_id < 0:
-            raise VoxaError(lib.VOXA_Get_LastErr(), function, description)
+            code = lib.VOXA_Get_LastErr()
+            if code == ERR_OPEN:
+                raise open_error(lib, function, description)
+            raise VoxaError(code, function, description)
         board = cls(lib, board_id, description)
-        live.handlers.watch(lib)
         log.debug("board %d opened (%s)", board_id, description)
         try:
             # A wait_motion() must not run to its timeout because the board
-            # keeps its completions to itself.
-            board.enable_complete_packets(True)
+            # keeps its completions to itself. Immediate: a reset or a queue
+            # clear right after the open must not throw the switch away.
+            with board.immediate():
+                board.enable_complete_packets(True)
         except VoxaError:
             board.close()
             raise
@@ -512,8 +525,24 @@ class Board:
 
     # ------------------------------------------------------------ execution control
 
-    def reset(self) -> None:
-        self._call("VOXA_Reset")
+    def reset(self) -> int:
+        """Resets the board. Nothing queued before runs afterwards: the
+        host's queue is emptied and the board's is cleared at once (ahead of
+        anything still on its way), then the board resets. Completion reports
+        stay as they were set. Returns how many commands were thrown away
+        (the host's queue plus the board's, as the board last reported it);
+        a line in the log says so."""
+        with self.immediate():
+            host = self._call("VOXA_Get_SoftQueueLeftCmd")
+            engine = self._call("VOXA_Get_EngineQueueLeftCmd")
+            self._call("VOXA_Reset")
+            # The reset may have thrown away a queued switch of the
+            # completion reports (the one an open sends, say): set it again.
+            if self._call("VOXA_Is_CompleteStatePacket"):
+                self._call("VOXA_Enable_CompleteStatePacket", 1)
+        log.info("board %d: reset; the host's and the board's queues were cleared first "
+                 "(%d commands on the host, %d on the board dropped)", self._id, host, engine)
+        return host + engine
 
     def enable_exe(self) -> None:
         self._call("VOXA_Enable_Exe")
@@ -605,39 +634,62 @@ class Board:
 
         Returns a WaitResult: status "complete" (the command ran to its end),
         "stopped" (it ended, but a limit, an alarm or an emergency stop
-        stopped the board: see reason, alarm_code, limit_axes) or "timeout".
-        Its truth value is that of status == "complete", so
+        stopped the board, or a stop, cancel, reset or queue clear from the
+        host came before it ended: see reason, alarm_code, limit_axes) or
+        "timeout". Its truth value is that of status == "complete", so
         `if board.wait_motion(1, 10): ...` reads as "reached its target".
 
-        The board reports completions only while its complete state packets
-        are on; a Board switches them on when it opens."""
+        The wait goes on in short slices, so Ctrl-C (KeyboardInterrupt) ends
+        it. The board reports completions only while its complete state
+        packets are on; a Board switches them on when it opens."""
         cmd_id = _cmd_id(cmd_id)
         deadline = None if timeout is None else time.monotonic() + max(0.0, float(timeout))
-        if cmd_id in (ANY_ID, NO_ID):
-            # The completion of "any" is not remembered between two waits:
-            # one wait for the whole time.
-            ms = 0xFFFFFFFF if deadline is None else int(max(0.0, deadline - time.monotonic()) * 1000)
-            done = bool(self._call("VOXA_WaitMotion", cmd_id, ms))
-        else:
-            while True:
-                ms = _WAIT_SLICE_MS
-                if deadline is not None:
-                    ms = min(ms, int(max(0.0, deadline - time.monotonic()) * 1000))
-                done = bool(self._call("VOXA_WaitMotion", cmd_id, ms))
-                if done or (deadline is not None and time.monotonic() >= deadline):
-                    break
+        lib = self._lib
+        specific = cmd_id not in (ANY_ID, NO_ID)  # NO_ID: nothing reports it
+        # A report for any ID that lands between two slices is not kept for
+        # the next one: the report count tells of it. For one ID the
+        # library's own record of its completion does.
+        count = self._call("VOXA_Get_CompleteStatePacketCount")
+        before = self._complete_reason(cmd_id) if specific else COMPLETE_NONE
+        how = COMPLETE_NONE
+        while True:
+            ms = _WAIT_SLICE_MS
+            if deadline is not None:
+                ms = min(ms, int(max(0.0, deadline - time.monotonic()) * 1000))
+            if self._call("VOXA_WaitMotion", cmd_id, ms):
+                how = self._call("VOXA_Get_WaitReason") if hasattr(lib, "VOXA_Get_WaitReason") else COMPLETE_ENDED
+                how = how if how > COMPLETE_NONE else COMPLETE_ENDED
+                break
+            if specific:
+                if before == COMPLETE_NONE:
+                    how = self._complete_reason(cmd_id)
+                    if how != COMPLETE_NONE:
+                        self._call("VOXA_WaitMotion", cmd_id, 0)  # takes the report, as a wait would
+            elif cmd_id == ANY_ID and self._call("VOXA_Get_CompleteStatePacketCount") != count:
+                how = COMPLETE_ENDED
+            if how != COMPLETE_NONE or (deadline is not None and time.monotonic() >= deadline):
+                break
+        done = how != COMPLETE_NONE
         fresh = self.refresh() if refresh else False
-        result = self._wait_result(cmd_id, done, fresh)
+        result = self._wait_result(cmd_id, done, fresh, how == COMPLETE_HOST_STOP)
         if raise_on_timeout and result.timed_out:
             raise TimeoutError(f"board {self._id}: command {cmd_id} not reported complete within {timeout} s")
         return result
 
-    def _wait_result(self, cmd_id, done, fresh):
+    def _complete_reason(self, cmd_id: int) -> int:
+        """How the last report of cmd_id since it was sent ended it
+        (COMPLETE_NONE: none came)."""
+        if not hasattr(self._lib, "VOXA_Get_CompleteReason"):
+            return COMPLETE_NONE
+        return max(COMPLETE_NONE, self._call("VOXA_Get_CompleteReason", cmd_id))
+
+    def _wait_result(self, cmd_id, done, fresh, host_stop=False):
         alarm_axes = [a for a in range(8) if self._call("VOXA_Is_AlarmAxis", 1 << a)]
         estop = bool(self._call("VOXA_Is_EStop"))
         alarm = bool(self._call("VOXA_Is_Alarm"))
         code = self._call("VOXA_Get_Alarm") & 0xFFFF
-        reason = "estop" if estop else "limit" if alarm_axes else "alarm" if alarm or code else None
+        reason = ("estop" if estop else "limit" if alarm_axes else "alarm" if alarm or code
+                  else "host stop" if host_stop else None)
         status = "timeout" if not done else "stopped" if reason else "complete"
         return WaitResult(cmd_id, status, reason, code, alarm_axes, fresh)
 
@@ -805,7 +857,7 @@ class Board:
                     continue
                 try:
                     callback(argument)
-                except Exception:
+                except BaseException:  # SystemExit and KeyboardInterrupt too: the thread serves on
                     log.exception("a callback of board %d raised an exception", self._id)
 
     # ------------------------------------------------------------ frame trace

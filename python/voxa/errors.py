@@ -12,7 +12,8 @@ VoxaError(code, ...) builds the class that fits the library's error code, so
 that run out raise TimeoutError when asked to (raise_on_timeout=True).
 """
 
-from typing import Dict, Optional, Type
+import ctypes
+from typing import Any, Dict, Optional, Type
 
 ERR_BOARD_ID = -10
 ERR_SOFT_QUEUE = -11
@@ -68,7 +69,7 @@ class VoxaError(Exception):
         self.args = (text,)  # OSError's subclasses took no arguments in __new__
 
     def __reduce__(self):  # type: ignore[override]
-        return (_rebuild, (type(self), self.code, self.function, self.detail))
+        return (_rebuild, (type(self), self.code, self.function, self.detail), dict(self.__dict__))
 
 
 def _rebuild(cls: Type[VoxaError], code: int, function: Optional[str], detail: Optional[str]) -> VoxaError:
@@ -89,7 +90,38 @@ class NotOpenError(VoxaError):
 
 class LinkError(VoxaError, ConnectionError):
     """The link to the board could not be opened (-30), or no board slot is
-    free (-20)."""
+    free (-20).
+
+    For a failed open the library says why: kind is "system" (the system
+    refused: os_error, also errno, is its error number), "no answer" (the
+    board did not answer in time) or "held" (the board serves another host
+    and turned this one away), None when it did not say; text is its
+    sentence, e.g. "the board at 127.0.0.1:5000 is held by another host"."""
+
+    kind: Optional[str] = None
+    os_error: int = 0
+    text: Optional[str] = None
+
+
+# Why an open failed (VOXA_Get_OpenError).
+OPEN_NONE, OPEN_SYSTEM, OPEN_NO_ANSWER, OPEN_HELD = 0, 1, 2, 3
+_OPEN_KINDS = {OPEN_SYSTEM: "system", OPEN_NO_ANSWER: "no answer", OPEN_HELD: "held"}
+
+
+def open_error(lib: Any, function: str, description: str) -> LinkError:
+    """The LinkError of an open that just failed, with the library's reason."""
+    kind, os_error, text = None, 0, None
+    if hasattr(lib, "VOXA_Get_OpenError"):
+        number = ctypes.c_int(0)
+        buf = ctypes.create_string_buffer(256)
+        kind = _OPEN_KINDS.get(lib.VOXA_Get_OpenError(ctypes.byref(number), buf, len(buf)))
+        os_error = number.value
+        text = buf.value.decode("utf-8", "replace") or None
+    error = VoxaError(ERR_OPEN, function, f"{description}: {text}" if text else description)
+    assert isinstance(error, LinkError)
+    error.kind, error.os_error, error.text = kind, os_error, text
+    error.errno = os_error or None
+    return error
 
 
 class ConfigFileError(VoxaError, OSError):

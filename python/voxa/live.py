@@ -33,7 +33,8 @@ _PERIODS = {25: 2, 50: 3, 100: 4, 200: 5, 250: 6, 500: 7, 1000: 8}
 
 _LINK_STATES = {0: "down", 1: "up", 2: "reconnecting", 3: "reconnected"}
 _LINK_REASONS = {0: "", 1: "silence", 2: "closed by the board", 3: "system error", 4: "closed", 5: "device gone",
-                 6: "heartbeats"}
+                 6: "heartbeats", 7: "held by another host"}
+_LINK_DOWN, _LINK_RECONNECTING, _REASON_CLOSED = 0, 2, 4
 
 
 class Recording:
@@ -43,12 +44,20 @@ class Recording:
     "velocity0"); rec["position0"]: a column as a list; len(rec): the number
     of samples; rec.rows(): the samples as tuples; rec.to_csv(path). Time is
     in seconds from the first sample, as the library took the report from the
-    link. numpy: numpy.array(rec["position0"]) or numpy.array(rec.rows())."""
+    link. numpy: numpy.array(rec["position0"]) or numpy.array(rec.rows()).
+
+    A recording that the link's loss cut short ends there: rec.cut_short is
+    True, rec.cut_reason says why ("closed by the board", "silence", "held
+    by another host", ...), and rec.duration is how long it recorded, in
+    seconds (the time asked for when it ran to the end)."""
 
     def __init__(self, columns: Sequence[str]) -> None:
         self.columns: List[str] = list(columns)
         self._data: Dict[str, List[float]] = {c: [] for c in self.columns}
         self.drops = 0  # reports merged because the handler fell behind
+        self.cut_short = False
+        self.cut_reason: Optional[str] = None
+        self.duration = 0.0
 
     def __getitem__(self, column: str) -> List[float]:
         return self._data[column]
@@ -69,7 +78,8 @@ class Recording:
             w.writerows(self.rows())
 
     def __repr__(self) -> str:
-        return f"<voxa.Recording {len(self)} samples of {', '.join(self.columns[1:])}>"
+        cut = f", cut short ({self.cut_reason})" if self.cut_short else ""
+        return f"<voxa.Recording {len(self)} samples of {', '.join(self.columns[1:])}{cut}>"
 
 
 class _Recorder:
@@ -84,6 +94,16 @@ class _Recorder:
         self.sampled = threading.Event()
         self.lock = threading.Lock()  # a sample against the end of the recording
         self.active = True
+        self.cut_reason: Optional[str] = None  # set once, by the link handler
+        self.cut_at = 0.0
+
+    def cut(self, reason: str) -> None:
+        with self.lock:
+            if not self.active or self.cut_reason is not None:
+                return
+            self.cut_at = time.monotonic()
+            self.cut_reason = reason
+        self.sampled.set()  # wakes the recording thread
 
     def sample(self, lib: Any, registers: int, time_us: int) -> None:
         if not registers & self.wanted or (self.need_all and registers & self.wanted != self.wanted):
@@ -171,15 +191,22 @@ class _Handlers:
     def _on_log(self, board_id: int, text: Optional[bytes]) -> None:
         line = (text or b"").decode("utf-8", "replace").strip()
         if line:
-            log.log(logging.WARNING if "Error" in line else logging.INFO, "board %d: %s", board_id, line)
+            level = logging.WARNING if "Error" in line or "failed" in line else logging.INFO
+            log.log(level, "board %d: %s", board_id, line)
 
     def _on_link(self, board_id: int, state: int, reason: int, os_error: int) -> None:
         text = _LINK_STATES.get(state, str(state))
         why = _LINK_REASONS.get(reason, str(reason))
         if os_error:
             why += f" {os_error}"
-        level = logging.WARNING if state in (0, 2) and reason != 4 else logging.INFO
+        lost = state in (_LINK_DOWN, _LINK_RECONNECTING)
+        level = logging.WARNING if lost and reason != _REASON_CLOSED else logging.INFO
         log.log(level, "board %d: link %s%s", board_id, text, f" ({why})" if why else "")
+        if lost:
+            with self._lock:
+                recorders = list(self._recorders.get(board_id, ()))
+            for r in recorders:
+                r.cut(why or text)
 
 
 handlers = _Handlers()
@@ -233,14 +260,16 @@ def record(board: "Board", signals: Union[str, Iterable[str]], seconds: float, a
         switch_on()
     drops = board._call("VOXA_Get_StateDrops")
     handlers.add(lib, recorder)
+    start = time.monotonic()
     try:
-        deadline = time.monotonic() + seconds
-        while True:
+        deadline = start + seconds
+        while recorder.cut_reason is None:
             left = deadline - time.monotonic()
             if left <= 0:
                 break
             if period_ms is None:
-                time.sleep(left)
+                recorder.sampled.wait(left)
+                recorder.sampled.clear()
                 continue
             # A CHIPSET write still queued on the host or the board when the
             # recording began carries the old timer setting and ends the
@@ -250,12 +279,21 @@ def record(board: "Board", signals: Union[str, Iterable[str]], seconds: float, a
                 switch_on()
     finally:
         handlers.remove(recorder)
-        if restore is not None:
+        cut = recorder.cut_reason is not None
+        if restore is not None and not board.closed:
             code, previous_contents = restore
             added = contents & ~previous_contents
-            with board.immediate():
+            # With the link down an immediate write is lost; a queued one
+            # waits on the host and goes out once the link is back.
+            with board.queued() if cut else board.immediate():
                 board._call("VOXA_Clr_StateTimer", 1 | added)
                 if code:
                     board._call("VOXA_Set_StateTimer", code + 1)
-    recording.drops = (board._call("VOXA_Get_StateDrops") - drops) & 0xFFFFFFFF
+    recording.duration = max(0.0, recorder.cut_at - start) if cut else seconds
+    if cut:
+        recording.cut_short, recording.cut_reason = True, recorder.cut_reason
+        log.warning("board %d: the recording was cut short after %.2f s of %.2f s: link lost (%s)",
+                    board.id, recording.duration, seconds, recorder.cut_reason)
+    if not board.closed:
+        recording.drops = (board._call("VOXA_Get_StateDrops") - drops) & 0xFFFFFFFF
     return recording
