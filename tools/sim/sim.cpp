@@ -155,6 +155,11 @@ void SimBoard::AcceptLocked() {
     conn_ = std::move(s);
     last_host_frame_ = Clock::now();
     watchdog_fired_ = false;
+    // A pulled cable ends with the connection it cut: the new one gets through.
+    if (cut_until_ != Clock::time_point{}) {
+      cut_until_ = Clock::time_point{};
+      silent_until_ = Clock::time_point{};
+    }
     connected_ = true;
     ++connections_;
     ++stats_.connections;
@@ -173,6 +178,10 @@ void SimBoard::ReadLocked() {
       return;
     }
     budget -= std::min(budget, static_cast<size_t>(r));
+    if (Clock::now() < cut_until_) {  // lost on the way
+      lost_bytes_ += static_cast<uint64_t>(r);
+      continue;
+    }
     stats_.bytes_in += static_cast<uint64_t>(r);
     std::uniform_real_distribution<double> u(0.0, 1.0);
     for (long k = 0; k < r; ++k) {
@@ -534,6 +543,19 @@ void SimBoard::GoSilent(Ms duration) {
   // What was already waiting to go out is held back too.
   outbox_.clear();
   outbox_bytes_ = 0;
+}
+
+void SimBoard::PullCable(Ms duration) {
+  std::lock_guard<std::mutex> g(mu_);
+  cut_until_ = Clock::now() + duration;
+  silent_until_ = cut_until_;
+  outbox_.clear();
+  outbox_bytes_ = 0;
+}
+
+uint64_t SimBoard::LostBytes() const {
+  std::lock_guard<std::mutex> g(mu_);
+  return lost_bytes_;
 }
 
 bool SimBoard::IsSilent() const {

@@ -163,6 +163,11 @@ class SimBoard {
   // stays open and commands are still carried out.
   void GoSilent(Ms duration);
   bool IsSilent() const;
+  // A pulled cable, for the duration: what the host sends is lost on the
+  // way (read and thrown away, never carried out) and the board sends
+  // nothing; the connection itself stays open on both ends.
+  void PullCable(Ms duration);
+  uint64_t LostBytes() const;
   // Each byte sent (received) is corrupted (one bit flipped) with this
   // probability.
   void SetCorruptRate(double rate);
@@ -231,6 +236,8 @@ class SimBoard {
 
   // Faults and requests for the loop thread.
   Clock::time_point silent_until_{};
+  Clock::time_point cut_until_{};  // the cable is pulled until then
+  uint64_t lost_bytes_ = 0;
   double corrupt_rate_ = 0, rx_corrupt_rate_ = 0, delay_rate_ = 0;
   Ms delay_{0};
   Clock::time_point last_release_{};
