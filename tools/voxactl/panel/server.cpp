@@ -245,13 +245,13 @@ class Jogs {
     auto it = active_.find(axis);
     if (it != active_.end() && it->second.client == client && it->second.press == press && it->second.dir == dir) {
       it->second.until = Clock::now() + kJogLease;
-      cv_.notify_all();
       return Press::kRenewed;
     }
     if (it != active_.end()) End(it->second);
     // A new press takes over the axis from a stop still being confirmed.
     stopping_.erase(axis);
     active_[axis] = Jog{dir, client, press, Clock::now() + kJogLease};
+    poked_ = true;
     cv_.notify_all();
     return Press::kStart;
   }
@@ -311,7 +311,7 @@ class Jogs {
   void Poke(bool link_changed) {
     {
       std::lock_guard<std::mutex> g(mu_);
-      poked_ = !stopping_.empty();
+      if (!stopping_.empty()) poked_ = true;
       if (link_changed)
         for (auto& [axis, s] : stopping_) s.resend = true;
     }
@@ -346,7 +346,9 @@ class Jogs {
   static constexpr Ms kGiveUp{30000};
 
   void End(const Jog& j) { ended_[j.client] = std::max(ended_[j.client], j.press); }
+  // Under mu_; the watch looks at it at once.
   void StopLocked(int axis, const char* why) {
+    poked_ = true;
     if (stopping_.count(axis)) {
       stopping_[axis].resend = true;
       return;
