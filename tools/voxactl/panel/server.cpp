@@ -342,6 +342,8 @@ class Jogs {
   };
   // Resent this often until the board reports the axis at rest.
   static constexpr Ms kResend{500};
+  // A stop this old should show on the board.
+  static constexpr Ms kInFlight{150};
   // After this long a stop is given up as unconfirmed (and said so).
   static constexpr Ms kGiveUp{30000};
 
@@ -403,7 +405,10 @@ class Jogs {
           continue;
         }
         if (!seen.link) continue;  // goes out once the link is back
-        if (s.resend || Clock::now() >= s.next_send) {
+        // Again when due, and soon when the axis is seen moving after the
+        // stop had time to arrive (a start the board held back has run).
+        const bool moving_late = seen.moving && seen.report_us > s.sent_us + kInFlight.count() * 1000;
+        if (s.resend || Clock::now() >= s.next_send || moving_late) {
           const uint64_t at = NowUs();
           const bool ok = board_.send_stop(axis);
           sent.push_back({axis, ok ? at : 0});
