@@ -6,6 +6,7 @@ import http.client
 import json
 import os
 import re
+import signal
 import socket
 import subprocess
 import threading
@@ -18,8 +19,8 @@ VOXACTL = os.environ.get("VOXACTL", "voxactl")
 class Panel:
     """A running `voxactl panel --sim` and requests to it."""
 
-    def __init__(self):
-        self.proc = subprocess.Popen([VOXACTL, "panel", "--sim", "--listen", "127.0.0.1:0", "--state-ms", "25"],
+    def __init__(self, board=("--sim",)):
+        self.proc = subprocess.Popen([VOXACTL, "panel", *board, "--listen", "127.0.0.1:0", "--state-ms", "25"],
                                      stdout=subprocess.PIPE, text=True)
         deadline = time.monotonic() + 10
         for line in self.proc.stdout:
@@ -437,6 +438,38 @@ class ListenTest(unittest.TestCase):
                 proc.terminate()
                 self.assertEqual(proc.wait(10), 0)
                 proc.stdout.close()
+
+
+class EndTest(unittest.TestCase):
+    def test_ended_panel_leaves_no_jog_running(self):
+        sim_path = os.path.join(os.path.dirname(VOXACTL), "..", "sim", "voxa-sim")
+        if not os.path.exists(sim_path):
+            self.skipTest("no voxa-sim beside voxactl")
+        sim = subprocess.Popen([sim_path, "--port", "0"], stdout=subprocess.PIPE, text=True)
+        try:
+            address = re.search(r"listening on (\S+)", sim.stdout.readline()).group(1)
+            p = Panel(board=("--tcp", address))
+            p.wait_status(lambda st: st["link"] == 1)
+            s = Stream(p)
+            self.assertTrue(p.act("jog", axis=1, dir=1, vel=2000, client=s.client, press=1)[1]["ok"])
+            p.wait_status(lambda st: st["axes"][1][2] != 0)
+            # Ctrl-C while the page still holds the jog.
+            p.proc.send_signal(signal.SIGINT)
+            self.assertEqual(p.proc.wait(10), 0)
+            p.proc.stdout.close()
+
+            def axis1():
+                out = subprocess.run([VOXACTL, "--tcp", address, "status"], capture_output=True, text=True).stdout
+                return re.search(r"^\s+1\s+(-?\d+)\s+-?\d+\s+(-?\d+)", out, re.M).groups()
+
+            first = axis1()
+            time.sleep(0.3)
+            self.assertEqual(first[1], "0")
+            self.assertEqual(axis1(), first)
+        finally:
+            sim.terminate()
+            sim.wait(10)
+            sim.stdout.close()
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -168,6 +169,12 @@ void Gate::Pool::Work() {
 }
 
 Gate::Gate(HttpServer& server, GateLimits limits) : server_(server), limits_(limits) {
+  // Room for the waiting heads besides the workers' connections.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < 4096 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = std::min<rlim_t>(4096, files.rlim_max);
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
   if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
 }
 
@@ -225,7 +232,17 @@ void Gate::Accept() {
     const int fd = ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&a), &n, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
-      return;  // EAGAIN, or out of descriptors until some close
+      if (errno == EMFILE || errno == ENFILE) {
+        // Out of descriptors: the oldest waiter makes room, or accepting
+        // rests a moment (the pending connection would wake poll at once).
+        if (!waiting_.empty()) {
+          ::close(waiting_.front().fd);
+          waiting_.erase(waiting_.begin());
+          continue;
+        }
+        accept_after_ = Clock::now() + std::chrono::milliseconds(100);
+      }
+      return;
     }
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -283,9 +300,11 @@ void Gate::Run() {
                    waiting_.end());
     auto next = now + std::chrono::hours(1);
     for (const Waiting& w : waiting_) next = std::min(next, w.deadline);
+    const bool accepting = now >= accept_after_;
+    if (!accepting) next = std::min(next, accept_after_);
     fds.clear();
     fds.push_back({wake_[0], POLLIN, 0});
-    fds.push_back({listen_fd_, POLLIN, 0});
+    fds.push_back({listen_fd_, static_cast<short>(accepting ? POLLIN : 0), 0});
     for (const Waiting& w : waiting_) fds.push_back({w.fd, POLLIN, 0});
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
     const int r = ::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(wait, 60000)));

@@ -92,6 +92,7 @@ class Gate {
   HttpServer& server_;
   GateLimits limits_;
   int listen_fd_ = -1;
+  std::chrono::steady_clock::time_point accept_after_{};  // accepting rests until then
   int wake_[2] = {-1, -1};
   std::vector<Waiting> waiting_;
   std::unique_ptr<Pool> requests_;
