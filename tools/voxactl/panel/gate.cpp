@@ -270,9 +270,12 @@ void Gate::Dispatch(Waiting& w) {
       return;
     }
   }
-  const bool stop = head.rfind("post /api/stop ", 0) == 0 || head.rfind("post /api/estop ", 0) == 0 ||
-                    head.rfind("post /api/jogstop ", 0) == 0 || head.rfind("post /api/stop?", 0) == 0 ||
-                    head.rfind("post /api/estop?", 0) == 0 || head.rfind("post /api/jogstop?", 0) == 0;
+  // Stops have workers of their own.
+  bool stop = false;
+  for (const char* path : {"post /api/stop", "post /api/estop", "post /api/jogstop"}) {
+    const size_t n = std::strlen(path);
+    stop = stop || (head.compare(0, n, path) == 0 && head.size() > n && (head[n] == ' ' || head[n] == '?'));
+  }
   Task t{w.fd, std::move(w.head), std::move(w.ip), w.port};
   w.fd = -1;
   (stop ? stops_ : requests_)->Add(std::move(t));
