@@ -157,6 +157,8 @@ typedef void (VOXA_CALL *VOXA_LinkHandler)(int board, int state, int reason, int
 #define VOXA_LINK_REASON_CLOSED      4 /* VOXA_Close */
 #define VOXA_LINK_REASON_HANGUP      5 /* the serial device went away */
 #define VOXA_LINK_REASON_HEARTBEAT   6 /* the board's heartbeats stopped or resumed */
+#define VOXA_LINK_REASON_HELD        7 /* the board serves another host and turned this one away: the
+                                          link asks again once a second, never taking it from that host */
 
 /* A diagnostic line of the library, as text (with its own newlines): "file
  * not exist\n" and "ok...file exist\n" from VOXA_Load_wConfigFile and
@@ -185,6 +187,18 @@ VOXA_API int VOXA_CALL VOXA_Get_RegAge(int reg);
 /* A short English meaning of an error code (VOXA_ERR_...), "no error" for 0,
  * "unknown error code" otherwise; a static text. Needs no board. */
 VOXA_API const char* VOXA_CALL VOXA_Get_ErrText(int code);
+/* Why the last failed open (VOXA_Open_Comm, VOXA_Open_CommDevice,
+ * VOXA_Open_Tcp; -30) failed, process-wide, needs no board: VOXA_OPEN_...;
+ * *os_error (may be NULL) := the system's error number with
+ * VOXA_OPEN_SYSTEM, else 0; text (may be NULL) := one sentence naming the
+ * link, cut to len-1 characters ("the board at 127.0.0.1:1000 is held by
+ * another host"). An open turned away because another host holds the board
+ * also says so to the log handler. */
+#define VOXA_OPEN_NONE      0 /* no open has failed yet */
+#define VOXA_OPEN_SYSTEM    1 /* the system refused: connection refused, no such device, ... */
+#define VOXA_OPEN_NO_ANSWER 2 /* the board did not answer within the connect time */
+#define VOXA_OPEN_HELD      3 /* the board serves another host and turned this one away */
+VOXA_API int VOXA_CALL VOXA_Get_OpenError(int* os_error, char* text, int len);
 
 /* ---- Board selection, errors, versions, links ----
  * Guarded exports (all but those marked "no board") first clear the error
@@ -196,8 +210,10 @@ VOXA_API int  VOXA_CALL VOXA_Get_BoardID(void);     /* the current board 0..7; -
 VOXA_API int  VOXA_CALL VOXA_Is_Err(void);          /* no board: 1 when the last guarded call failed, else 0 */
 VOXA_API int  VOXA_CALL VOXA_Get_LastErr(void);     /* no board: code of the latest failure (kept after successes), 0 if none */
 VOXA_API void VOXA_CALL VOXA_Enable_ErrBeep(int on); /* no board: nonzero beeps on failures (and a few successes) */
-/* 1 when heartbeats arrived in the last watchdog period (3.1 s; so 0 for the
- * first 3.1 s after an open), else 0 with the error state untouched. */
+/* 1 when the keep-alive watchdog saw heartbeats: every 3.1 s it looks
+ * whether one came since its last look, so the flag reads 0 for about the
+ * first 3 s after an open and falls 3.1 to 6.2 s after the last heartbeat.
+ * Otherwise 0 with the error state untouched. */
 VOXA_API int  VOXA_CALL VOXA_Is_Link(void);
 /* No board: the library version "VOXA-DLL-V01-R05.201" into buf, cut to
  * len-1 characters plus the terminator; nothing for len < 1 or a null buf. */

@@ -63,6 +63,24 @@ VOXA_API void VOXA_CALL VOXA_Wait(void);          /* a wait action in the comman
  * image may still hold the state from before the end: refresh it before
  * reading positions or status. */
 VOXA_API int VOXA_CALL VOXA_WaitMotion(int id, uint32_t timeout);
+/* How a command ended (extension). A completion report says that a command
+ * ended, not that it reached its end: a host stop (VOXA_DecStop,
+ * VOXA_ImStop, VOXA_EStop, VOXA_Cancel, VOXA_Reset, VOXA_Clr_Queue) that comes
+ * after a command with an ID was sent and before the board reports that ID
+ * complete marks the completion as stopped by the host. Limits, alarms and
+ * the emergency-stop input are told by the status registers (see
+ * VOXA_Refresh below). */
+#define VOXA_COMPLETE_NONE      0 /* no completion: the wait timed out, or a close ended it */
+#define VOXA_COMPLETE_ENDED     1 /* reported complete, and no host stop came in between */
+#define VOXA_COMPLETE_HOST_STOP 2 /* reported complete after a host stop: stopped, not arrived */
+/* VOXA_COMPLETE_... of the completion the last VOXA_WaitMotion on the
+ * current board took (VOXA_COMPLETE_NONE after a timeout); -1 on failure. */
+VOXA_API int VOXA_CALL VOXA_Get_WaitReason(void);
+/* VOXA_COMPLETE_... of the last report of command ID id (0..255) since a
+ * command carrying it was last sent, VOXA_COMPLETE_NONE when there is none
+ * yet (for a message handler: lparam's low byte is the ID); -1 on failure,
+ * -50 for an id outside 0..255. */
+VOXA_API int VOXA_CALL VOXA_Get_CompleteReason(int id);
 VOXA_API void VOXA_CALL VOXA_Sleep(uint32_t ms); /* no board: sleeps ms milliseconds */
 VOXA_API int VOXA_CALL VOXA_Enable_Notify_Complete(int on); /* low 8 bits count: as VOXA_Enable_CompleteStatePacket; 1 */
 /* A marker in the command stream: the board reports id & 0xFF complete once

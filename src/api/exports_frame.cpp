@@ -1,5 +1,7 @@
 // Board selection, errors, versions, links and the application hooks.
 #include <cstdio>
+#include <mutex>
+#include <string>
 
 #include "api/board_table.h"
 #include "controller/dispatch.h"
@@ -11,6 +13,32 @@ namespace {
 
 constexpr char kDllVersion[] = "VOXA-DLL-V01-R05.201";
 constexpr char16_t kDllVersionW[] = u"VOXA-DLL-V01-R05.201";
+
+// Why the last failed open failed, for VOXA_Get_OpenError.
+struct LastOpenError {
+  std::mutex lock;
+  int kind = VOXA_OPEN_NONE;
+  int os_error = 0;
+  std::string text;
+};
+LastOpenError& OpenError() {
+  static LastOpenError e;
+  return e;
+}
+
+void RecordOpenFailure(int board, const CQLM207X& c) {
+  const OpenFailure f = c.LastOpenFailure();
+  const std::string text = c.OpenFailureText();
+  {
+    LastOpenError& e = OpenError();
+    std::lock_guard<std::mutex> g(e.lock);
+    e.kind = f.kind == OpenFailureKind::kNone ? VOXA_OPEN_SYSTEM : static_cast<int>(f.kind);
+    e.os_error = f.kind == OpenFailureKind::kSystem ? f.os_error : 0;
+    e.text = text;
+  }
+  // Another host holding the board is news for whoever watches the log.
+  if (f.kind == OpenFailureKind::kHeld) platform::Log(board, ("open failed: " + text + "\n").c_str());
+}
 
 // Opens the first free slot with `open`, selecting it on success. Opens
 // and closes from several threads each get a slot of their own.
@@ -30,6 +58,10 @@ int OpenFirstFree(OpenFn&& open) noexcept {
   }
   EndOpen(i, ok != 0);
   if (!ok) {
+    try {
+      RecordOpenFailure(i, BoardAt(i));
+    } catch (...) {
+    }
     Fail(VOXA_ERR_OPEN);
     return -1;
   }
@@ -69,6 +101,14 @@ VOXA_API const char* VOXA_CALL VOXA_Get_ErrText(int code) {
     case VOXA_ERR_ARGUMENT: return "argument outside the accepted values";
     default: return "unknown error code";
   }
+}
+
+VOXA_API int VOXA_CALL VOXA_Get_OpenError(int* os_error, char* text, int len) {
+  LastOpenError& e = OpenError();
+  std::lock_guard<std::mutex> g(e.lock);
+  if (os_error != nullptr) *os_error = e.os_error;
+  CopyText(text, len, e.text.c_str());
+  return e.kind;
 }
 
 VOXA_API int VOXA_CALL VOXA_Set_BoardID(int id) {

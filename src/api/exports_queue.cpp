@@ -42,6 +42,7 @@ VOXA_API int VOXA_CALL VOXA_Get_CmdQueueLeftCmd(void) {
 }
 VOXA_API int VOXA_CALL VOXA_Clr_Queue(void) {
   return Guard(0, [](Board& c) {
+    c.NoteHostStop();
     c.ClearSoftQueue();
     c.System(0x08, kTagSystem);
     return 1;
@@ -69,6 +70,13 @@ VOXA_API int VOXA_CALL VOXA_Is_Sync(void) { return Guard(0, [](Board& c) { retur
 VOXA_API void VOXA_CALL VOXA_Wait(void) { GuardVoid([](Board& c) { c.Action(0x52, 0); }); }
 VOXA_API int VOXA_CALL VOXA_WaitMotion(int id, uint32_t timeout) {
   return Guard(0, [&](Board& c) { return c.WaitMotion(static_cast<uint8_t>(id), timeout); });
+}
+VOXA_API int VOXA_CALL VOXA_Get_WaitReason(void) { return Guard(-1, [](Board& c) { return c.WaitReason(); }); }
+VOXA_API int VOXA_CALL VOXA_Get_CompleteReason(int id) {
+  return Guard(-1, [&](Board& c) {
+    Require(id >= 0 && id <= 255);
+    return c.CompleteReason(static_cast<uint8_t>(id));
+  });
 }
 VOXA_API int VOXA_CALL VOXA_Refresh(unsigned int registers, int timeout_ms) {
   return Guard(0, [&](Board& c) {

@@ -1,6 +1,7 @@
 #include "controller/controller.h"
 
 #include "controller/dispatch.h"
+#include "platform/serial.h"
 
 #include <climits>
 #include <cstdio>
@@ -56,15 +57,25 @@ int CQLM207::LinkPort(uint16_t port, uint32_t baud) {
   loopback_link_.store(port == kLoopbackPort ? 1 : 0);
   int ok;
   if (port == kLoopbackPort) {
+    link_name_ = "127.0.0.1:1000";
     ok = transport_.OpenTcpNoWait("127.0.0.1", 1000, baud, 3000, 5000);
     if (ok) tcp_flag_.store(1);
   } else if (port == kStoredTcpPort) {
     char dotted[20];
     const uint32_t a = board_address_;
     std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", a & 0xFF, (a >> 8) & 0xFF, (a >> 16) & 0xFF, (a >> 24) & 0xFF);
+    char name[32];
+    std::snprintf(name, sizeof name, "%s:%d", dotted, static_cast<int>(board_tcp_port_));
+    link_name_ = name;
     ok = transport_.OpenTcp(dotted, static_cast<uint16_t>(board_tcp_port_), baud, 3000, 5000);
     if (ok) tcp_flag_.store(1);
   } else {
+    link_name_ = platform::SerialDeviceName(port);
+    if (link_name_.empty()) {
+      char name[32];
+      std::snprintf(name, sizeof name, "serial port %u", static_cast<unsigned>(port));
+      link_name_ = name;
+    }
     ok = transport_.OpenSerialNo(port, baud, 8, 0, 0);
   }
   if (!ok) {
@@ -81,6 +92,7 @@ int CQLM207::LinkDevice(const char* path, uint32_t baud) {
   transport_.SetRxCallback(&CQLM207::RxCallback, this);
   transport_.SetLinkCallback(&CQLM207::LinkCallback, this);
   loopback_link_.store(0);
+  link_name_ = path;
   if (!transport_.OpenSerialDevice(path, baud)) {
     transport_.ClearRxCallback();
     transport_.ClearTxHook();
@@ -89,16 +101,35 @@ int CQLM207::LinkDevice(const char* path, uint32_t baud) {
   return StartThreads();
 }
 
+std::string CQLM207::OpenFailureText() const {
+  const OpenFailure f = transport_.LastOpenFailure();
+  switch (f.kind) {
+    case OpenFailureKind::kHeld: return "the board at " + link_name_ + " is held by another host";
+    case OpenFailureKind::kNoAnswer: return "no answer from " + link_name_ + " (the connection timed out)";
+    case OpenFailureKind::kSystem: {
+      char buf[256];
+      return link_name_ + ": " + platform::SystemErrorText(f.os_error, buf, sizeof buf);
+    }
+    case OpenFailureKind::kNone: break;
+  }
+  return link_name_ + ": the link opened, but its threads could not be started";
+}
+
 int CQLM207::StartThreads() {
   {
     // Completions a board reported on an earlier link end no wait on this one.
     platform::Locked g(mirror_.Lock());
     std::memset(reported_, 0, sizeof reported_);
+    std::memset(sent_, 0, sizeof sent_);
+    std::memset(complete_reason_, 0, sizeof complete_reason_);
   }
   for (auto& t : reg_seen_ms_) t.store(-1);
   // The open flag goes up first: the timer thread runs only while it is set.
   open_flag_.store(1);
-  rx_wake_.Reset();
+  // Bytes the board sent the moment it accepted the connection may already
+  // wait in the ring, their wake-up spent while the slot was not yet open:
+  // the receive thread starts by taking them.
+  rx_wake_.Set();
   board_reported_.store(0);
   timer_wake_.Reset();
   if (!rx_thread_.Start([this] { ReceiveThreadMain(); })) {
@@ -289,6 +320,30 @@ uint8_t CQLM207::CompletedId() {
 void CQLM207::NoteIdSent(uint8_t id) {
   platform::Locked g(mirror_.Lock());
   reported_[id] = 0;
+  sent_[id] = 1;
+  stops_at_send_[id] = host_stops_;
+  complete_reason_[id] = VOXA_COMPLETE_NONE;
+}
+
+void CQLM207::NoteHostStop() {
+  platform::Locked g(mirror_.Lock());
+  ++host_stops_;
+}
+
+uint8_t CQLM207::ReasonOf(uint8_t id) const {
+  // An ID the host did not send on this link (a marker of another program,
+  // a command of an earlier link) is taken as reported.
+  return sent_[id] && stops_at_send_[id] != host_stops_ ? VOXA_COMPLETE_HOST_STOP : VOXA_COMPLETE_ENDED;
+}
+
+int CQLM207::WaitReason() {
+  platform::Locked g(mirror_.Lock());
+  return wait_reason_;
+}
+
+int CQLM207::CompleteReason(uint8_t id) {
+  platform::Locked g(mirror_.Lock());
+  return complete_reason_[id];
 }
 
 bool CQLM207::ReportedSinceSent(uint8_t id) {
@@ -312,8 +367,10 @@ int CQLM207::WaitMotion(uint8_t id, uint32_t timeout_ms) {
     if (id != 0xFF && id != kNoTag && reported_[id]) {
       reported_[id] = 0;
       awaited_id_ = kNoTag;
+      wait_reason_ = complete_reason_[id];
       return 1;
     }
+    wait_reason_ = VOXA_COMPLETE_NONE;
     ++waiters_;
   }
   // The caller may be an application's window thread: its messages are
@@ -322,7 +379,9 @@ int CQLM207::WaitMotion(uint8_t id, uint32_t timeout_ms) {
   platform::Locked g(mirror_.Lock());
   --waiters_;
   // A close ends the wait without a completion.
-  return signalled && wait_epoch_.load() == epoch ? 1 : 0;
+  const bool taken = signalled && wait_epoch_.load() == epoch;
+  wait_reason_ = taken ? matched_reason_ : VOXA_COMPLETE_NONE;
+  return taken ? 1 : 0;
 }
 
 void CQLM207::OnComplete(uint32_t payload_word) {
@@ -330,7 +389,9 @@ void CQLM207::OnComplete(uint32_t payload_word) {
   {
     platform::Locked g(mirror_.Lock());
     completed_id_ = c;
+    complete_reason_[c] = ReasonOf(c);
     if (awaited_id_ == c || awaited_id_ == 0xFF) {
+      matched_reason_ = complete_reason_[c];
       completion_.Set();
       awaited_id_ = kNoTag;
       // Taken by the wait in progress; with none in progress (it timed
@@ -367,11 +428,17 @@ int CQLM207::Refresh(uint32_t registers, uint32_t timeout_ms) {
     return refresh_link_epoch_ != epoch || answered();
   }) && refresh_link_epoch_ == epoch;
   if (ok) return 1;
-  // A request that went unanswered is not waited for again: later
-  // refreshes count from the requests sent after it.
+  // A request given up on is not waited for again, but its answer may still
+  // come: it is owed, and skipped when it comes, so that it never answers a
+  // later refresh (the board answers in order). A request the board lost
+  // is never answered: what is owed lapses after three times the wait.
+  const int64_t until = NowMs() + 3 * static_cast<int64_t>(timeout_ms < 50 ? 50 : timeout_ms);
   for (int r = 0; r < kRegisters; ++r)
-    if ((registers & (1u << r)) && static_cast<int32_t>(refresh_answered_[r] - ticket[r]) < 0)
+    if ((registers & (1u << r)) && static_cast<int32_t>(refresh_answered_[r] - ticket[r]) < 0) {
+      refresh_owed_[r] += ticket[r] - refresh_answered_[r];
       refresh_answered_[r] = ticket[r];
+      if (until > refresh_owed_until_[r]) refresh_owed_until_[r] = until;
+    }
   return 0;
 }
 
@@ -379,8 +446,12 @@ void CQLM207::OnReadReply(int r, int tag) {
   if (tag != kTagRefresh || r < 0 || r >= kRegisters) return;
   {
     std::lock_guard<std::mutex> g(refresh_lock_);
-    // A late answer to a request given up on does not count for a newer one.
-    if (refresh_answered_[r] == refresh_sent_[r]) return;
+    if (refresh_owed_[r] > 0 && NowMs() >= refresh_owed_until_[r]) refresh_owed_[r] = 0;
+    if (refresh_owed_[r] > 0) {
+      --refresh_owed_[r];  // the late answer to a request given up on
+      return;
+    }
+    if (refresh_answered_[r] == refresh_sent_[r]) return;  // asked by nobody here
     ++refresh_answered_[r];
   }
   refresh_answered_cv_.notify_all();
@@ -390,7 +461,10 @@ void CQLM207::EndRefreshes() {
   {
     std::lock_guard<std::mutex> g(refresh_lock_);
     ++refresh_link_epoch_;
-    for (int r = 0; r < kRegisters; ++r) refresh_answered_[r] = refresh_sent_[r];
+    for (int r = 0; r < kRegisters; ++r) {
+      refresh_answered_[r] = refresh_sent_[r];
+      refresh_owed_[r] = 0;  // a closed link answers nothing more
+    }
   }
   refresh_answered_cv_.notify_all();
 }

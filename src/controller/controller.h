@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 #include <cstdint>
+#include <string>
 
 #include "controller/dispatch.h"
 #include "controller/frame.h"
@@ -41,11 +42,15 @@ class CQLM207 : public ReceiveEvents {
   CQLM207(const CQLM207&) = delete;
   CQLM207& operator=(const CQLM207&) = delete;
 
-  // Link operations.
+  // Link operations. A failed open leaves why in OpenFailureText.
   virtual int LinkPort(uint16_t port, uint32_t baud);
   virtual int LinkDevice(const char* path, uint32_t baud);
   virtual int LinkTcp(uint32_t address, int port, uint32_t rate);
   virtual void Unlink();
+  // Why the last open failed, as the transport said (kind, system error)
+  // and as a sentence naming the link.
+  OpenFailure LastOpenFailure() const { return transport_.LastOpenFailure(); }
+  std::string OpenFailureText() const;
 
   // ---- register image (state lock) ----
   StateMirror& mirror() { return mirror_; }
@@ -95,6 +100,14 @@ class CQLM207 : public ReceiveEvents {
   void NoteIdSent(uint8_t id);
   // True when the board reported this ID complete since it was last sent.
   bool ReportedSinceSent(uint8_t id);
+  // A host stop (a stop, cancel, reset or queue clear) goes to the board: a
+  // command with an ID sent before it and reported complete after it was
+  // ended by the host, not run to its end.
+  void NoteHostStop();
+  // How the completion the last wait took ended its command, and how the
+  // last report of an ID since it was last sent did (VOXA_COMPLETE_...).
+  int WaitReason();
+  int CompleteReason(uint8_t id);
 
   // ---- fresh state on request ----
   // Sends an immediate read request (tag kTagRefresh) for every register
@@ -163,6 +176,7 @@ class CQLM207 : public ReceiveEvents {
   platform::Event timer_wake_{true};
 
   CVX_Comm_Socket transport_;
+  std::string link_name_;  // the link of the last open: "127.0.0.1:1000", "/dev/ttyS0"
   uint32_t board_address_ = 0x3200A8C0;  // 192.168.0.50 in network byte order
   int32_t board_tcp_port_ = 1000;
   std::atomic<int> tcp_flag_{0};
@@ -185,6 +199,15 @@ class CQLM207 : public ReceiveEvents {
   uint8_t awaited_id_ = 0;    // state lock
   uint8_t completed_id_ = 0;  // state lock
   uint8_t reported_[256] = {};  // state lock: completion seen since the ID was last sent
+  // How each ID's completions end: the host stops counted when the ID was
+  // last sent, and how its last report since then ended (VOXA_COMPLETE_...).
+  uint32_t host_stops_ = 0;             // state lock
+  uint32_t stops_at_send_[256] = {};    // state lock
+  uint8_t sent_[256] = {};              // state lock: sent on this link
+  uint8_t complete_reason_[256] = {};   // state lock
+  uint8_t matched_reason_ = 0;          // state lock: of the completion a wait in progress took
+  uint8_t wait_reason_ = 0;             // state lock: of the completion the last wait took
+  uint8_t ReasonOf(uint8_t id) const;   // state lock
 
   // Refresh requests per register: how many were sent and how many the
   // board answered. The board answers in order, so the n-th reply answers
@@ -193,6 +216,8 @@ class CQLM207 : public ReceiveEvents {
   std::condition_variable refresh_answered_cv_;
   uint32_t refresh_sent_[kRegisters] = {};      // refresh lock
   uint32_t refresh_answered_[kRegisters] = {};  // refresh lock
+  uint32_t refresh_owed_[kRegisters] = {};      // refresh lock: late answers still to come
+  int64_t refresh_owed_until_[kRegisters] = {}; // refresh lock: when they count as lost (ms)
   uint32_t refresh_link_epoch_ = 0;             // refresh lock: counts closes
   // The link closes: waiting refreshes end with 0 and the requests still
   // unanswered are forgotten.

@@ -1,5 +1,7 @@
 #include "transport/comm.h"
 
+#include <cerrno>
+
 #include "platform/serial.h"
 #include "transport/socket_engine.h"
 #include "voxa/voxa.h"
@@ -26,7 +28,10 @@ CComm::~CComm() {
 
 int CComm::OpenPortNo(uint16_t port, uint32_t baud, uint8_t byte_size, uint8_t stop_bits, uint8_t parity) {
   std::string name = platform::SerialDeviceName(port);
-  if (name.empty()) return 0;
+  if (name.empty()) {
+    SetOpenFailure(OpenFailureKind::kSystem, ENODEV);
+    return 0;
+  }
   return OpenPort(name.c_str(), baud, byte_size, stop_bits, parity);
 }
 
@@ -41,7 +46,12 @@ int CComm::OpenPort(const char* device, uint32_t baud, uint8_t byte_size, uint8_
   s.byte_size = byte_size;
   s.stop_bits = stop_bits;
   s.parity = parity;
-  if (port_->Open(device, s) != 0) return 0;
+  const int err = port_->Open(device, s);
+  if (err != 0) {
+    SetOpenFailure(OpenFailureKind::kSystem, err);
+    return 0;
+  }
+  SetOpenFailure(OpenFailureKind::kNone, 0);
   hung_up_.store(0);
   RxRestart();
   TxClear();

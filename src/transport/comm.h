@@ -62,6 +62,14 @@ class CCommQueue {
   int32_t count_ = 0;
 };
 
+// Why the last open of a link failed (the application reads it as
+// VOXA_OPEN_..., the same numbers).
+enum class OpenFailureKind : int { kNone = 0, kSystem = 1, kNoAnswer = 2, kHeld = 3 };
+struct OpenFailure {
+  OpenFailureKind kind = OpenFailureKind::kNone;
+  int os_error = 0;  // the system's error number, with kSystem
+};
+
 using CommCallback = void (*)(void* arg);
 // What a link tells its owner about itself: state and reason as the
 // application's link handler gets them (VOXA_LINK_..., VOXA_LINK_REASON_...).
@@ -146,6 +154,15 @@ class CComm {
   void SetRxByteCount(uint32_t v) { rx_bytes_.store(v, std::memory_order_relaxed); }
   void AddRxBytes(uint32_t n) { rx_bytes_.fetch_add(n, std::memory_order_relaxed); }
   int IsInitialised() const { return initialised_; }
+  // Why the last open failed; set by every failed open, cleared by a good one.
+  OpenFailure LastOpenFailure() const {
+    std::lock_guard<std::mutex> g(failure_lock_);
+    return open_failure_;
+  }
+  void SetOpenFailure(OpenFailureKind kind, int os_error) {
+    std::lock_guard<std::mutex> g(failure_lock_);
+    open_failure_ = OpenFailure{kind, os_error};
+  }
 
  protected:
   static constexpr uint32_t kReadChunk = 1024;
@@ -183,6 +200,8 @@ class CComm {
   std::atomic<int> hung_up_{0};
   std::atomic<void*> tx_hook_arg_{nullptr};
   uint8_t current_tx_byte_ = 0;
+  mutable std::mutex failure_lock_;
+  OpenFailure open_failure_;  // failure lock
 };
 
 // The transport every controller embeds: serial (type 1) or TCP (type 2).

@@ -67,15 +67,20 @@ int CSocketEngine::Open(const char* address, uint16_t port, uint32_t connect_tim
     PostKey(CVX_Comm_Socket::kLinkErrorKey);
     return 1;
   }
-  if (!owner_.IsInitialised()) return 0;
+  auto failed = [this](OpenFailureKind kind, int err) {
+    owner_.SetOpenFailure(kind, err);
+    ReleaseHandles();
+    return 0;
+  };
+  if (!owner_.IsInitialised()) return failed(OpenFailureKind::kSystem, ENOMEM);
   worker_.Join();  // a worker that ended on its own (closed from its callback)
   ReleaseHandles();
 
   platform::Ipv4Endpoint peer;
-  if (!platform::ParseIpv4(address, port, &peer)) return 0;
+  if (!platform::ParseIpv4(address, port, &peer)) return failed(OpenFailureKind::kSystem, EINVAL);
   if (!rx_buf_) rx_buf_.reset(new (std::nothrow) uint8_t[kBufferSize]);
   if (!tx_buf_) tx_buf_.reset(new (std::nothrow) uint8_t[kBufferSize]);
-  if (!rx_buf_ || !tx_buf_) return 0;
+  if (!rx_buf_ || !tx_buf_) return failed(OpenFailureKind::kSystem, ENOMEM);
 
   platform::TcpSocket s;
   int err = s.Create();
@@ -85,35 +90,42 @@ int CSocketEngine::Open(const char* address, uint16_t port, uint32_t connect_tim
   }
   if (err != 0) {
     Report(err);
-    ReleaseHandles();
-    return 0;
+    return failed(OpenFailureKind::kSystem, err);
   }
   peer_ = peer;
   connect_timeout_ms_ = connect_timeout_ms;
 
   bool up = true;
+  uint32_t early = 0;  // bytes the board sent at once, before the worker runs
   err = s.StartConnect(peer);
   if (err == EINPROGRESS && wait) {
     bool stopped = false;
     err = WaitConnected(s, connect_timeout_ms, false, &stopped);
+    // A reset that meets the connect: the board took it and ended it at once.
+    if (err == ECONNRESET) return failed(OpenFailureKind::kHeld, 0);
     if (err != 0) {
       // Refused or not answered: a failed open, not an error to report.
-      ReleaseHandles();
-      return 0;
+      return failed(err == ETIMEDOUT ? OpenFailureKind::kNoAnswer : OpenFailureKind::kSystem,
+                    err == ETIMEDOUT ? 0 : err);
     }
   } else if (err != 0 && err != EINPROGRESS) {
     if (wait || err != ECONNREFUSED) {
       if (err != ECONNREFUSED) Report(err);
-      ReleaseHandles();
-      return 0;
+      return failed(OpenFailureKind::kSystem, err);
     }
     // Without waiting the link counts as up; the worker connects.
     up = false;
   }
+  if (wait && up && TurnedAway(s, false, &early) != Attempt::kUp) return failed(OpenFailureKind::kHeld, 0);
 
   // A new stream: nothing of an earlier connection is parsed with it.
   owner_.RxRestart();
   owner_.TxClear();
+  if (early > 0) {
+    owner_.RxPushSome(rx_buf_.get(), early);
+    owner_.AddRxBytes(early);
+  }
+  owner_.SetOpenFailure(OpenFailureKind::kNone, 0);
   idle_timeout_ms_.store(idle_timeout_ms);
   {
     std::lock_guard<std::mutex> g(sock_lock_);
@@ -129,6 +141,29 @@ int CSocketEngine::Open(const char* address, uint16_t port, uint32_t connect_tim
     return 0;
   }
   return 1;
+}
+
+CSocketEngine::Attempt CSocketEngine::TurnedAway(platform::TcpSocket& s, bool watch_stop, uint32_t* early) {
+  // A board that serves another host accepts the connection and ends it at
+  // once, before it says anything. Whatever it does say meanwhile is the
+  // start of the new stream and is kept.
+  *early = 0;
+  const auto deadline = Clock::now() + milliseconds(kTurnAwayGraceMs);
+  for (;;) {
+    platform::Poller::Result r;
+    poller_.Wait(&s, platform::Poller::Interest::kReadable, MsUntil(deadline), &r);
+    if (watch_stop && StopSeen(r)) return Attempt::kStopped;
+    if (r.socket_ready) {
+      int err = 0;
+      const long n = s.Receive(rx_buf_.get(), kBufferSize, &err);
+      if (n > 0) {
+        *early = static_cast<uint32_t>(n);
+        return Attempt::kUp;
+      }
+      if (n == 0 || err != EAGAIN) return Attempt::kHeld;
+    }
+    if (Clock::now() >= deadline) return Attempt::kUp;
+  }
 }
 
 int CSocketEngine::Disconnect() {
@@ -272,7 +307,18 @@ CSocketEngine::Attempt CSocketEngine::Reconnect() {
     err = WaitConnected(s, kReconnectConnectWaitMs, true, &stopped);
     if (stopped) return Attempt::kStopped;
   }
+  if (err == ECONNRESET) {
+    fail();
+    return Attempt::kHeld;  // taken and ended at once: another host has the board
+  }
   if (err != 0) return fail();  // the board does not answer yet: no report
+  uint32_t early = 0;
+  const Attempt a = TurnedAway(s, true, &early);
+  if (a == Attempt::kStopped) return a;
+  if (a == Attempt::kHeld) {
+    fail();
+    return a;
+  }
 
   {
     std::lock_guard<std::mutex> g(sock_lock_);
@@ -281,6 +327,10 @@ CSocketEngine::Attempt CSocketEngine::Reconnect() {
     // nothing the old one was sending goes out half.
     owner_.RxRestart();
     owner_.TxClear();
+    if (early > 0) {
+      owner_.RxPushSome(rx_buf_.get(), early);
+      owner_.AddRxBytes(early);
+    }
     sock_ = std::move(s);
     last_reported_ = 0;
     link_ready_.store(1);
@@ -327,11 +377,22 @@ void CSocketEngine::Worker() {
   // when the last one succeeded (received data is not held back meanwhile).
   auto next_attempt = Clock::now();
 
+  bool held = false;  // the board turned this host away last time
   auto reconnect = [&]() -> bool {
     auto now = Clock::now();
     if (now < next_attempt && !Pause(static_cast<uint32_t>(MsUntil(next_attempt)))) return false;
     Attempt a = Reconnect();
     if (a == Attempt::kStopped) return false;
+    if (a == Attempt::kHeld) {
+      // Another host has the board: say so once, and ask again only now
+      // and then, so that the two hosts do not push each other out.
+      if (!held) owner_.NotifyLink(VOXA_LINK_RECONNECTING, VOXA_LINK_REASON_HELD, 0);
+      held = true;
+      if (!Pause(kHeldRetryPauseMs)) return false;
+      idle_start = Clock::now();
+      return true;
+    }
+    held = false;
     if (a == Attempt::kFailed && !Pause(kReconnectRetryPauseMs)) return false;
     next_attempt = Clock::now() + milliseconds(a == Attempt::kUp ? kReconnectRetryPauseMs : 0);
     idle_start = Clock::now();

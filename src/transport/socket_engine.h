@@ -11,6 +11,7 @@
 
 #include "platform/net.h"
 #include "platform/platform.h"
+#include "transport/comm.h"
 
 namespace voxa {
 
@@ -33,6 +34,11 @@ class CSocketEngine {
   // How long a close waits for the bytes still to be sent to go out and for
   // the board to end its side of the connection.
   static constexpr uint32_t kCloseLingerMs = 200;
+  // How long a new connection is watched for the board ending it at once
+  // (it serves another host), and how long a reconnecting link then waits
+  // before it asks again: it does not fight the other host for the board.
+  static constexpr uint32_t kTurnAwayGraceMs = 100;
+  static constexpr uint32_t kHeldRetryPauseMs = 1000;
 
   explicit CSocketEngine(CVX_Comm_Socket& owner);
   ~CSocketEngine();
@@ -55,7 +61,7 @@ class CSocketEngine {
   uint32_t LinkErrorCount() const { return link_errors_.load(std::memory_order_relaxed); }
 
  private:
-  enum class Attempt { kUp, kFailed, kStopped };
+  enum class Attempt { kUp, kFailed, kHeld, kStopped };
 
   int Open(const char* address, uint16_t port, uint32_t connect_timeout_ms, uint32_t idle_timeout_ms, bool wait);
   void Worker();
@@ -70,6 +76,11 @@ class CSocketEngine {
   // Takes one chunk into the receive ring; returns its size. A lost link
   // sets *link_lost and says why.
   uint32_t Receive(bool* link_lost, int* reason, int* os_error);
+  // kHeld when the board ended the fresh connection s within the grace
+  // without a byte;
+  // kUp when it did not (bytes it sent meanwhile wait in rx_buf_, *early),
+  // kStopped on the stop key (with watch_stop).
+  Attempt TurnedAway(platform::TcpSocket& s, bool watch_stop, uint32_t* early);
   void PostKey(uint32_t key);
   void ReleaseHandles();
   // At a close of a working link: sends what waits in the transmit ring and

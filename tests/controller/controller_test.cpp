@@ -6,8 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "api/board_table.h"
+#include "support/eventually.h"
 #include "support/peer.h"
 #include "voxa/voxa.h"
 
@@ -15,6 +17,7 @@ namespace {
 
 using voxa::test::FakeBoard;
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 voxa::CQLM207X& Current() { return voxa::api::BoardAt(VOXA_Get_BoardID()); }
 
@@ -335,3 +338,53 @@ TEST(Controller, ClosingFromTheMessageHandlerNeitherHangsNorBlocksAReopen) {
 }
 
 }  // namespace
+
+TEST(Controller, BytesTheBoardSendsAtAcceptAreParsedAtOnce) {
+  // A board that greets every connection with a burst (completions, then a
+  // position): each open parses the whole burst at once, without waiting
+  // for more bytes.
+  FakeBoard peer;
+  peer.AnswerKeepAlives(false);  // nothing else wakes the receive side
+  const int32_t base = static_cast<int32_t>(Clock::now().time_since_epoch().count() & 0xFFFFF) * 8;
+  for (int round = 0; round < 3; ++round) {
+    std::vector<uint8_t> burst;
+    for (int k = 0; k < 300; ++k) {
+      const auto p = voxa::test::Packet(14, {static_cast<uint8_t>(k), 0, 0, 0});
+      burst.insert(burst.end(), p.begin(), p.end());
+    }
+    const uint32_t v = static_cast<uint32_t>(base + round);
+    const auto reply = voxa::test::Packet(16 + 2 * 6, {0x01, 0x21, static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                                                       static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)});
+    burst.insert(burst.end(), reply.begin(), reply.end());
+    peer.SendOnAccept(burst);
+    ASSERT_GE(peer.Open(), 0);
+    EXPECT_TRUE(voxa::test::Eventually([&] { return VOXA_Get_CurPos(0x01) == base + round; }, 500ms))
+        << "round " << round;
+    peer.Close();
+  }
+}
+
+TEST(Controller, ARefreshIsAnsweredOnlyByItsOwnRequest) {
+  FakeBoard peer;
+  ASSERT_GE(peer.Open(), 0);
+  const unsigned curpos = 1u << 6;
+  // The first refresh gives up; its request is answered late.
+  EXPECT_EQ(VOXA_Refresh(curpos, 100), 0);
+  ASSERT_TRUE(peer.NextFrameWithCode(0x1C));
+  std::atomic<int> result{-1};
+  std::atomic<int> value{0};
+  std::thread second([&] {
+    const int r = VOXA_Refresh(curpos, 3000);
+    value = VOXA_Get_CurPos(0x01);
+    result = r;
+  });
+  ASSERT_TRUE(peer.NextFrameWithCode(0x1C));
+  peer.SendReadReply(6, 0x01, {111}, 0xFC);  // the first request's answer
+  std::this_thread::sleep_for(150ms);
+  EXPECT_EQ(result.load(), -1) << "a late answer ended a newer refresh";
+  peer.SendReadReply(6, 0x01, {222}, 0xFC);
+  second.join();
+  EXPECT_EQ(result.load(), 1);
+  EXPECT_EQ(value.load(), 222);
+  peer.Close();
+}

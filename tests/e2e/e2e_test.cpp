@@ -4,9 +4,12 @@
 // host side through the library's getters.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "sim.h"
 #include "support/eventually.h"
@@ -337,4 +340,104 @@ TEST_F(E2E, CloseEndsTheConnection) {
   EXPECT_EQ(VOXA_Close(), 1);
   board_ = -1;
   EXPECT_TRUE(sim_->WaitForDisconnect(2s));
+}
+
+TEST_F(E2E, ACompletionAfterAHostStopIsNotAnArrival) {
+  VOXA_Set_DriveVel(5000);
+  VOXA_Set_Acc(0);
+  VOXA_Set_Dec(0);
+  StatePackets();
+  VOXA_Enable_CompleteStatePacket(1);
+  const int far[8] = {1000000};
+  VOXA_Set_CmdID(5);
+  VOXA_Line(0x01, far);
+  VOXA_Set_CmdID(0xFE);
+  ASSERT_TRUE(Eventually([] { return VOXA_Is_OnMotion() == 1; }, 2000ms));
+  VOXA_Enter_ImCmd();
+  VOXA_DecStop();
+  VOXA_Leave_ImCmd();
+  ASSERT_EQ(VOXA_WaitMotion(5, 3000), 1);
+  EXPECT_EQ(VOXA_Get_WaitReason(), VOXA_COMPLETE_HOST_STOP);
+  EXPECT_EQ(VOXA_Get_CompleteReason(5), VOXA_COMPLETE_HOST_STOP);
+  EXPECT_LT(sim_->Position(0), 1000000);
+
+  // A command sent after the stop runs to its end and says so.
+  const int near[8] = {sim_->Position(0) + 100};
+  VOXA_Set_CmdID(6);
+  VOXA_Line(0x01, near);
+  VOXA_Set_CmdID(0xFE);
+  ASSERT_EQ(VOXA_WaitMotion(6, 3000), 1);
+  EXPECT_EQ(VOXA_Get_WaitReason(), VOXA_COMPLETE_ENDED);
+  EXPECT_EQ(VOXA_Get_CompleteReason(5), VOXA_COMPLETE_HOST_STOP);
+  EXPECT_EQ(VOXA_WaitMotion(7, 50), 0);
+  EXPECT_EQ(VOXA_Get_WaitReason(), VOXA_COMPLETE_NONE);
+  EXPECT_EQ(VOXA_Get_CompleteReason(300), -1);
+  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_ARGUMENT);
+
+  // A reset is a host stop too, for the marker queued before it.
+  VOXA_Set_CmdID(8);
+  VOXA_Line(0x01, far);
+  VOXA_Set_CmdID(0xFE);
+  ASSERT_TRUE(Eventually([] { return VOXA_Is_OnMotion() == 1; }, 2000ms));
+  VOXA_Reset();
+  if (VOXA_WaitMotion(8, 1000)) {
+    EXPECT_EQ(VOXA_Get_WaitReason(), VOXA_COMPLETE_HOST_STOP);
+  }
+}
+
+namespace {
+std::mutex g_seen_lock;
+std::vector<std::string> g_log_lines;
+std::vector<int> g_link_reasons;
+void VOXA_CALL KeepLog(int, const char* text) {
+  std::lock_guard<std::mutex> g(g_seen_lock);
+  g_log_lines.emplace_back(text);
+}
+void VOXA_CALL KeepLink(int, int state, int reason, int) {
+  std::lock_guard<std::mutex> g(g_seen_lock);
+  if (state == VOXA_LINK_RECONNECTING) g_link_reasons.push_back(reason);
+}
+std::string OpenErrorText(int* kind, int* os_error) {
+  char text[160] = {};
+  *kind = VOXA_Get_OpenError(os_error, text, sizeof text);
+  return text;
+}
+}  // namespace
+
+TEST_F(E2E, ABoardHeldByAnotherHostIsReportedAndNotFoughtFor) {
+  VOXA_Set_LogHandler(&KeepLog);
+  VOXA_Set_LinkHandler(&KeepLink);
+  // A second open while the board turns every new connection away.
+  sim_->RefuseConnections(RefuseMode::kCloseAccepted);
+  const uint64_t refused0 = sim_->Stats().refused;
+  EXPECT_EQ(VOXA_Open_Tcp(LoopbackAddress(), sim_->Port(), 0), -1);
+  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_OPEN);
+  int kind = -1, os_error = -1;
+  const std::string text = OpenErrorText(&kind, &os_error);
+  EXPECT_EQ(kind, VOXA_OPEN_HELD);
+  EXPECT_EQ(os_error, 0);
+  EXPECT_EQ(text, "the board at 127.0.0.1:" + std::to_string(sim_->Port()) + " is held by another host");
+  {
+    std::lock_guard<std::mutex> g(g_seen_lock);
+    ASSERT_FALSE(g_log_lines.empty());
+    EXPECT_NE(g_log_lines.back().find("held by another host"), std::string::npos);
+  }
+  // The first board's link (dropped by the same refusal) backs off instead
+  // of pushing in again and again, and says why.
+  VOXA_Sleep(2500);
+  EXPECT_LE(sim_->Stats().refused - refused0, 4u);
+  EXPECT_TRUE(Eventually([] {
+    std::lock_guard<std::mutex> g(g_seen_lock);
+    return std::find(g_link_reasons.begin(), g_link_reasons.end(), VOXA_LINK_REASON_HELD) != g_link_reasons.end();
+  }, 2000ms));
+  VOXA_Set_LinkHandler(nullptr);
+  VOXA_Set_LogHandler(nullptr);
+
+  // A port nobody listens on: the system's refusal.
+  const uint16_t port = sim_->Port();
+  TearDown();
+  EXPECT_EQ(VOXA_Open_Tcp(LoopbackAddress(), port, 0), -1);
+  OpenErrorText(&kind, &os_error);
+  EXPECT_EQ(kind, VOXA_OPEN_SYSTEM);
+  EXPECT_NE(os_error, 0);
 }

@@ -165,6 +165,11 @@ class FakeBoard {
     if (conn_) conn_->SendAll(bytes.data(), bytes.size(), 5000);
   }
   void SendPacket(uint8_t type, const std::vector<uint8_t>& payload) { SendRaw(Packet(type, payload)); }
+  // Bytes sent the moment a connection is accepted, before anything is read.
+  void SendOnAccept(std::vector<uint8_t> bytes) {
+    std::lock_guard<std::mutex> g(send_m_);
+    on_accept_ = std::move(bytes);
+  }
   // A complete state packet reporting this command ID.
   void SendComplete(uint8_t id) { SendPacket(14, {id, 0, 0, 0}); }
   // A read reply setting register r's selected words to values (4-byte).
@@ -210,6 +215,7 @@ class FakeBoard {
             // Under the send lock: no SendRaw is using the old connection.
             std::lock_guard<std::mutex> g(send_m_);
             conn_ = std::move(accepted);
+            if (!on_accept_.empty()) conn_->SendAll(on_accept_.data(), on_accept_.size(), 5000);
           }
           state = 0;
           ++connections_;
@@ -264,6 +270,7 @@ class FakeBoard {
   uint16_t port_ = 0;
   int board_ = -1;
   std::atomic<bool> stop_{false};
+  std::vector<uint8_t> on_accept_;  // send lock
   std::atomic<bool> skip_polls_{true};
   std::atomic<bool> answer_keepalive_{true};
   std::atomic<int> connections_{0};

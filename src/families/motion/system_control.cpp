@@ -16,7 +16,9 @@ int SetBaudrate(Board& c, const BoardField& port, int baud) {
 int GetBaudrate(Board& c, const BoardField& port) { return kBaudRates[GetBoardField(c, port) & 3]; }
 
 int Execute(Board& c, ExecCommand cmd) {
-  // The system tag is no command ID: nothing to note for the waits.
+  // The system tag is no command ID. A stop or cancel ends what runs: a
+  // completion reported after it is no arrival.
+  if (cmd.code == kImStop.code || cmd.code == kDecStop.code || cmd.code == kCancel.code) c.NoteHostStop();
   c.SendCommand(static_cast<uint8_t>((cmd.code & 0x7F) | c.ImmediateFlag()), 0, kTagSystem);
   return 1;
 }
@@ -24,6 +26,7 @@ int Execute(Board& c, ExecCommand cmd) {
 int EStop(Board& c, int flag) { return Execute(c, flag ? kImStop : kDecStop); }
 
 int Reset(Board& c) {
+  c.NoteHostStop();
   c.ClearSoftQueue();
   c.SendCommand(0x08 | kImmediate, 0, kTagSystem);
   c.System(0x00, kTagSystem);
