@@ -457,6 +457,7 @@ class EndTest(unittest.TestCase):
             p.proc.send_signal(signal.SIGINT)
             self.assertEqual(p.proc.wait(10), 0)
             p.proc.stdout.close()
+            s.drop()
 
             def axis1():
                 out = subprocess.run([VOXACTL, "--tcp", address, "status"], capture_output=True, text=True).stdout

@@ -80,7 +80,8 @@ void Feed::OnLink(int state, int reason, int os_error) {
   static const char* const kReasons[] = {"", "silence", "peer closed", "error", "closed", "serial device gone",
                                          "heartbeat", "held by another host"};
   std::string text = state >= 0 && state <= 3 ? kStates[state] : "state " + std::to_string(state);
-  if (reason > 0 && reason <= 7) text += std::string(": ") + kReasons[reason];
+  static_assert(sizeof kReasons / sizeof *kReasons == VOXA_LINK_REASON_HELD + 1, "a text for every reason");
+  if (reason > 0 && reason <= VOXA_LINK_REASON_HELD) text += std::string(": ") + kReasons[reason];
   if (reason == 3) text += " " + std::to_string(os_error);
   {
     std::lock_guard<std::mutex> g(mu_);

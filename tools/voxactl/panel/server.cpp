@@ -597,11 +597,6 @@ Answer Panel::TaggedMotion(const char* what, const std::string& kind, int mask, 
 // Completions reported since the last look: ended, or stopped by a stop of
 // the host before its end (not an arrival). Under board_mu_.
 void Panel::ReportCompletions() {
-#ifndef VOXA_COMPLETE_ENDED  // TEMPORARY until the library's completion reasons are merged
-#define VOXA_COMPLETE_ENDED 1
-#define VOXA_COMPLETE_HOST_STOP 2
-  auto VOXA_Get_CompleteReason = [](int) { return 0; };
-#endif
   for (auto it = pending_.begin(); it != pending_.end();) {
     const int reason = VOXA_Get_CompleteReason(it->first);
     if (reason != VOXA_COMPLETE_ENDED && reason != VOXA_COMPLETE_HOST_STOP) {
