@@ -1053,7 +1053,7 @@ int Panel::Run() {
     std::printf(
         "voxactl panel: listening on %s:%d, reachable from other machines: whoever has the address below can "
         "move the machine\n",
-        opt_.host.c_str(), port_);
+        in_url.c_str(), port_);
   std::printf("voxactl panel: open http://%s:%d/?token=%s\n", shown.c_str(), port_, opt_.token.c_str());
   std::printf("voxactl panel: Ctrl-C ends it\n");
   std::fflush(stdout);
