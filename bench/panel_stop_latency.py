@@ -32,7 +32,7 @@ cookie = "voxa_panel_%d=%s" % (port, token)
 
 
 def act(name, **params):
-    c = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+    c = http.client.HTTPConnection("127.0.0.1", port, timeout=20)
     try:
         c.request("POST", "/api/" + name, "&".join("%s=%s" % kv for kv in params.items()),
                   {"Host": host, "Cookie": cookie, "Content-Type": "application/x-www-form-urlencoded"})
@@ -101,7 +101,7 @@ try:
     socks = [socket.create_connection(("127.0.0.1", port)) for _ in range(slow_count)]
     for s in socks:
         s.sendall(b"G")
-    t = threading.Thread(target=drip, args=(socks,))
+    t = threading.Thread(target=drip, args=(socks,), daemon=True)
     t.start()
     took = []
     end = time.monotonic() + seconds
@@ -119,5 +119,6 @@ try:
     for s in socks:
         s.close()
 finally:
+    stop_drip.set()
     proc.terminate()
     proc.wait()
