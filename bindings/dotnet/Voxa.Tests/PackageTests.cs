@@ -36,7 +36,7 @@ namespace Voxa.Tests
             {
                 string feed = Path.Combine(dir, "feed"), app = Path.Combine(dir, "app");
                 Dotnet(dir, "pack", Path.Combine(paths.Root, "bindings/dotnet/Voxa/Voxa.csproj"), "-c", "Release", "-o", feed,
-                       $"-p:VoxaNativeDir={paths.NativeDir}");
+                       "--artifacts-path", Path.Combine(dir, "artifacts"), $"-p:VoxaLibrary={paths.Library}");
                 string nupkg = Directory.GetFiles(feed, "Voxa.*.nupkg").Single();
                 using (var zip = ZipFile.OpenRead(nupkg))
                 {
@@ -64,7 +64,7 @@ namespace Voxa.Tests
 
                 // libvoxa from the package; the simulated board from the build tree.
                 var run = Start(app, "dotnet", new[] { Path.Combine(app, "out", "app.dll") },
-                                ("VOXA_SIM_LIBRARY", Path.Combine(paths.NativeDir, "tools/sim/libvoxa_sim.so")), ("VOXA_LIBRARY", null));
+                                ("VOXA_SIM_LIBRARY", paths.SimLibrary), ("VOXA_LIBRARY", null));
                 var lines = new List<string>();
                 var done = Stopwatch.StartNew();
                 bool seen = false;

@@ -13,8 +13,14 @@ namespace Voxa.Tests
     public sealed class VoxaPaths : Attribute
     {
         public string Root { get; }
-        public string NativeDir { get; }
-        public VoxaPaths(string root, string nativeDir) { Root = root; NativeDir = nativeDir; }
+        public string Library { get; }
+        public string SimLibrary { get; }
+        public VoxaPaths(string root, string library, string simLibrary)
+        {
+            Root = root;
+            Library = library;
+            SimLibrary = simLibrary;
+        }
 
         public static VoxaPaths Get() => typeof(VoxaPaths).Assembly.GetCustomAttributes<VoxaPaths>().Single();
     }
