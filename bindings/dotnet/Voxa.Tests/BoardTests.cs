@@ -39,8 +39,8 @@ namespace Voxa.Tests
         [Fact]
         public void AStopIsReportedAsStoppedNotArrived()
         {
-            _board.DriveVel = 1000;
-            _board.SetDriveVel(0, 1000);
+            _board.SetVelocity(drive: 1000);
+            _board.SetVelocity(drive: 1000, axis: 0);
             _board.Line(new Dictionary<int, int> { [0] = 1_000_000 }, cmdId: 2);
             Assert.True(_board.WaitMotion(2, TimeSpan.FromMilliseconds(200), refresh: false).TimedOut);
             _board.Stop();
@@ -58,6 +58,7 @@ namespace Voxa.Tests
             Assert.Equal(Library.ErrorText(-50), e.Meaning);
             Assert.NotEqual("unknown error code", e.Meaning);
             Assert.Throws<VoxaException>(() => _board.CurPos(8));
+            Assert.Throws<VoxaException>(() => _board.SetVelocity(drive: -5));
 
             var listener = new TcpListener(IPAddress.Loopback, 0);
             listener.Start();

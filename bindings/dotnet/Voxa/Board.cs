@@ -269,14 +269,21 @@ namespace Voxa
         /// <summary>The axis's encoder position as the board last reported it.</summary>
         public int EncPos(int axis) => Call(() => Native.VOXA_Get_EncPos(AxisMask(axis)), "VOXA_Get_EncPos");
 
-        /// <summary>The axis's own drive velocity, pulses/s (low 16 bits kept).</summary>
-        public void SetDriveVel(int axis, int value) =>
-            Call(() => Native.VOXA_Set_DriveVelAxis(AxisMask(axis), value), "VOXA_Set_DriveVelAxis");
-        /// <summary>The board-wide (path) drive velocity, pulses/s.</summary>
-        public int DriveVel
+        /// <summary>Start and drive velocity (pulses/s), acceleration and
+        /// deceleration ((pulses/s)/ms), each 0..65535: board-wide, or of one
+        /// axis. Values left null are left as they are.</summary>
+        public void SetVelocity(int? start = null, int? drive = null, int? acc = null, int? dec = null, int? axis = null)
         {
-            get => Call(Native.VOXA_Get_DriveVel, "VOXA_Get_DriveVel");
-            set => Call(() => Native.VOXA_Set_DriveVel(value), "VOXA_Set_DriveVel");
+            int mask = axis is int a ? AxisMask(a) : 0;
+            foreach (var v in new[] { start, drive, acc, dec })
+                if (v is int x && (x < 0 || x > 0xFFFF)) throw Argument($"velocity value {x} is not 0..65535");
+            lock (_lock)
+            {
+                if (start is int s) Call(() => axis is null ? Native.VOXA_Set_StartVel(s) : Native.VOXA_Set_StartVelAxis(mask, s), "VOXA_Set_StartVel");
+                if (drive is int d) Call(() => axis is null ? Native.VOXA_Set_DriveVel(d) : Native.VOXA_Set_DriveVelAxis(mask, d), "VOXA_Set_DriveVel");
+                if (acc is int ac) Call(() => axis is null ? Native.VOXA_Set_Acc(ac) : Native.VOXA_Set_AccAxis(mask, ac), "VOXA_Set_Acc");
+                if (dec is int de) Call(() => axis is null ? Native.VOXA_Set_Dec(de) : Native.VOXA_Set_DecAxis(mask, de), "VOXA_Set_Dec");
+            }
         }
 
         // ------------------------------------------------------------ execution
