@@ -71,8 +71,17 @@ namespace Voxa
         /// <summary>At the process's exit, while the runtime still runs: the
         /// library gets its handlers back (each setter returns once a running
         /// call has returned) and the boards still open are closed, so that
-        /// nothing calls into managed code while the runtime shuts down.</summary>
+        /// nothing calls into managed code while the runtime shuts down. An
+        /// application handler that does not return holds the exit up for half
+        /// a second at most.</summary>
         internal static void ProcessExit()
+        {
+            var t = new Thread(TakeBack) { IsBackground = true, Name = "voxa-exit" };
+            t.Start();
+            t.Join(500);
+        }
+
+        private static void TakeBack()
         {
             Board?[] open;
             lock (SetLock)
