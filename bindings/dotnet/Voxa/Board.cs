@@ -162,7 +162,8 @@ namespace Voxa
 
         /// <summary>Runs calls of the generated declarations (Voxa.Interop.Native)
         /// on this board: board.Invoke(() => Native.VOXA_Set_BusySize(50)). A
-        /// failure the library records throws VoxaException.</summary>
+        /// failure of the last export called throws VoxaException (each guarded
+        /// export clears the error flag first).</summary>
         public T Invoke<T>(Func<T> calls)
         {
             ArgumentNullException.ThrowIfNull(calls);
@@ -294,7 +295,16 @@ namespace Voxa
         public void Stop(bool immediate = false) =>
             Immediate(() => Call(immediate ? Native.VOXA_ImStop : Native.VOXA_DecStop, immediate ? "VOXA_ImStop" : "VOXA_DecStop"));
 
-        public void Reset() => Immediate(() => Call(Native.VOXA_Reset, "VOXA_Reset"));
+        /// <summary>Resets the board; the host's queue and the board's are cleared
+        /// first, so nothing queued before runs afterwards. Completion reports
+        /// stay on.</summary>
+        public void Reset() => Immediate(() =>
+        {
+            Call(Native.VOXA_Reset, "VOXA_Reset");
+            // The reset may have thrown away a queued switch of the reports.
+            if (Call(Native.VOXA_Is_CompleteStatePacket, "VOXA_Is_CompleteStatePacket") != 0)
+                Call(() => Native.VOXA_Enable_CompleteStatePacket(1), "VOXA_Enable_CompleteStatePacket");
+        });
         public void AlarmReset() => Call(Native.VOXA_AlarmReset, "VOXA_AlarmReset");
 
         /// <summary>The command ID following commands carry (0xFE: none).</summary>
@@ -426,6 +436,8 @@ namespace Voxa
 
         // ------------------------------------------------------------ events
 
+        // Guards the handler lists; the handlers are read without it.
+        private readonly object _events = new();
         private EventHandler<StateEventArgs>? _state;
         private EventHandler<LinkEventArgs>? _link;
         private EventHandler<CompletionEventArgs>? _completed;
@@ -434,15 +446,15 @@ namespace Voxa
         /// applied to the register image. Raised on the library's dispatch thread.</summary>
         public event EventHandler<StateEventArgs>? StateChanged
         {
-            add { Callbacks.NeedState(); _state += value; }
-            remove { _state -= value; }
+            add { Callbacks.NeedState(); lock (_events) _state += value; }
+            remove { lock (_events) _state -= value; }
         }
 
         /// <summary>A change of this board's link. Raised on the library's dispatch thread.</summary>
         public event EventHandler<LinkEventArgs>? LinkChanged
         {
-            add { Callbacks.NeedLink(); _link += value; }
-            remove { _link -= value; }
+            add { Callbacks.NeedLink(); lock (_events) _link += value; }
+            remove { lock (_events) _link -= value; }
         }
 
         /// <summary>Each completion the board reports, with its command ID. Raised
@@ -459,10 +471,10 @@ namespace Voxa
                         Call(() => Native.VOXA_Register_Complete_Message(_window, CompleteMessage), "VOXA_Register_Complete_Message");
                         _completionsRegistered = true;
                     }
-                    _completed += value;
+                    lock (_events) _completed += value;
                 }
             }
-            remove { lock (_lock) _completed -= value; }
+            remove { lock (_events) _completed -= value; }
         }
 
         internal void RaiseState(uint registers, ulong timeUs) => _state?.Invoke(this, new StateEventArgs(registers, timeUs));
