@@ -175,6 +175,9 @@ class Board {
   uint32_t reg_[kRegisters][kWords] = {};
   Axis axis_[kWords];
   std::deque<QueueEntry> queue_;
+  // The axes the running job moves, and a spindle started beside it.
+  uint8_t JobAxes() const;
+  void SpindleBeside(const HostCommand& cmd);
   std::optional<Job> job_;
   std::vector<Mover> rotations_;  // spindles turning after their command completed
   bool heartbeat_ = true;
