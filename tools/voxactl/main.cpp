@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -73,12 +75,14 @@ struct CommandHelp {
 };
 
 constexpr CommandHelp kCommands[] = {
-    {"status", "status [--wait MS]",
-     "Prints one snapshot of the board: link, engine version, execution state and, per axis,\n"
-     "position, encoder, velocity, limit and alarm bits. Waits up to MS (default 3000) for the\n"
-     "board to report its status registers."},
-    {"monitor", "monitor [--interval MS] [--period MS | --passive]",
-     "Shows the status live, refreshing in place every MS (default 200), until Ctrl-C.\n"
+    {"status", "status [--wait MS] [--json]",
+     "Prints one snapshot of the board: link (up or down), engine version, execution state\n"
+     "('<enabled|disabled>, <emergency stop|alarm|paused|moving|running|at rest>'), queues and,\n"
+     "per axis, position, encoder, velocity, limit and alarm bits. Waits up to MS (default\n"
+     "3000) for the board to report its status registers. --json prints one JSON object."},
+    {"monitor", "monitor [--interval MS] [--period MS | --passive] [--json]",
+     "Shows the status live, refreshing in place every MS (default 200), until Ctrl-C;\n"
+     "--json prints one JSON object per line instead (as status --json, with time_s).\n"
      "Switches the board's state packets on at --period MS (25, 50, 100, 200, 250, 500,\n"
      "1000; default 100) for fresh values, and off again on the way out; --passive leaves\n"
      "the board's settings alone and shows what the register polls bring (about 1.5 s old)."},
@@ -104,17 +108,19 @@ constexpr CommandHelp kCommands[] = {
      "then resumes execution; prints the state left. Motion queued before the reset never runs."},
     {"enable", "enable", "Enables execution on the board and resumes it; prints the state left."},
     {"disable", "disable",
-     "Holds execution: the board pauses, queued commands wait until 'enable' or 'reset'; prints\n"
-     "the state left."},
-    {"regs", "regs [--dec] [--reported]",
-     "Prints the register image as a table, register names and eight words each, once the\n"
-     "board has answered a read of every polled register. Status registers (CHIPSTATUS, AXISSTATUS,\n"
-     "CURPOS, ENCPOS, CURVEL, FEEDBACK, CUSTOM, GIO, EXTIO) show what the board reported;\n"
-     "settings registers what this process set. --reported shows every register as the board\n"
-     "reported it instead ('-' for words it did not report). --dec prints signed decimals."},
-    {"get", "get [--reported] REG WORD",
-     "Prints word WORD (0..7) of register REG (number 0..31 or name, e.g. CURPOS) of the\n"
-     "register image, or as the board reported it with --reported."},
+     "Holds execution: the board pauses (it stays enabled, so the state reads 'enabled, paused'):\n"
+     "a running move decelerates and holds, queued commands wait until 'enable' or 'reset'.\n"
+     "Prints the state left."},
+    {"regs", "regs [--dec] [--host] [--json]",
+     "Prints the registers as the board reports them, a table of register names and eight\n"
+     "words each ('-' for words it did not report), once it has answered a read of every\n"
+     "polled register. --host shows this process's register image instead: the settings\n"
+     "registers as this process set them (a fresh process has set none). --dec prints signed\n"
+     "decimals; --json one JSON object (null for words not reported)."},
+    {"get", "get [--host] [--json] REG WORD",
+     "Prints word WORD (0..7) of register REG (number 0..31 or name, e.g. CURPOS) as the board\n"
+     "reports it, or from this process's register image with --host. --json prints one JSON\n"
+     "object."},
     {"set", "set REG WORD VALUE",
      "Sets word WORD of register REG to VALUE (decimal, or hex with 0x; negative values are\n"
      "taken as 32-bit two's complement) in the register image and writes it to the board.\n"
@@ -126,7 +132,8 @@ constexpr CommandHelp kCommands[] = {
      "(none): keep those of a file saved by the application that set them up."},
     {"load", "load FILE",
      "Loads a configuration file onto the board (about half a second), with a progress bar on\n"
-     "a terminal."},
+     "a terminal. A file that cannot be loaded is named with what is wrong in it (missing\n"
+     "register entries, no board section, text that is not UTF-16LE)."},
     {"trace", "trace [--duration MS] [--count N] [--no-polls]",
      "Prints every frame both ways as it passes: time since the start in seconds, direction\n"
      "(-> to the board, <- from it), the decoded command or packet and the bytes in hex.\n"
@@ -143,13 +150,17 @@ constexpr CommandHelp kCommands[] = {
 
 void PrintUsage(FILE* out) {
   std::fprintf(out,
-               "usage: voxactl (--tcp ADDR[:PORT] | --serial DEV [--baud N]) COMMAND [ARGS]\n"
+               "usage: voxactl [--tcp ADDR[:PORT] | --serial DEV [--baud N]] COMMAND [ARGS]\n"
                "       voxactl --help | --version\n"
                "\n"
-               "  --tcp ADDR[:PORT]  a board over TCP (IPv4 address, port 1000 by default)\n"
+               "  --tcp ADDR[:PORT]  a board over TCP (IPv4 address or host name, port 1000 by\n"
+               "                     default)\n"
                "  --serial DEV       a board on a serial line: a device path, or port number n\n"
                "                     for /dev/ttyS<n-1> (COMn on Windows)\n"
                "  --baud N           the serial line's baud rate (default 115200)\n"
+               "\n"
+               "Without --tcp and --serial the board is VOXA_ADDRESS's: tcp:ADDR[:PORT] or\n"
+               "serial:DEV[@BAUD], e.g. VOXA_ADDRESS=tcp:myboard.local or serial:/dev/ttyUSB0.\n"
                "\n"
                "commands:\n");
   for (const CommandHelp& c : kCommands) std::fprintf(out, "  %s\n", c.usage);
@@ -341,16 +352,33 @@ void StopAndClear() {
 
 // ---------------------------------------------------------------- status
 
+// The execution state in two words: whether the board lets commands run,
+// and what it does.
+struct StateWords {
+  const char* enable;
+  const char* activity;
+};
+
+StateWords State() {
+  StateWords w{VOXA_Is_EnableExe() ? "enabled" : "disabled", "at rest"};
+  if (VOXA_Is_EStop())
+    w.activity = "emergency stop";
+  else if (VOXA_Is_Alarm())
+    w.activity = "alarm";
+  else if (VOXA_Is_Pause())
+    w.activity = "paused";
+  else if (VOXA_Is_OnMotion())
+    w.activity = "moving";
+  else if (VOXA_Get_CmdState() == 1)
+    w.activity = "running";  // a command that moves nothing, a delay say
+  return w;
+}
+
+std::string StateText(const StateWords& w) { return std::string(w.enable) + ", " + w.activity; }
+
 std::string ExecutionText() {
-  static const char* const kStates[] = {"idle", "running", "paused", "e-stopped"};
-  const int state = VOXA_Get_CmdState();
-  std::string s = VOXA_Is_EnableExe() ? "enabled, " : "disabled, ";
-  s += state >= 0 && state <= 3 ? kStates[state] : "?";
-  if (VOXA_Is_OnMotion()) s += ", on motion";
-  if (VOXA_Is_Busy()) s += ", busy";
-  s += "; board queue " + std::to_string(VOXA_Get_EngineQueueLeftCmd()) + ", host queue " +
-       std::to_string(VOXA_Get_SoftQueueLeftCmd());
-  return s;
+  return StateText(State()) + "; board queue " + std::to_string(VOXA_Get_EngineQueueLeftCmd()) + ", host queue " +
+         std::to_string(VOXA_Get_SoftQueueLeftCmd());
 }
 
 // "none", or the alarm with its code, whether it is an emergency stop, and
@@ -367,7 +395,7 @@ std::string AlarmText() {
 }
 
 // The board's execution state and alarm, two lines.
-std::string StateText() { return "execution  " + ExecutionText() + "\nalarm      " + AlarmText() + "\n"; }
+std::string StateLines() { return "execution  " + ExecutionText() + "\nalarm      " + AlarmText() + "\n"; }
 
 // The status table; lines end with `eol`.
 std::string StatusText(Session& s, const char* eol) {
@@ -396,8 +424,65 @@ std::string StatusText(Session& s, const char* eol) {
   return out;
 }
 
+// ---- JSON: one object per line, for scripts
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (ch == '"' || ch == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (c < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}
+
+const char* JsonBool(int v) { return v ? "true" : "false"; }
+
+// The status as one JSON object (no line end); `extra` goes in first.
+std::string StatusJson(Session& s, const std::string& extra = "") {
+  const StateWords w = State();
+  const bool link = VOXA_Is_Link() || s.HeartbeatWithin(Ms(1500));
+  std::string out = "{" + extra;
+  out += "\"board\":" + JsonString(s.Description()) + ",\"link\":\"" + (link ? "up" : "down") +
+         "\",\"engine\":" + JsonString(EngineText()) + ",\"state\":" + JsonString(StateText(w)) +
+         ",\"enable\":\"" + w.enable + "\",\"activity\":\"" + w.activity +
+         "\",\"board_queue\":" + std::to_string(VOXA_Get_EngineQueueLeftCmd()) +
+         ",\"host_queue\":" + std::to_string(VOXA_Get_SoftQueueLeftCmd()) + ",\"alarm\":";
+  if (VOXA_Is_Alarm()) {
+    std::string axes;
+    for (int a = 0; a < 8; ++a)
+      if (VOXA_Is_AlarmAxis(1 << a)) axes += (axes.empty() ? "" : ",") + std::to_string(a);
+    out += "{\"code\":" + std::to_string(static_cast<unsigned>(VOXA_Get_Alarm())) +
+           ",\"emergency_stop\":" + JsonBool(VOXA_Is_EStop()) + ",\"axes\":[" + axes + "]}";
+  } else {
+    out += "null";
+  }
+  out += ",\"axes\":[";
+  for (int a = 0; a < 8; ++a) {
+    const int m = 1 << a;
+    char axis[320];
+    std::snprintf(axis, sizeof axis,
+                  "%s{\"axis\":%d,\"position\":%d,\"encoder\":%d,\"velocity\":%d,\"limit_low\":%s,"
+                  "\"limit_high\":%s,\"soft_limit_low\":%s,\"soft_limit_high\":%s,\"alarm\":%s}",
+                  a ? "," : "", a, VOXA_Get_CurPos(m), VOXA_Get_EncPos(m), VOXA_Get_CurVelAxis(m),
+                  JsonBool(VOXA_Is_LimitL(m)), JsonBool(VOXA_Is_LimitH(m)), JsonBool(VOXA_Is_SoftLimitL(m)),
+                  JsonBool(VOXA_Is_SoftLimitH(m)), JsonBool(VOXA_Is_AlarmAxis(m)));
+    out += axis;
+  }
+  return out + "]}";
+}
+
 Command CmdStatus(Args& args) {
   const int64_t wait = args.Number("--wait", 0, 600000).value_or(3000);
+  const bool json = args.Flag("--json");
   if (!args.Positionals(0, 0)) return Bad(args.Error());
   return Do([=](Session& s) {
     if (!Refresh(s, VOXA_REFRESH_STATUS, wait)) {
@@ -410,7 +495,7 @@ Command CmdStatus(Args& args) {
     }
     // The link line needs the answer to a keep-alive.
     if (!VOXA_Is_Link()) s.WaitHeartbeat(Ms(std::min<int64_t>(wait, 1000)));
-    std::fputs(StatusText(s, "\n").c_str(), stdout);
+    std::fputs(json ? (StatusJson(s) + "\n").c_str() : StatusText(s, "\n").c_str(), stdout);
     return kExitOk;
   });
 }
@@ -419,6 +504,7 @@ Command CmdMonitor(Args& args) {
   const int64_t interval = args.Number("--interval", 20, 60000).value_or(200);
   const std::optional<int64_t> period = args.Number("--period", 25, 1000);
   const bool passive = args.Flag("--passive");
+  const bool json = args.Flag("--json");
   if (!args.Positionals(0, 0)) return Bad(args.Error());
   if (passive && period) return Bad(UsageError("--period and --passive exclude each other", "monitor"));
   int selector = 0;
@@ -436,12 +522,20 @@ Command CmdMonitor(Args& args) {
       VOXA_Set_StateTimer(selector | kMonitorContents);
       if (!Ok("VOXA_Set_StateTimer")) return kExitFailed;
     }
-    const bool tty = voxa::platform::StdoutIsTerminal();
+    const bool tty = !json && voxa::platform::StdoutIsTerminal();
     if (tty) std::fputs("\x1b[?25l\x1b[H\x1b[2J", stdout);
     auto next = Clock::now();
     const auto start = next;
     do {
       const double t = std::chrono::duration<double>(Clock::now() - start).count();
+      if (json) {
+        char head[64];
+        std::snprintf(head, sizeof head, "\"time_s\":%.3f,", t);
+        std::fputs((StatusJson(s, head) + "\n").c_str(), stdout);
+        std::fflush(stdout);
+        next += Ms(interval);
+        continue;
+      }
       char head[160];
       std::snprintf(head, sizeof head, "voxactl monitor   %.1f s   %" PRIu64 " frames received   Ctrl-C quits", t,
                     s.ReceivedFrames());
@@ -512,6 +606,9 @@ int RunMotion(Session& s, const char* what, int mask, bool wait, int64_t timeout
                  AlarmText().c_str());
     return kExitFailed;
   }
+  // A paused or disabled board takes the command and holds it.
+  const bool held = VOXA_Is_Pause() || !VOXA_Is_EnableExe();
+  const std::string held_state = StateText(State());
   {
     Immediate im;
     if (wait) {
@@ -523,8 +620,11 @@ int RunMotion(Session& s, const char* what, int mask, bool wait, int64_t timeout
     VOXA_Set_CmdID(VOXA_CMDID_NONE);
     if (!sent) return kExitFailed;
   }
+  if (held)
+    std::fprintf(stderr, "voxactl: the board is %s: the %s waits until 'voxactl enable' resumes it\n",
+                 held_state.c_str(), what);
   if (!wait) {
-    std::printf("%s started\n", what);
+    std::printf(held ? "%s sent, waiting on the board\n" : "%s started\n", what);
     return kExitOk;
   }
   // Ctrl-C clears the queues and stops the axes at once, on the signal
@@ -665,7 +765,7 @@ Command CmdStop(Args& args) {
     }
     // Sent is not received: the board must answer afterwards.
     if (const int rc = BoardAnswers(s, "the stop was sent, but the board may not have received it")) return rc;
-    std::printf("%s\n%s", now ? "stopped at once" : "decelerating stop sent", StateText().c_str());
+    std::printf("%s\n%s", now ? "stopped at once" : "decelerating stop sent", StateLines().c_str());
     return kExitOk;
   });
 }
@@ -692,7 +792,7 @@ Command CmdExecution(Args& args, std::string_view name) {
     }
     if (const int rc = BoardAnswers(s, "the command was sent, but the board may not have received it")) return rc;
     if (name == "reset") std::fputs("host and board queues cleared before the alarm reset\n", stdout);
-    std::fputs(StateText().c_str(), stdout);
+    std::fputs(StateLines().c_str(), stdout);
     if (name == "reset" && VOXA_Is_Alarm()) {
       std::fprintf(stderr, "voxactl: the alarm persists (is a limit input still active?)\n");
       return kExitFailed;
@@ -713,78 +813,97 @@ std::string WordText(uint32_t v, bool dec) {
   return buf;
 }
 
+// Asks the board for the registers and waits until their read replies
+// are in. Prints why not and returns the exit code when the board answered
+// nothing; a board that answered some goes on with what it reported.
+int ReadFromBoard(Session& s, uint32_t regs) {
+  const auto since = s.Replies();
+  if (Refresh(s, regs, 5000) && s.WaitReplies(regs, since, kAnswerTimeout)) return kExitOk;
+  if (s.Interrupted()) return kExitInterrupted;
+  if (s.ReceivedFrames() == 0) {
+    std::fprintf(stderr, "voxactl: the board did not answer\n");
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+// A word of the register image (host) or as the board reported it; false
+// when the board has not reported it.
+bool WordOf(const ReportedRegisters& rep, bool host, int r, int w, uint32_t& v) {
+  if (host) return VOXA_Get_RegWord(r, w, &v) != 0;
+  if (!(rep.seen[r] & (1u << w))) return false;
+  v = rep.words[r][w];
+  return true;
+}
+
 Command CmdRegs(Args& args) {
   const bool dec = args.Flag("--dec");
-  const bool reported = args.Flag("--reported");
+  const bool host = args.Flag("--host");
+  const bool reported = args.Flag("--reported");  // the default; kept for scripts that give it
+  const bool json = args.Flag("--json");
   if (!args.Positionals(0, 0)) return Bad(args.Error());
+  if (host && reported) return Bad(UsageError("--host and --reported exclude each other", "regs"));
   return Do([=](Session& s) {
-    const auto since = s.Replies();
-    if (!Refresh(s, kPolledRegs, 5000) || (reported && !s.WaitReplies(kPolledRegs, since, kAnswerTimeout))) {
-      if (s.Interrupted()) return kExitInterrupted;
-      if (s.ReceivedFrames() == 0) {
-        std::fprintf(stderr, "voxactl: the board did not answer\n");
-        return kExitFailed;
-      }
-      std::fprintf(stderr, "voxactl: the board has not reported every register yet\n");
-    }
+    if (const int rc = ReadFromBoard(s, kPolledRegs)) return rc;
     const ReportedRegisters rep = s.Reported();
-    std::string out = "reg  name       ";
-    for (int w = 0; w < 8; ++w) out += "      word " + std::to_string(w);
-    out += "\n";
-    for (int r = 0; r < 32; ++r) {
-      char head[32];
-      std::snprintf(head, sizeof head, "%3d  %-11s", r, VOXA_Get_RegName(r));
-      out += head;
-      for (int w = 0; w < 8; ++w) {
-        if (reported) {
-          out += (rep.seen[r] & (1u << w)) ? WordText(rep.words[r][w], dec) : "           -";
-          continue;
-        }
-        uint32_t v = 0;
-        if (!VOXA_Get_RegWord(r, w, &v)) {
-          Ok("VOXA_Get_RegWord");
-          return kExitFailed;
-        }
-        out += WordText(v, dec);
-      }
+    bool all = true;
+    std::string out = json ? std::string("{\"source\":\"") + (host ? "host" : "board") + "\",\"registers\":["
+                           : "reg  name       ";
+    if (!json) {
+      for (int w = 0; w < 8; ++w) out += "      word " + std::to_string(w);
       out += "\n";
     }
+    for (int r = 0; r < 32; ++r) {
+      char head[64];
+      if (json)
+        std::snprintf(head, sizeof head, "%s{\"number\":%d,\"name\":\"%s\",\"words\":[", r ? "," : "", r,
+                      VOXA_Get_RegName(r));
+      else
+        std::snprintf(head, sizeof head, "%3d  %-11s", r, VOXA_Get_RegName(r));
+      out += head;
+      for (int w = 0; w < 8; ++w) {
+        uint32_t v = 0;
+        const bool known = WordOf(rep, host, r, w, v);
+        if (!known && (kPolledRegs & (1u << r))) all = false;
+        if (json)
+          out += (w ? "," : "") + (known ? std::to_string(static_cast<int32_t>(v)) : std::string("null"));
+        else
+          out += known ? WordText(v, dec) : "           -";
+      }
+      out += json ? "]}" : "\n";
+    }
+    if (json) out += "]}\n";
+    if (!all && !host) std::fprintf(stderr, "voxactl: the board has not reported every register ('-' or null)\n");
     std::fputs(out.c_str(), stdout);
     return kExitOk;
   });
 }
 
 Command CmdGet(Args& args) {
-  const bool reported = args.Flag("--reported");
+  const bool host = args.Flag("--host");
+  const bool reported = args.Flag("--reported");  // the default; kept for scripts that give it
+  const bool json = args.Flag("--json");
   if (!args.Positionals(2, 2)) return Bad(args.Error());
+  if (host && reported) return Bad(UsageError("--host and --reported exclude each other", "get"));
   const auto reg = ParseRegister(args.rest()[0]);
   const auto word = ParseInt32(args.rest()[1]);
   if (!reg) return Bad(UsageError("no register is called '" + args.rest()[0] + "' (0..31 or a name)", "get"));
   if (!word || *word < 0 || *word > 7) return Bad(UsageError("'" + args.rest()[1] + "' is not a word 0..7", "get"));
   return Do([=](Session& s) {
-    const auto since = s.Replies();
-    if (!Refresh(s, 1u << *reg, 5000) || (reported && !s.WaitReplies(1u << *reg, since, kAnswerTimeout))) {
-      if (s.Interrupted()) return kExitInterrupted;
-      if (s.ReceivedFrames() == 0) {
-        std::fprintf(stderr, "voxactl: the board did not answer\n");
-        return kExitFailed;
-      }
-    }
+    if (const int rc = ReadFromBoard(s, 1u << *reg)) return rc;
     uint32_t v = 0;
-    // The export judges the numbers, also for --reported.
-    if (!VOXA_Get_RegWord(*reg, *word, &v)) {
-      Ok("VOXA_Get_RegWord");
+    if (!WordOf(s.Reported(), host, *reg, *word, v)) {
+      if (host)
+        Ok("VOXA_Get_RegWord");
+      else
+        std::fprintf(stderr, "voxactl: the board has not reported %s word %d\n", VOXA_Get_RegName(*reg), *word);
       return kExitFailed;
     }
-    if (reported) {
-      const ReportedRegisters rep = s.Reported();
-      if (!(rep.seen[*reg] & (1u << *word))) {
-        std::fprintf(stderr, "voxactl: the board has not reported %s word %d\n", VOXA_Get_RegName(*reg), *word);
-        return kExitFailed;
-      }
-      v = rep.words[*reg][*word];
-    }
-    std::printf("%s[%d] = %d (0x%08X)\n", VOXA_Get_RegName(*reg), *word, static_cast<int32_t>(v), v);
+    if (json)
+      std::printf("{\"register\":\"%s\",\"number\":%d,\"word\":%d,\"value\":%d,\"unsigned\":%u,\"source\":\"%s\"}\n",
+                  VOXA_Get_RegName(*reg), *reg, *word, static_cast<int32_t>(v), v, host ? "host" : "board");
+    else
+      std::printf("%s[%d] = %d (0x%08X)\n", VOXA_Get_RegName(*reg), *word, static_cast<int32_t>(v), v);
     return kExitOk;
   });
 }
@@ -845,10 +964,39 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
   return !out.fail();
 }
 
+// Why a file cannot be written where `path` says (its folder missing, not
+// a folder, no permission), or empty.
+std::string Unwritable(const std::string& path) {
+  namespace fs = std::filesystem;
+  const fs::path p(path);
+  const fs::path folder = p.has_parent_path() ? p.parent_path() : fs::path(".");
+  std::error_code error;
+  const fs::file_status st = fs::status(folder, error);
+  if (!fs::exists(st)) return "the folder " + folder.string() + " does not exist";
+  if (!fs::is_directory(st)) return folder.string() + " is not a folder";
+  if (fs::is_directory(fs::status(p, error))) return "it is a folder";
+  // The test the library's save will face: a file beside it.
+  const std::string probe = path + ".voxactl-probe-" + std::to_string(getpid());
+  errno = 0;
+  if (FILE* f = std::fopen(probe.c_str(), "wb")) {
+    std::fclose(f);
+    std::remove(probe.c_str());
+    return "";
+  }
+  const int e = errno;
+  return e ? std::generic_category().message(e) : "the file cannot be created";
+}
+
 Command CmdSave(Args& args) {
   if (!args.Positionals(1, 1)) return Bad(args.Error());
   const std::string path = args.rest()[0];
   return Do([=](Session& s) {
+    // A file that cannot be written is told before the board is asked,
+    // with the system's reason.
+    if (const std::string why = Unwritable(path); !why.empty()) {
+      std::fprintf(stderr, "voxactl: cannot save %s: %s; nothing was saved\n", path.c_str(), why.c_str());
+      return kExitFailed;
+    }
     // Every register as the board holds it now.
     const Ms wait = kAnswerTimeout;
     const auto since = s.Replies();
@@ -952,6 +1100,10 @@ Command CmdLoad(Args& args) {
     if (!ok) {
       if (failed) {
         Ok("VOXA_Load_ConfigFile");
+        std::string bytes;
+        const std::string problem = ReadFile(path, bytes) ? ConfigFileProblem(bytes) : "";
+        std::fprintf(stderr, "voxactl: nothing of %s was loaded: %s\n", path.c_str(),
+                     problem.empty() ? "the library refused it (is it readable, under 4 MB?)" : problem.c_str());
       } else {
         std::fprintf(stderr, "voxactl: %s does not exist\n", path.c_str());
       }
@@ -1046,7 +1198,9 @@ int Run(int argc, char** argv) {
   if (help) {
     if (command) {
       const CommandHelp* c = FindCommand(command);
-      std::printf("usage: voxactl (--tcp ADDR[:PORT] | --serial DEV [--baud N]) %s\n\n%s\n", c->usage, c->text);
+      const bool board = std::string_view(command) != "plot";
+      std::printf("usage: voxactl %s%s\n\n%s\n", board ? "[--tcp ADDR[:PORT] | --serial DEV [--baud N]] " : "",
+                  c->usage, c->text);
     } else {
       PrintUsage(stdout);
     }
@@ -1057,7 +1211,27 @@ int Run(int argc, char** argv) {
     return kExitUsage;
   }
   if (std::string_view(command) == "plot") return RunPlot(rest);
-  if (tcp.empty() == serial.empty()) return UsageError("give one of --tcp ADDR[:PORT] and --serial DEV");
+  if (!tcp.empty() && !serial.empty()) return UsageError("give one of --tcp ADDR[:PORT] and --serial DEV");
+  if (tcp.empty() && serial.empty()) {
+    const char* env = std::getenv("VOXA_ADDRESS");
+    const std::string where = env ? env : "";
+    if (where.rfind("tcp:", 0) == 0 && where.size() > 4) {
+      tcp = where.substr(4);
+    } else if (where.rfind("serial:", 0) == 0 && where.size() > 7) {
+      serial = where.substr(7);
+      const size_t at = serial.rfind('@');
+      if (at != std::string::npos) {
+        const auto n = ParseInt32(serial.substr(at + 1));
+        if (!n || *n <= 0) return UsageError("VOXA_ADDRESS: bad baud rate in '" + where + "'");
+        baud = *n;
+        serial.resize(at);
+      }
+    } else if (where.empty()) {
+      return UsageError("give one of --tcp ADDR[:PORT] and --serial DEV, or set VOXA_ADDRESS");
+    } else {
+      return UsageError("VOXA_ADDRESS is '" + where + "': it takes tcp:ADDR[:PORT] or serial:DEV[@BAUD]");
+    }
+  }
   TcpAddress address;
   std::string error;
   if (!tcp.empty() && !ParseTcpAddress(tcp, address, error)) return UsageError(error);

@@ -128,7 +128,7 @@ class Recorder {
 
   bool WriteCsv(std::string& error) const {
     std::lock_guard<std::mutex> g(mu_);
-    FILE* f = std::fopen(o_.csv.c_str(), "w");
+    FILE* f = std::fopen(o_.csv.c_str(), "wb");  // LF line ends on every system
     if (!f) {
       error = std::string("cannot write ") + o_.csv + ": " + std::strerror(errno);
       return false;
@@ -425,14 +425,18 @@ void Axes(std::string& svg, const Frame& f, const std::string& xlabel, const std
          ") rotate(-90)\" text-anchor=\"middle\">" + ylabel + "</text>\n";
 }
 
+// A line through the points; it is lifted before each row in `cuts` (where
+// a recording lost the link).
 void Series(std::string& svg, const Frame& f, const std::string& name, const char* color,
-            const std::vector<std::pair<double, double>>& points) {
+            const std::vector<std::pair<double, double>>& points, const std::vector<size_t>& cuts) {
   svg += "<path class=\"series\" data-series=\"" + name + "\" transform=\"" + f.Transform() +
          "\" vector-effect=\"non-scaling-stroke\" fill=\"none\" stroke=\"" + color +
          "\" stroke-width=\"1.5\" stroke-linejoin=\"round\" d=\"";
   char buf[64];
   for (size_t i = 0; i < points.size(); ++i) {
-    std::snprintf(buf, sizeof buf, "%s%.6g %.9g", i == 0 ? "M" : " L", points[i].first, points[i].second);
+    const bool lift = i == 0 || std::find(cuts.begin(), cuts.end(), i) != cuts.end();
+    std::snprintf(buf, sizeof buf, "%s%.6g %.9g", lift ? (i == 0 ? "M" : " M") : " L", points[i].first,
+                  points[i].second);
     svg += buf;
   }
   svg += "\"/>\n";
@@ -509,13 +513,32 @@ bool ReadCsv(const std::string& path, Table& table, std::string& error) {
     return false;
   }
   std::string line;
-  if (!std::getline(in, line) || (table.columns = Split(line, ',')).empty() || table.columns[0] != "time_s") {
+  // Line ends LF or CRLF; a UTF-8 byte-order mark is passed over.
+  auto next = [&] {
+    if (!std::getline(in, line)) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+  };
+  if (next() && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+  if (line.empty() || (table.columns = Split(line, ',')).empty() || table.columns[0] != "time_s") {
     error = path + " is not a recording (its first line must start with time_s)";
     return false;
   }
-  for (int n = 2; std::getline(in, line); ++n) {
+  // The panel's last column, gap, is empty but on the rows where the record
+  // was cut: those rows carry no values, the line is lifted there.
+  const bool gaps = table.columns.size() > 1 && table.columns.back() == "gap";
+  if (gaps) table.columns.pop_back();
+  for (int n = 2; next(); ++n) {
     if (line.empty()) continue;
-    const auto cells = Split(line, ',');
+    auto cells = Split(line, ',');
+    if (gaps && cells.size() == table.columns.size() + 1) {
+      const bool cut = !cells.back().empty();
+      cells.pop_back();
+      if (cut) {
+        table.cuts.push_back(table.rows.size());
+        continue;
+      }
+    }
     std::vector<double> row(cells.size());
     bool ok = cells.size() == table.columns.size();
     for (size_t i = 0; ok && i < cells.size(); ++i) ok = ParseNumber(cells[i], row[i]);
@@ -566,7 +589,7 @@ std::string TimeSvg(const Table& t) {
       std::vector<std::pair<double, double>> pts;
       for (const auto& row : t.rows) pts.emplace_back(row[0], row[cols[k].first]);
       const char* color = kColors[cols[k].second & 7];
-      Series(svg, f, t.columns[cols[k].first], color, pts);
+      Series(svg, f, t.columns[cols[k].first], color, pts, t.cuts);
       const double ly = f.y + 14 + 18 * static_cast<double>(k);
       svg += "<line x1=\"" + Num(kW - kRight + 12) + "\" y1=\"" + Num(ly - 4) + "\" x2=\"" + Num(kW - kRight + 32) +
              "\" y2=\"" + Num(ly - 4) + "\" stroke=\"" + color + "\" stroke-width=\"2\"/><text x=\"" +
@@ -599,7 +622,7 @@ std::string XySvg(const Table& t, int x, int y, std::string& error) {
   Axes(svg, f, "axis " + ax + " position (pulses)", "axis " + ay + " position (pulses)");
   std::vector<std::pair<double, double>> pts;
   for (const auto& row : t.rows) pts.emplace_back(row[cx], row[cy]);
-  Series(svg, f, "pos" + ax + ",pos" + ay, kColors[0], pts);
+  Series(svg, f, "pos" + ax + ",pos" + ay, kColors[0], pts, t.cuts);
   if (!pts.empty())
     svg += "<circle cx=\"" + Num(f.X(pts.front().first)) + "\" cy=\"" + Num(f.Y(pts.front().second)) +
            "\" r=\"4\" fill=\"#2ca02c\"><title>start</title></circle>\n<circle cx=\"" + Num(f.X(pts.back().first)) +

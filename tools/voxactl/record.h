@@ -42,6 +42,7 @@ int RunPlot(const std::vector<std::string>& args);
 struct Table {
   std::vector<std::string> columns;
   std::vector<std::vector<double>> rows;
+  std::vector<size_t> cuts;  // rows before which the record was cut (a gap)
   int Column(const std::string& name) const;
 };
 

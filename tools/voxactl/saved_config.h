@@ -16,4 +16,9 @@ namespace voxactl {
 // those registers is missing.
 bool ReplaceRegisterValues(std::string& file, uint32_t regs, const uint32_t (&words)[32][8]);
 
+// What keeps a configuration file (its bytes) from loading: no board
+// section, register entries missing, text that is not UTF-16LE as saved
+// files are. Empty when nothing is found wrong.
+std::string ConfigFileProblem(const std::string& file);
+
 }  // namespace voxactl

@@ -1,5 +1,14 @@
 #include "session.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -47,6 +56,33 @@ bool ParseIpv4(const std::string& text, uint32_t& address) {
   }
   if (i != text.size()) return false;
   address = a;
+  return true;
+}
+
+// A host name's first IPv4 address, in the same order as ParseIpv4's.
+bool ResolveIpv4(const std::string& host, uint32_t& address, std::string& error) {
+#ifdef _WIN32
+  static const bool ready = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  if (!ready) {
+    error = "cannot look up '" + host + "': the system's sockets are not available";
+    return false;
+  }
+#endif
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (rc != 0 || found == nullptr) {
+    error = "cannot find the IPv4 address of '" + host + "': " + (rc != 0 ? gai_strerror(rc) : "none found");
+    return false;
+  }
+  // s_addr is in network byte order: its first octet is the lowest byte.
+  address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+  freeaddrinfo(found);
   return true;
 }
 
@@ -98,10 +134,11 @@ bool ParseTcpAddress(const std::string& text, TcpAddress& out, std::string& erro
     }
     a.port = static_cast<int>(n);
   }
-  if (!ParseIpv4(a.host, a.address)) {
-    error = "'" + a.host + "' is not an IPv4 address";
+  if (a.host.empty()) {
+    error = "--tcp needs an address or a host name before the port";
     return false;
   }
+  if (!ParseIpv4(a.host, a.address) && !ResolveIpv4(a.host, a.address, error)) return false;
   out = a;
   return true;
 }

@@ -30,7 +30,8 @@ struct TracedFrame {
 };
 
 // A TCP address as given on the command line: "a.b.c.d[:port]" or
-// "localhost[:port]". False (with what is wrong in `error`) for anything else.
+// "HOSTNAME[:port]", a name looked up for its IPv4 address. False (with what
+// is wrong in `error`) for anything else.
 struct TcpAddress {
   std::string host;
   uint32_t address = 0;  // network byte order, first octet in the lowest byte
