@@ -173,6 +173,28 @@ TEST_F(RecordPlot, ARecordingThatTheLinkCutShortFails) {
   EXPECT_FALSE(CsvRows(Slurp(csv), header).empty()) << "what was recorded is kept";
 }
 
+// The one format, as Python and the panel write it too: CRLF line ends are
+// taken, and the panel's gap column lifts the line where the record was cut.
+TEST_F(RecordPlot, PlotsRecordingsOfPythonAndThePanel) {
+  const fs::path csv = dir_ / "python.csv", svg = dir_ / "python.svg";
+  std::ofstream(csv, std::ios::binary) << "time_s,pos0,vel0\r\n0.000,0,0\r\n0.025,10,400\r\n0.050,30,800\r\n";
+  Result r = Voxactl("plot " + csv.string() + " --svg " + svg.string());
+  ASSERT_EQ(r.code, 0) << r.out;
+  auto paths = SeriesPaths(Slurp(svg));
+  ASSERT_EQ(paths.size(), 2u);
+  EXPECT_EQ(paths[0].back(), std::make_pair(0.05, 30.0));
+
+  std::ofstream(csv, std::ios::binary) << "time_s,pos0,vel0,gap\n0.000,0,0,\n0.025,10,400,\n0.030,,,link down\n"
+                                          "0.500,20,0,\n0.525,25,200,\n";
+  r = Voxactl("plot " + csv.string() + " --svg " + svg.string());
+  ASSERT_EQ(r.code, 0) << r.out;
+  const std::string text = Slurp(svg);
+  EXPECT_NE(text.find("data-series=\"pos0\""), std::string::npos) << text;
+  EXPECT_EQ(text.find("data-series=\"gap"), std::string::npos) << text;
+  EXPECT_NE(text.find(" M0.5 20"), std::string::npos) << "the line is lifted at the gap: " << text;
+  EXPECT_EQ(SeriesPaths(text)[0].size(), 4u);
+}
+
 TEST_F(RecordPlot, RefusesBadArgumentsAndFiles) {
   EXPECT_EQ(Voxactl(Board() + "record --csv x.csv --state-ms 10").code, 2);
   EXPECT_EQ(Voxactl(Board() + "record --csv x.csv --signals pos,acc").code, 2);

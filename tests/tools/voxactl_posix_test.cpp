@@ -34,6 +34,28 @@ TEST_F(Voxactl, MonitorEndsCleanlyOnCtrlC) {
   EXPECT_EQ((chipset.back().cmd.values[0] >> 8) & 0x7, 0u);
 }
 
+// --json: one object per line, no terminal controls; the board found
+// through VOXA_ADDRESS and by a host name.
+TEST_F(Voxactl, MonitorsAsJsonAndFindsTheBoardByName) {
+  const std::string port = std::to_string(sim_->Port());
+  Result r = Shell("VOXA_ADDRESS=tcp:localhost:" + port + " timeout --preserve-status -s INT 1 " +
+                   std::string(VOXACTL_PATH) + " monitor --json --interval 100");
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_GE(CountOf(r.out, "\n{\"time_s\":"), 3) << r.out;
+  EXPECT_NE(r.out.find("\"activity\":\"at rest\""), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << r.out;
+  // The name is looked up (in /etc/hosts here).
+  r = Shell(std::string(VOXACTL_PATH) + " --tcp localhost:" + port + " get 1 7");
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_NE(r.out.find("CHIPSTATUS[7] = 67184438"), std::string::npos) << r.out;
+  r = Shell("VOXA_ADDRESS=board " + std::string(VOXACTL_PATH) + " status");
+  EXPECT_EQ(r.code, 2) << r.out;
+  EXPECT_NE(r.out.find("tcp:ADDR[:PORT] or serial:DEV[@BAUD]"), std::string::npos) << r.out;
+  r = Shell(std::string(VOXACTL_PATH) + " --tcp no-such-board.invalid status");
+  EXPECT_EQ(r.code, 2) << r.out;
+  EXPECT_NE(r.out.find("cannot find the IPv4 address of 'no-such-board.invalid'"), std::string::npos) << r.out;
+}
+
 TEST_F(Voxactl, FailuresExplainThemselves) {
   // Nothing listens on the port.
   const uint16_t port = sim_->Port();
@@ -72,7 +94,7 @@ TEST_F(Voxactl, FailuresExplainThemselves) {
     EXPECT_NE(r.out.find(std::string("  ") + command), std::string::npos) << command;
     const Result help = Shell(tool + " " + command + " --help");
     EXPECT_EQ(help.code, 0) << command;
-    EXPECT_NE(help.out.find(std::string(") ") + command), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find(std::string("] ") + command), std::string::npos) << help.out;
   }
 }
 

@@ -34,7 +34,7 @@ TEST_F(Voxactl, MovesAndReportsTheBoardsStatus) {
   ASSERT_EQ(r.code, 0) << r.out;
   EXPECT_NE(r.out.find("link       up"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("engine     V02.07 Normal Engine K7R2"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("execution  enabled, idle"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("execution  enabled, at rest"), std::string::npos) << r.out;
   EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\n +0 +1500 +1500 +0 +\. +\. +\. +\. +\.\n)"))) << r.out;
   EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\n +1 +-700 )"))) << r.out;
 
@@ -76,11 +76,11 @@ TEST_F(Voxactl, ShowsAndSetsRegisterWords) {
   // The board's engine version, as its status register reports it.
   EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\n +1  CHIPSTATUS( +[0-9A-F]{8}){7} +04012736\n)"))) << r.out;
 
-  // CAL1 is the host's: this process has not set it, the board reports it.
-  r = Run("regs --reported");
+  // CAL1 as the board reports it, not as this process's image holds it.
+  r = Run("regs");
   ASSERT_EQ(r.code, 0) << r.out;
   EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\n +8  CAL1 +0{8} +0{8} +DEADBEEF )"))) << r.out;
-  r = Run("get --reported CAL1 2");
+  r = Run("get CAL1 2");
   ASSERT_EQ(r.code, 0) << r.out;
   EXPECT_NE(r.out.find("CAL1[2] = -559038737 (0xDEADBEEF)"), std::string::npos) << r.out;
   r = Run("get 1 7");
@@ -169,18 +169,18 @@ TEST_F(Voxactl, MotionLeavesNothingBehindAndRefusesUnderAnAlarm) {
   EXPECT_TRUE(sim_->Frames([](const RxFrame& f) { return f.cmd.code == 0x5A; }, from).empty());
   r = Run("reset");
   EXPECT_EQ(r.code, 0) << r.out;
-  EXPECT_NE(r.out.find("execution  enabled, idle; board queue 0, host queue 0\nalarm      none\n"), std::string::npos)
+  EXPECT_NE(r.out.find("execution  enabled, at rest; board queue 0, host queue 0\nalarm      none\n"), std::string::npos)
       << r.out;
   r = Run("disable");
   EXPECT_NE(r.out.find("execution  enabled, paused"), std::string::npos) << r.out;
   r = Run("enable");
-  EXPECT_NE(r.out.find("execution  enabled, idle"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("execution  enabled, at rest"), std::string::npos) << r.out;
   EXPECT_EQ(Run("move 0=100").code, 0);
   EXPECT_EQ(sim_->Position(0), 100);
 
   // Signed decimals keep their columns apart.
   for (int w = 0; w < 8; ++w) sim_->SetReg(CAL1, w, 0x80000000u);
-  r = Run("regs --dec --reported");
+  r = Run("regs --dec");
   EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\n +8  CAL1 +(-2147483648 ){7}-2147483648\n)"))) << r.out;
 }
 
@@ -211,6 +211,63 @@ TEST_F(Voxactl, AnOpenTurnedAwaySaysTheBoardIsHeld) {
   EXPECT_NE(r.out.find("cannot open tcp 127.0.0.1:" + std::to_string(sim_->Port()) + ": "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("held by another host"), std::string::npos) << r.out;
   EXPECT_EQ(sim_->ConnectionCount(), 1u);
+}
+
+// A value set in one run is what the next run shows; --host shows the
+// fresh process's own image; --json gives scripts one object.
+TEST_F(Voxactl, ShowsWhatTheBoardReportsAndSpeaksJson) {
+  ASSERT_EQ(Run("set DRIVEVEL 0 5000").code, 0);
+  Result r = Run("get DRIVEVEL 0");
+  EXPECT_NE(r.out.find("DRIVEVEL[0] = 5000 "), std::string::npos) << r.out;
+  r = Run("get --host DRIVEVEL 0");
+  EXPECT_NE(r.out.find("DRIVEVEL[0] = 0 "), std::string::npos) << r.out;
+  r = Run("get --json DRIVEVEL 0");
+  EXPECT_NE(r.out.find(R"({"register":"DRIVEVEL","number":17,"word":0,"value":5000,)"), std::string::npos) << r.out;
+  r = Run("regs --json");
+  EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\{"number":17,"name":"DRIVEVEL","words":\[5000,)"))) << r.out;
+
+  ASSERT_EQ(Run("move 1=-300").code, 0);
+  r = Run("status --json");
+  ASSERT_EQ(r.code, 0) << r.out;
+  EXPECT_NE(r.out.find(R"("link":"up",)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(R"("state":"enabled, at rest","enable":"enabled","activity":"at rest")"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find(R"({"axis":1,"position":-300,)"), std::string::npos) << r.out;
+  EXPECT_EQ(CountOf(r.out, "\n"), 1) << r.out;
+
+}
+
+// The words tell a pause and a motion apart; a move sent to a paused board
+// is not said to have started.
+TEST_F(Voxactl, TellsTheStateInTwoWords) {
+  Result r = Run("disable");
+  EXPECT_NE(r.out.find("execution  enabled, paused"), std::string::npos) << r.out;
+  r = Run("move --no-wait 0=100");
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(r.out.find("move started"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("the board is enabled, paused: the move waits"), std::string::npos) << r.out;
+  r = Run("enable");
+  EXPECT_NE(r.out.find("execution  enabled, moving"), std::string::npos) << r.out;
+  EXPECT_TRUE(sim_->WaitIdle(5s));
+}
+
+// A file that does not load is named with what is wrong in it; a save
+// into a missing folder says so before it asks the board.
+TEST_F(Voxactl, SaysWhyAFileDoesNotLoadOrSave) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("voxactl-bad-" + std::to_string(sim_->Port()));
+  std::filesystem::create_directories(dir);
+  const std::string bad = (dir / "bad.ini").string();
+  std::ofstream(bad, std::ios::binary) << "[VOXA_V01_ENGINE_CONFIG]\nREG[00].00 = 1\n";
+  Result r = Run("load " + bad);
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("255 of its 256 register entries are missing (REG[00].01,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("8-bit text, not UTF-16LE"), std::string::npos) << r.out;
+
+  r = Run("save " + (dir / "missing" / "board.ini").string());
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("missing does not exist; nothing was saved"), std::string::npos) << r.out;
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

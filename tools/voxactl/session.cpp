@@ -33,11 +33,8 @@ void VOXA_CALL TraceHandler(int /*board*/, int direction, const unsigned char* f
 
 // "a.b.c.d" as the library takes it: network byte order, first octet in
 // the lowest byte.
+// Names, localhost included, are looked up by ResolveIpv4.
 bool ParseIpv4(const std::string& text, uint32_t& address) {
-  if (text == "localhost") {
-    address = 0x0100007F;
-    return true;
-  }
   uint32_t a = 0;
   int octets = 0;
   size_t i = 0;
@@ -138,7 +135,16 @@ bool ParseTcpAddress(const std::string& text, TcpAddress& out, std::string& erro
     error = "--tcp needs an address or a host name before the port";
     return false;
   }
-  if (!ParseIpv4(a.host, a.address) && !ResolveIpv4(a.host, a.address, error)) return false;
+  // Digits and dots are an address, never looked up (the resolver would
+  // take "1.2.3" as 1.2.0.3).
+  if (a.host.find_first_not_of("0123456789.") == std::string::npos) {
+    if (!ParseIpv4(a.host, a.address)) {
+      error = "'" + a.host + "' is not an IPv4 address";
+      return false;
+    }
+  } else if (!ResolveIpv4(a.host, a.address, error)) {
+    return false;
+  }
   out = a;
   return true;
 }
