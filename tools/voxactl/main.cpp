@@ -1213,24 +1213,9 @@ int Run(int argc, char** argv) {
   if (std::string_view(command) == "plot") return RunPlot(rest);
   if (!tcp.empty() && !serial.empty()) return UsageError("give one of --tcp ADDR[:PORT] and --serial DEV");
   if (tcp.empty() && serial.empty()) {
-    const char* env = std::getenv("VOXA_ADDRESS");
-    const std::string where = env ? env : "";
-    if (where.rfind("tcp:", 0) == 0 && where.size() > 4) {
-      tcp = where.substr(4);
-    } else if (where.rfind("serial:", 0) == 0 && where.size() > 7) {
-      serial = where.substr(7);
-      const size_t at = serial.rfind('@');
-      if (at != std::string::npos) {
-        const auto n = ParseInt32(serial.substr(at + 1));
-        if (!n || *n <= 0) return UsageError("VOXA_ADDRESS: bad baud rate in '" + where + "'");
-        baud = *n;
-        serial.resize(at);
-      }
-    } else if (where.empty()) {
-      return UsageError("give one of --tcp ADDR[:PORT] and --serial DEV, or set VOXA_ADDRESS");
-    } else {
-      return UsageError("VOXA_ADDRESS is '" + where + "': it takes tcp:ADDR[:PORT] or serial:DEV[@BAUD]");
-    }
+    std::string error;
+    if (!AddressFromEnvironment(tcp, serial, baud, error))
+      return UsageError(error.empty() ? "give one of --tcp ADDR[:PORT] and --serial DEV, or set VOXA_ADDRESS" : error);
   }
   TcpAddress address;
   std::string error;

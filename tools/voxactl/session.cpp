@@ -149,6 +149,35 @@ bool ParseTcpAddress(const std::string& text, TcpAddress& out, std::string& erro
   return true;
 }
 
+bool AddressFromEnvironment(std::string& tcp, std::string& serial, int& baud, std::string& error) {
+  const char* env = std::getenv("VOXA_ADDRESS");
+  const std::string where = env ? env : "";
+  error.clear();
+  if (where.rfind("tcp:", 0) == 0 && where.size() > 4) {
+    tcp = where.substr(4);
+    return true;
+  }
+  if (where.rfind("serial:", 0) == 0 && where.size() > 7) {
+    std::string device = where.substr(7);
+    const size_t at = device.rfind('@');
+    if (at != std::string::npos) {
+      const std::string rate = device.substr(at + 1);
+      char* end = nullptr;
+      const long n = std::strtol(rate.c_str(), &end, 10);
+      if (rate.empty() || *end != '\0' || n <= 0 || n > 10000000) {
+        error = "VOXA_ADDRESS: bad baud rate in '" + where + "'";
+        return false;
+      }
+      baud = static_cast<int>(n);
+      device.resize(at);
+    }
+    serial = device;
+    return true;
+  }
+  if (!where.empty()) error = "VOXA_ADDRESS is '" + where + "': it takes tcp:ADDR[:PORT] or serial:DEV[@BAUD]";
+  return false;
+}
+
 Session::Session() {
   g_session.store(this);
   VOXA_Set_TraceHandler(&TraceHandler);

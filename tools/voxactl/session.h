@@ -39,6 +39,11 @@ struct TcpAddress {
 };
 bool ParseTcpAddress(const std::string& text, TcpAddress& out, std::string& error);
 
+// The board named by VOXA_ADDRESS: "tcp:ADDR[:PORT]" into `tcp`, or
+// "serial:DEV[@BAUD]" into `serial` (and `baud`). False when it is not set
+// (`error` empty) or malformed (`error` says how).
+bool AddressFromEnvironment(std::string& tcp, std::string& serial, int& baud, std::string& error);
+
 // Everything here is called from the main thread, the library's threads
 // (through the trace handler) and the signal watch; one mutex guards it.
 class Session {

@@ -26,7 +26,8 @@ constexpr const char* kUsage =
     "\n"
     "Serves a page from which the board is watched and driven in a browser: axes, I/O,\n"
     "jog, moves, homing, stops, a scope, the frame trace, configuration save and load.\n"
-    "Prints the address to open; it carries the access token.\n"
+    "Prints the address to open; it carries the access token. Without --tcp, --serial and\n"
+    "--sim the board is VOXA_ADDRESS's (tcp:ADDR[:PORT] or serial:DEV[@BAUD]).\n"
     "\n"
     "  --sim               a simulated board, started in this process\n"
     "  --listen ADDR:PORT  where to serve (default 127.0.0.1:8080; port 0: any free port).\n"
@@ -125,8 +126,12 @@ int RunPanel(int argc, char** argv) {
       return Usage("unknown argument '" + a + "'");
     }
   }
+  if (tcp.empty() && serial.empty() && !sim_board) {
+    std::string error;
+    if (!AddressFromEnvironment(tcp, serial, baud, error) && !error.empty()) return Usage(error);
+  }
   if ((tcp.empty() ? 0 : 1) + (serial.empty() ? 0 : 1) + (sim_board ? 1 : 0) != 1)
-    return Usage("give one of --tcp ADDR[:PORT], --serial DEV and --sim");
+    return Usage("give one of --tcp ADDR[:PORT], --serial DEV and --sim (or set VOXA_ADDRESS)");
   const int selector = TimerSelector(state_ms);
   if (!selector && !sim_board) return Usage("--state-ms takes 25, 50, 100, 200, 250, 500 or 1000 for a board");
 
