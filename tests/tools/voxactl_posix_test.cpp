@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 
@@ -54,6 +56,22 @@ TEST_F(Voxactl, MonitorsAsJsonAndFindsTheBoardByName) {
   r = Shell(std::string(VOXACTL_PATH) + " --tcp no-such-board.invalid status");
   EXPECT_EQ(r.code, 2) << r.out;
   EXPECT_NE(r.out.find("cannot find the IPv4 address of 'no-such-board.invalid'"), std::string::npos) << r.out;
+}
+
+// The manual covers every command the help lists.
+TEST(VoxactlManual, CoversEveryCommand) {
+  const std::filesystem::path page =
+      std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "tools" / "voxactl" / "voxactl.1";
+  std::ifstream in(page);
+  if (!in) GTEST_SKIP() << "no source tree beside the test: " << page;
+  const std::string man((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const Result help = Shell(std::string(VOXACTL_PATH) + " --help");
+  const std::regex command(R"(\n  ([a-z]+)(?=[ \n]))");
+  int n = 0;
+  for (auto it = std::sregex_iterator(help.out.begin(), help.out.end(), command); it != std::sregex_iterator(); ++it, ++n)
+    EXPECT_TRUE(std::regex_search(man, std::regex("\n\\.BR? (.*[ \"])?" + (*it)[1].str() + "[ \"\n]"))) << (*it)[1];
+  EXPECT_GE(n, 18) << help.out;
+  EXPECT_EQ(Shell(std::string(VOXACTL_PATH) + " plot --help").out.find("--tcp"), std::string::npos);
 }
 
 TEST_F(Voxactl, FailuresExplainThemselves) {
