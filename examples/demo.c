@@ -7,6 +7,14 @@
  * Uses include/voxa/voxa.h only, plus the simulator's C interface to start
  * the board (tools/sim/sim_c.h).
  */
+#ifdef _WIN32
+#include <io.h>
+#define STDOUT_IS_TERMINAL() _isatty(_fileno(stdout))
+#else
+#define _POSIX_C_SOURCE 200809L
+#include <unistd.h>
+#define STDOUT_IS_TERMINAL() isatty(fileno(stdout))
+#endif
 #include <stdatomic.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -85,12 +93,20 @@ static int Fail(const char* what, voxa_sim_board* sim) {
   return 1;
 }
 
+/* On a terminal one line, rewritten in place; in a log or a pipe a line
+ * per stage, without carriage returns. */
+static int g_terminal;
+
 static void Progress(const char* stage) {
+  static const char* shown;
   char id[16] = "-";
   const int exe = VOXA_Get_ExeCmdID();
   if (exe >= 0 && exe != VOXA_CMDID_NONE) snprintf(id, sizeof id, "#%d", exe);
-  printf("\r  %-6s X=%7d  Y=%7d  executing %-4s board queue %-3d", stage, VOXA_Get_CurPos(0x01),
-         VOXA_Get_CurPos(0x02), id, VOXA_Get_EngineQueueLeftCmd());
+  if (!g_terminal && shown && strcmp(shown, stage) == 0) return;
+  shown = stage;
+  printf(g_terminal ? "\r  %-6s X=%7d  Y=%7d  executing %-4s board queue %-3d"
+                    : "  %-6s X=%7d  Y=%7d  executing %-4s board queue %d\n",
+         stage, VOXA_Get_CurPos(0x01), VOXA_Get_CurPos(0x02), id, VOXA_Get_EngineQueueLeftCmd());
   fflush(stdout);
 }
 
@@ -112,6 +128,7 @@ static void ConfigPath(char* path, size_t size, const char* given, const char* p
 
 int main(int argc, char** argv) {
   char text[128];
+  g_terminal = STDOUT_IS_TERMINAL();
 
   voxa_sim_board* sim = voxa_sim_start_tcp(0);
   if (!sim) {
@@ -186,7 +203,7 @@ int main(int argc, char** argv) {
   /* Ask the board where it stands now, rather than trust the last state packet. */
   if (done && !VOXA_Refresh(VOXA_REFRESH_STATUS, 500)) done = 0;
   Progress("done");
-  printf("\n");
+  if (g_terminal) printf("\n");
   if (!done) return Fail("waiting for the program", sim);
 
   VOXA_Set_StateHandler(NULL); /* returns once OnState has finished */

@@ -74,6 +74,20 @@ TEST(VoxactlManual, CoversEveryCommand) {
   EXPECT_EQ(Shell(std::string(VOXACTL_PATH) + " plot --help").out.find("--tcp"), std::string::npos);
 }
 
+// The demo's progress in a log: a line per stage, no carriage returns.
+TEST(Demo, ProgressInALogHasNoCarriageReturns) {
+  const std::filesystem::path build = std::filesystem::path(VOXACTL_PATH).parent_path().parent_path().parent_path();
+  const std::filesystem::path demo = build / "examples" / "voxa-demo";
+  if (!std::filesystem::exists(demo)) GTEST_SKIP() << "no demo built at " << demo;
+  const std::filesystem::path ini = std::filesystem::temp_directory_path() / "voxactl-test-demo.ini";
+  const Result r = Shell(demo.string() + " " + ini.string() + " | cat");
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(r.out.find('\r'), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n  done   X=      0  Y=      0"), std::string::npos) << r.out;
+  std::filesystem::remove(ini);
+  std::filesystem::remove(ini.parent_path() / "voxa-demo-path.svg");
+}
+
 TEST_F(Voxactl, FailuresExplainThemselves) {
   // Nothing listens on the port.
   const uint16_t port = sim_->Port();
