@@ -90,6 +90,9 @@ async function main() {
     await page.mouse.down();
     await page.waitForFunction((b) => +document.querySelector("#axis-0 .pos").textContent > b + 100,
       { timeout: 5000 }, before).catch(() => fail("axis 0 did not move while the jog was held"));
+    // The state in voxactl's words: a jog is motion.
+    await page.waitForFunction(() => document.getElementById("exec").textContent === "enabled, moving", { timeout: 2000 })
+      .catch(async () => fail("a jog shows as " + (await textOf(page, "#exec"))));
     await sleep(400);
     await page.mouse.up();
     // Released: the axis comes to rest.
@@ -158,6 +161,8 @@ async function main() {
     await page.click("#btn-estop");
     await page.waitForFunction(() => document.getElementById("alarm").textContent.includes("e-stop"), { timeout: 3000 })
       .catch(() => fail("the e-stop did not show"));
+    if ((await textOf(page, "#exec")) !== "enabled, emergency stop")
+      fail("an emergency stop shows as " + (await textOf(page, "#exec")));
     await page.$eval("#axis-3 .target", (e) => { e.value = "700"; });
     if (!(await page.$eval("#axis-3 .go", (b) => b.disabled))) fail("Go stays enabled under an emergency stop");
     // What the button sends, sent anyway: the panel refuses it.

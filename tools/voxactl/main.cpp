@@ -657,10 +657,10 @@ int RunMotion(Session& s, const char* what, int mask, bool wait, int64_t timeout
       std::fprintf(stderr, "voxactl: the board stopped answering during the %s; a stop and a queue clear were sent, "
                    "but it may still be moving\n", what);
     else if (!Refresh(s, 1u << VOXA_REG_CHIPSTATUS, kAnswerTimeout.count()))
-      std::fprintf(stderr, "voxactl: the board did not report the %s complete within %" PRId64 " ms; a stop and a "
+      std::fprintf(stderr, "voxactl: timeout: the board did not report the %s complete within %" PRId64 " ms; a stop and a "
                    "queue clear were sent, but the board does not answer: it may still be moving\n", what, timeout);
     else
-      std::fprintf(stderr, "voxactl: the board did not report the %s complete within %" PRId64 " ms; the axes "
+      std::fprintf(stderr, "voxactl: timeout: the board did not report the %s complete within %" PRId64 " ms; the axes "
                    "were stopped and both queues cleared\n", what, timeout);
     return kExitFailed;
   }
@@ -678,12 +678,19 @@ int RunMotion(Session& s, const char* what, int mask, bool wait, int64_t timeout
       where += std::to_string(VOXA_Get_CurPos(1 << a));
     }
   if (stopped) {
-    std::fprintf(stderr, "voxactl: the %s stopped before its end at%s\n", what, where.c_str());
+    std::fprintf(stderr, "voxactl: the %s stopped before its end at%s (host stop)\n", what, where.c_str());
     return kExitFailed;
   }
   if (VOXA_Is_Alarm()) {
-    std::fprintf(stderr, "voxactl: the %s ended with an alarm (code 0x%08X); positions%s\n", what,
-                 static_cast<unsigned>(VOXA_Get_Alarm()), where.c_str());
+    // Why: an emergency stop, a limit of one of the axes, or another alarm.
+    bool limit = false;
+    for (int a = 0; a < 8; ++a)
+      if (mask & (1 << a))
+        limit = limit || VOXA_Is_LimitL(1 << a) || VOXA_Is_LimitH(1 << a) || VOXA_Is_SoftLimitL(1 << a) ||
+                VOXA_Is_SoftLimitH(1 << a);
+    std::fprintf(stderr, "voxactl: the %s stopped before its end at%s (%s; alarm code 0x%08X)\n", what,
+                 where.c_str(), VOXA_Is_EStop() ? "emergency stop" : limit ? "limit" : "alarm",
+                 static_cast<unsigned>(VOXA_Get_Alarm()));
     return kExitFailed;
   }
   std::printf("%s complete; positions%s\n", what, where.c_str());

@@ -640,9 +640,7 @@ std::string Panel::Snapshot(uint64_t report_us, const std::string& samples) {
   std::string s = "{";
   s += Fmt("\"seq\":%" PRIu64 ",\"t\":%.1f,\"trw\":%.3f,", ++seq_,
            (static_cast<double>(report_us) - static_cast<double>(start_us_)) / 1000.0, wall_ms);
-  // The link as voxactl tells it: the flag, or a heartbeat within 1.5 s.
-  const int link = VOXA_Is_Link() == 1 || session_.HeartbeatWithin(Ms(1500)) ? 1 : 0;
-  s += Fmt("\"link\":%d,\"engine\":%s,", link, JsonString(engine).c_str());
+  s += Fmt("\"link\":%d,\"engine\":%s,", VOXA_Is_Link(), JsonString(engine).c_str());
   s += Fmt("\"exe\":%d,\"cmd\":%d,\"motion\":%d,\"busy\":%d,\"pause\":%d,", VOXA_Is_EnableExe(),
            VOXA_Get_CmdState(), VOXA_Is_OnMotion(), VOXA_Is_Busy(), VOXA_Is_Pause());
   s += Fmt("\"alarm\":%d,\"alarmCode\":%u,\"estop\":%d,", VOXA_Is_Alarm(), static_cast<unsigned>(VOXA_Get_Alarm()),
