@@ -1,11 +1,13 @@
 """Finding and loading the shared libraries, and the C prototypes.
 
 libvoxa is found, in this order, at the path in the environment variable
-VOXA_LIBRARY; next to an installed package (<prefix>/<libdir>/libvoxa.so.1
-for a package installed under <prefix>/<libdir>); in the build tree of a
-source checkout (build/libvoxa.so); and last by the dynamic loader's own
-search (LD_LIBRARY_PATH, the system's library directories). The simulated
-board's libvoxa_sim.so is found the same way, through VOXA_SIM_LIBRARY.
+VOXA_LIBRARY; inside the package (voxa/libvoxa.so.1, where a wheel from
+`pip install ./python` puts it); next to an installed package
+(<prefix>/<libdir>/libvoxa.so.1 for a package that CMake installed under
+<prefix>/<libdir>); in the build tree of a source checkout
+(build/libvoxa.so); and last by the dynamic loader's own search
+(LD_LIBRARY_PATH, the system's library directories). The simulated board's
+libvoxa_sim.so is found the same way, through VOXA_SIM_LIBRARY.
 
 On Windows the files are voxa.dll and libvoxa_sim.dll, the build tree's
 are in build-windows-x64/bin (build-windows-x86/bin for a 32-bit Python),
@@ -62,8 +64,9 @@ def _candidates(env, names, build_subdir):
     if explicit:
         return [Path(explicit)], True
     paths = []
-    # An installed package: the library sits in an ancestor directory.
-    for ancestor in list(_PACKAGE_DIR.parents)[:_SEARCH_DEPTH]:
+    # A wheel's copy inside the package, then a CMake install's in an
+    # ancestor directory.
+    for ancestor in [_PACKAGE_DIR] + list(_PACKAGE_DIR.parents)[:_SEARCH_DEPTH]:
         for name in names:
             paths.append(ancestor / name)
     # A source checkout: python/voxa -> <checkout>/build.
