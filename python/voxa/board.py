@@ -1195,14 +1195,17 @@ class Board:
     # ------------------------------------------------------------ snapshot
 
     def record(self, signals: Union[str, Iterable[str]] = "position", seconds: float = 1.0,
-               axes: Iterable[int] = range(8), period_ms: Optional[int] = 50) -> "Recording":
-        """Records what the board reports for `seconds`: columns of
-        time-stamped samples of the signals ("position", "encoder",
-        "velocity", "axisstatus" per axis, "chipstatus"), ready for numpy or
-        rec.to_csv(path). The board sends state packets every period_ms (25,
-        50, 100, 200, 250, 500 or 1000) meanwhile, and its own settings are
-        restored afterwards; period_ms=None leaves them alone and samples
-        whatever the board reports. Blocks the calling thread."""
+               axes: Iterable[int] = range(8), period_ms: Optional[int] = live.DEFAULT_PERIOD_MS) -> "Recording":
+        """Records what the board reports for `seconds` (seconds): columns of
+        time-stamped samples of the signals ("position" and "encoder" in
+        pulses, "velocity" in pulses/s, "axisstatus" bits per axis, and
+        "chipstatus"; voxactl's names "pos", "enc", "vel", "status" too),
+        ready for numpy or rec.to_csv(path), which writes voxactl's format.
+        The board sends state packets every period_ms milliseconds (25, the
+        default as in voxactl, 50, 100, 200, 250, 500 or 1000) meanwhile, and
+        its own settings are restored afterwards; period_ms=None leaves them
+        alone and samples whatever the board reports. Blocks the calling
+        thread."""
         from .live import record
         return record(self, signals, seconds, axes, period_ms)
 
