@@ -11,7 +11,7 @@ import threading
 import time
 from typing import TYPE_CHECKING, Any, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
-from ._lib import LinkHandler, LogHandler, StateHandler
+from ._lib import LinkHandler, LogHandler, StateHandler, name_library_thread
 
 if TYPE_CHECKING:  # pragma: no cover
     from .board import Board
@@ -200,6 +200,7 @@ class _Handlers:
             recorder.active = False
 
     def _on_state(self, board_id: int, registers: int, time_us: int) -> None:
+        name_library_thread()
         with self._lock:
             recorders = list(self._recorders.get(board_id, ()))
             lib = self._lib
@@ -218,12 +219,14 @@ class _Handlers:
             lib.VOXA_Set_ThreadBoardID(-1)
 
     def _on_log(self, board_id: int, text: Optional[bytes]) -> None:
+        name_library_thread()
         line = (text or b"").decode("utf-8", "replace").strip()
         if line:
             level = logging.WARNING if "Error" in line or "failed" in line else logging.INFO
             log.log(level, "board %d: %s", board_id, line)
 
     def _on_link(self, board_id: int, state: int, reason: int, os_error: int) -> None:
+        name_library_thread()
         text = _LINK_STATES.get(state, str(state))
         why = _LINK_REASONS.get(reason, str(reason))
         if os_error:

@@ -52,12 +52,12 @@ class SimBoard:
     @property
     def port(self) -> int:
         """The TCP port (0 for a pseudo-terminal board)."""
-        return self._lib.voxa_sim_port(self._h())
+        return int(self._lib.voxa_sim_port(self._h()))
 
     @property
     def device_path(self) -> str:
         """The pseudo-terminal's path ("" for a TCP board)."""
-        return self._lib.voxa_sim_device_path(self._h()).decode()
+        return str(self._lib.voxa_sim_device_path(self._h()).decode())
 
     def open(self, baud: int = 115200) -> Board:
         """Opens this board with the library: a Board."""
@@ -71,7 +71,7 @@ class SimBoard:
 
     @property
     def connection_count(self) -> int:
-        return self._lib.voxa_sim_connection_count(self._h())
+        return int(self._lib.voxa_sim_connection_count(self._h()))
 
     def wait_connection(self, count: int = 1, timeout: float = 2.0) -> bool:
         return bool(self._lib.voxa_sim_wait_connection(self._h(), count, int(timeout * 1000)))
@@ -79,13 +79,13 @@ class SimBoard:
     # ---- the board
 
     def reg(self, reg: int, word: int) -> int:
-        return self._lib.voxa_sim_get_reg(self._h(), reg, word)
+        return int(self._lib.voxa_sim_get_reg(self._h(), reg, word))
 
     def set_reg(self, reg: int, word: int, value: int) -> None:
         self._lib.voxa_sim_set_reg(self._h(), reg, word, value & 0xFFFFFFFF)
 
     def position(self, axis: int) -> int:
-        return self._lib.voxa_sim_position(self._h(), axis)
+        return int(self._lib.voxa_sim_position(self._h(), axis))
 
     @property
     def is_idle(self) -> bool:
@@ -114,7 +114,7 @@ class SimBoard:
 
     @property
     def frame_count(self) -> int:
-        return self._lib.voxa_sim_frame_count(self._h())
+        return int(self._lib.voxa_sim_frame_count(self._h()))
 
     def frame(self, seq: int) -> Optional[Dict[str, Any]]:
         """Frame seq as a dict, or None when it is no longer kept."""
