@@ -383,6 +383,38 @@ class ConventionsTest(SimTestCase):
         with self.assertRaises(voxa.NotOpenError):
             b.cur_pos(0)
 
+    def test_arguments_that_do_not_fit_and_unknown_addresses_raise_the_packages_errors(self):
+        b = self.board
+        b.set_velocity(drive=1234)
+        for bad in ("x", 2.5, None, b"\x10"):
+            with self.assertRaises(voxa.ArgumentTypeError, msg=repr(bad)):
+                b.call("VOXA_Set_DriveVel", bad)
+        with self.assertRaises(voxa.ArgumentTypeError):
+            b.call("VOXA_Save_ConfigFile", "board.ini")  # a text goes as bytes
+        self.assertEqual(b.call("VOXA_Get_DriveVel"), 1234)
+        for timeout in (-1, float("nan")):
+            with self.assertRaises(voxa.ArgumentError, msg=repr(timeout)):
+                b.wait_motion(voxa.ANY_ID, timeout=timeout)
+        with self.assertRaises(voxa.ArgumentError):
+            b.wait_idle(timeout=-0.5)
+        with self.assertRaises(voxa.LinkError):
+            voxa.Board.tcp("300.1.1.1")
+
+    def test_the_link_is_up_once_the_board_answers_and_the_state_reads_as_voxactl_says_it(self):
+        with voxa.SimBoard() as sim, sim.open() as b:
+            opened = time.monotonic()
+            self.assertTrue(b.refresh(timeout=2))
+            snap = b.snapshot()
+            self.assertLess(time.monotonic() - opened, 2.5, "before the keep-alive watchdog's first look")
+            self.assertTrue(snap["link"])
+            self.assertEqual(snap["state"], "enabled, at rest")
+            b.delay(5000)  # moves nothing
+            deadline = time.monotonic() + 3
+            while b.state == "enabled, at rest" and time.monotonic() < deadline:
+                b.refresh(timeout=1)
+            self.assertEqual(b.state, "enabled, running")
+            b.stop(immediate=True)
+
     def test_waits_raise_timeout_error_when_asked(self):
         self.sim.hold_queue(True)
         self.board.cmove({0: 100}, cmd_id=9)
@@ -536,7 +568,9 @@ class LoggingTest(SimTestCase):
         self.assertIn("ok...file exist", [r.getMessage().split(": ", 1)[-1] for r in records])
         sim.drop_connection()
         self.assertTrue(seen.wait(5), [r.getMessage() for r in records])
-        self.assertIn(f"board {b.id}: link", [r.getMessage() for r in records if "link" in r.getMessage()][0])
+        link = [r for r in records if "link" in r.getMessage()][0]
+        self.assertIn(f"board {b.id}: link", link.getMessage())
+        self.assertEqual(link.threadName, "voxa-dispatch", "the library's thread has its name in Python")
 
 
 class SafeOperationTest(SimTestCase):

@@ -407,10 +407,12 @@ class WaitResult:
 
     @property
     def completed(self) -> bool:
+        """The command ran to its end (status "complete")."""
         return self.status == "complete"
 
     @property
     def timed_out(self) -> bool:
+        """No report came within the timeout (status "timeout")."""
         return self.status == "timeout"
 
     def __bool__(self) -> bool:
@@ -578,6 +580,7 @@ class Board:
 
     @property
     def closed(self) -> bool:
+        """True once close() ran."""
         return self._closed
 
     # ------------------------------------------------------------ calling
@@ -893,9 +896,12 @@ class Board:
         self._call("VOXA_Notify_Complete", _cmd_id(cmd_id))
 
     def sync(self, cmd_id: Optional[int] = None) -> None:
+        """A synchronisation point in the board's command stream (tagged with
+        cmd_id, 0..255, when one is given)."""
         self._command("VOXA_Sync", cmd_id=cmd_id)
 
     def clear_queue(self) -> None:
+        """Throws away the commands waiting in the board's queue."""
         self._call("VOXA_Clr_Queue")
 
     @property
@@ -910,17 +916,21 @@ class Board:
 
     @property
     def is_busy(self) -> bool:
+        """The board's queue is busy (queued frames wait), as last reported."""
         return bool(self._call("VOXA_Is_Busy"))
 
     @property
     def is_complete(self) -> bool:
+        """The board reports its commands complete, as last reported."""
         return bool(self._call("VOXA_Is_Complete"))
 
     @property
     def is_on_motion(self) -> bool:
+        """An axis moves (a jog or spindle included), as last reported."""
         return bool(self._call("VOXA_Is_OnMotion"))
 
     def is_complete_axis(self, axes: Axes) -> bool:
+        """Every one of the axes has completed its motion, as last reported."""
         return bool(self._call("VOXA_Is_CompleteAxis", _mask(axes)))
 
     # ------------------------------------------------------------ state packets and callbacks
@@ -944,6 +954,7 @@ class Board:
 
     @property
     def complete_packet_count(self) -> int:
+        """How many completion reports the board has sent (a count)."""
         return self._int("VOXA_Get_CompleteStatePacketCount")
 
     def on_complete(self, callback: Optional[Callable[[int], Any]], enable_packets: bool = True) -> None:
@@ -1092,9 +1103,11 @@ class Board:
     # ------------------------------------------------------------ axis output and limits
 
     def set_pulse_mode(self, axes: Axes, mode: int) -> None:
+        """The pulse output mode (0..2) of the axes."""
         self._call("VOXA_Set_PulseMode", _mask(axes), _index(mode, "mode"))
 
     def pulse_mode(self, axis: int) -> int:
+        """The axis's pulse output mode, 0..2."""
         return self._int("VOXA_Get_PulseMode", 1 << _axis(axis))
 
     def enable_limits(self, axes: Axes, lower: bool = True, upper: bool = True) -> None:
@@ -1164,6 +1177,7 @@ class Board:
         return self._int("VOXA_Get_CurPos", 1 << _axis(axis))
 
     def set_cur_pos(self, axes: Axes, position: int) -> None:
+        """Sets the command position of the axes, in pulses."""
         self._call("VOXA_Set_CurPos", _mask(axes), _int32(position, "position"))
 
     def enc_pos(self, axis: int) -> int:
@@ -1171,6 +1185,7 @@ class Board:
         return self._int("VOXA_Get_EncPos", 1 << _axis(axis))
 
     def set_enc_pos(self, axes: Axes, position: int) -> None:
+        """Sets the encoder position of the axes, in pulses."""
         self._call("VOXA_Set_EncPos", _mask(axes), _int32(position, "position"))
 
     # ------------------------------------------------------------ motion commands
@@ -1196,6 +1211,8 @@ class Board:
         self._arc("VOXA_ArcCW", centre, end, cmd_id)
 
     def arc_ccw(self, centre: Mapping[int, int], end: Mapping[int, int], cmd_id: Optional[int] = None) -> None:
+        """Counter-clockwise arc around centre to end ({axis: position} in
+        pulses each, the same axes in both)."""
         self._arc("VOXA_ArcCCW", centre, end, cmd_id)
 
     def _arc(self, name: str, centre: Mapping[int, int], end: Mapping[int, int], cmd_id: Optional[int]) -> None:
@@ -1233,17 +1250,21 @@ class Board:
                 self._call("VOXA_Set_HomeSensorLevel", m, _index(sensor_level, "level"))
 
     def is_home_sensor(self, axis: int) -> bool:
+        """The axis's home sensor is active, as last reported."""
         return bool(self._call("VOXA_Is_HomeSensor", 1 << _axis(axis)))
 
     # ------------------------------------------------------------ servo, general-purpose and extension I/O
 
     def servo_on(self, axes: Axes, on: bool = True) -> None:
+        """Switches the servo-on output of the axes on or off."""
         self._call("VOXA_Set_ServoOn", _mask(axes), 1 if on else 0)
 
     def is_servo_on(self, axis: int) -> bool:
+        """The axis's servo-on output is on."""
         return bool(self._call("VOXA_Is_ServoOn", 1 << _axis(axis)))
 
     def is_servo_alarm(self, axis: int) -> bool:
+        """The axis's servo drive reports an alarm, as last reported."""
         return bool(self._call("VOXA_Is_ServoAlarm", 1 << _axis(axis)))
 
     @property
@@ -1253,6 +1274,8 @@ class Board:
 
     @property
     def gout(self) -> int:
+        """The general-purpose outputs, a 32-bit word (bit n: output n), as
+        last set or reported; assigning writes the whole word at once."""
         return self._int("VOXA_Get_GOut") & 0xFFFFFFFF
 
     @gout.setter
@@ -1264,29 +1287,39 @@ class Board:
         self._command("VOXA_SetBit_GOut", ctypes.c_int32(_index(bits, "bits") & 0xFFFFFFFF).value, cmd_id=cmd_id)
 
     def clear_gout_bits(self, bits: int, cmd_id: Optional[int] = None) -> None:
+        """Clears output bits (a 32-bit mask), in the board's command stream."""
         self._command("VOXA_ClrBit_GOut", ctypes.c_int32(_index(bits, "bits") & 0xFFFFFFFF).value, cmd_id=cmd_id)
 
     def adc(self, channel: int) -> int:
+        """Analogue input channel 0..3 as last reported: 0..65535 (the
+        converter's full range)."""
         return self._int("VOXA_Get_ADC", _index(channel, "channel"))
 
     def ext_io(self, word: int) -> int:
+        """Word 0..7 of the extension I/O (32 bits; 0..3 as last reported)."""
         return self._int("VOXA_Get_ExtIO", _index(word, "word")) & 0xFFFFFFFF
 
     def set_ext_io(self, word: int, value: int) -> None:
+        """Writes word 0..7 of the extension I/O (32 bits)."""
         self._call("VOXA_Set_ExtIO", _index(word, "word"), ctypes.c_int32(_index(value, "value") & 0xFFFFFFFF).value)
 
     # ------------------------------------------------------------ comparators, PID, alarms, capture
 
     def enable_comparator(self, channel: int, on: bool = True) -> None:
+        """Switches position comparator channel 0..3 on or off; its events
+        reach on_comparator()."""
         self._call("VOXA_Enable_Comparator", _index(channel, "channel"), 1 if on else 0)
 
     def run_pid(self, pid: int) -> None:
+        """Starts PID controller 0..3."""
         self._call("VOXA_Run_PID", _index(pid, "PID controller"))
 
     def off_pid(self, pid: int) -> None:
+        """Switches PID controller 0..3 off."""
         self._call("VOXA_Off_PID", _index(pid, "PID controller"))
 
     def reset_pid(self, pid: int) -> None:
+        """Resets PID controller 0..3."""
         self._call("VOXA_Reset_PID", _index(pid, "PID controller"))
 
     @property
@@ -1296,6 +1329,7 @@ class Board:
 
     @property
     def capture_count(self) -> int:
+        """How many entries the capture ring holds (0..10000)."""
         return self._int("VOXA_Get_CaptureCnt")
 
     def capture(self, index: int, word: int) -> int:

@@ -81,6 +81,7 @@ class Recording:
         return iter(self.columns)
 
     def rows(self) -> List[Tuple[float, ...]]:
+        """The samples as tuples, in the order of columns."""
         return list(zip(*(self._data[c] for c in self.columns)))
 
     def to_csv(self, path: "Union[str, os.PathLike[str]]") -> None:
