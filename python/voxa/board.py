@@ -649,6 +649,8 @@ class Board:
         with self._lock:
             if self._call("VOXA_Is_Link"):
                 return True
+            if not hasattr(self._lib, "VOXA_Get_RegAge"):  # a library before register ages
+                return False
             # The library's register polls go out every 100 ms: a recent
             # answer to any of them shows the board talking.
             for reg in range(32):
