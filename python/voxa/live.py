@@ -39,9 +39,11 @@ _GETTERS = {CURPOS: "VOXA_Get_CurPos", ENCPOS: "VOXA_Get_EncPos", CURVEL: "VOXA_
 _PERIODS = {25: 2, 50: 3, 100: 4, 200: 5, 250: 6, 500: 7, 1000: 8}
 DEFAULT_PERIOD_MS = 25
 
-_LINK_STATES = {0: "down", 1: "up", 2: "reconnecting", 3: "reconnected"}
+_LINK_STATES = {0: "down", 1: "up", 2: "reconnecting", 3: "reconnected", 4: "frames in doubt",
+                5: "board restarted", 6: "settings written back"}
 _LINK_REASONS = {0: "", 1: "silence", 2: "closed by the board", 3: "system error", 4: "closed", 5: "device gone",
-                 6: "heartbeats", 7: "held by another host"}
+                 6: "heartbeats", 7: "held by another host", 8: "board restarted"}
+_LINK_IN_DOUBT, _LINK_RESTARTED = 4, 5
 _LINK_DOWN, _LINK_RECONNECTING, _REASON_CLOSED = 0, 2, 4
 
 
@@ -230,10 +232,14 @@ class _Handlers:
         name_library_thread()
         text = _LINK_STATES.get(state, str(state))
         why = _LINK_REASONS.get(reason, str(reason))
-        if os_error:
+        if state == _LINK_IN_DOUBT:
+            # os_error carries how many queued frames were on their way
+            why = f"{os_error} queued frames may not have reached the board; none is sent again"
+        elif os_error:
             why += f" {os_error}"
         lost = state in (_LINK_DOWN, _LINK_RECONNECTING)
-        level = logging.WARNING if lost and reason != _REASON_CLOSED else logging.INFO
+        news = state in (_LINK_IN_DOUBT, _LINK_RESTARTED)
+        level = logging.WARNING if (lost and reason != _REASON_CLOSED) or news else logging.INFO
         log.log(level, "board %d: link %s%s", board_id, text, f" ({why})" if why else "")
         if lost:
             with self._lock:
