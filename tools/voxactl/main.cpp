@@ -410,6 +410,8 @@ std::string StatusText(Session& s, const char* eol) {
   add("board      %s", s.Description().c_str());
   add("link       %s", link ? "up" : "down (no heartbeat)");
   add("engine     %s", EngineText().c_str());
+  const std::string news = s.LinkNews();
+  if (!news.empty()) add("news       %s", news.c_str());
   add("execution  %s", ExecutionText().c_str());
   add("alarm      %s", AlarmText().c_str());
   add("%s", "");

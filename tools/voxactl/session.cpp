@@ -31,6 +31,10 @@ void VOXA_CALL TraceHandler(int /*board*/, int direction, const unsigned char* f
   if (Session* s = g_session.load()) s->OnTrace(direction, frame, length);
 }
 
+void VOXA_CALL LinkNewsHandler(int /*board*/, int state, int /*reason*/, int count) {
+  if (Session* s = g_session.load()) s->OnLinkNews(state, count);
+}
+
 // "a.b.c.d" as the library takes it: network byte order, first octet in
 // the lowest byte.
 // Names, localhost included, are looked up by ResolveIpv4.
@@ -181,10 +185,12 @@ bool AddressFromEnvironment(std::string& tcp, std::string& serial, int& baud, st
 Session::Session() {
   g_session.store(this);
   VOXA_Set_TraceHandler(&TraceHandler);
+  VOXA_Set_LinkHandler(&LinkNewsHandler);
 }
 
 Session::~Session() {
   Close();
+  VOXA_Set_LinkHandler(nullptr);
   VOXA_Set_TraceHandler(nullptr);
   g_session.store(nullptr);
 }
@@ -258,6 +264,23 @@ void Session::OnTrace(int direction, const uint8_t* frame, int length) {
 uint64_t Session::ReceivedFrames() {
   std::lock_guard<std::mutex> g(mu_);
   return rx_seq_;
+}
+
+void Session::OnLinkNews(int state, int count) {
+  std::string text;
+  if (state == VOXA_LINK_RESTARTED) text = "the board restarted: it has its power-on settings, not this host's";
+  else if (state == VOXA_LINK_RESTORED) text = "the board restarted; the host's settings were written back";
+  else if (state == VOXA_LINK_IN_DOUBT)
+    text = std::to_string(count) + " queued frames were on their way when the link was lost (not sent again)";
+  else if (state == VOXA_LINK_RECONNECTED) text = "the link was re-established";
+  if (text.empty()) return;
+  std::lock_guard<std::mutex> g(mu_);
+  news_ = text;
+}
+
+std::string Session::LinkNews() {
+  std::lock_guard<std::mutex> g(mu_);
+  return news_;
 }
 
 bool Session::HeartbeatWithin(Ms within) {

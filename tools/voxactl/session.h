@@ -67,6 +67,10 @@ class Session {
   uint64_t ReceivedFrames();
   // True when a heartbeat arrived within the last `within`.
   bool HeartbeatWithin(Ms within);
+  // The latest news of the link the library told while this session ran:
+  // a restarted board, frames in doubt, a re-established link ("" if none).
+  void OnLinkNews(int state, int count);
+  std::string LinkNews();
   // True when any frame arrived within the last `within`.
   bool ReceivedWithin(Ms within);
   // Waits until a heartbeat has arrived (the keep-alives go out every
@@ -105,6 +109,7 @@ class Session {
   bool Opened(int id, const char* function, std::string description);
 
   std::mutex mu_;
+  std::string news_;  // mu_
   std::condition_variable cv_;
   bool open_ = false;
   std::string description_;

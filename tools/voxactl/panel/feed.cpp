@@ -76,12 +76,19 @@ void Feed::OnState(uint32_t registers, uint64_t time_us) {
 }
 
 void Feed::OnLink(int state, int reason, int os_error) {
-  static const char* const kStates[] = {"down", "up", "re-establishing", "re-established"};  // VOXA_LINK_*
+  static const char* const kStates[] = {"down", "up", "re-establishing", "re-established",  // VOXA_LINK_*
+                                        "frames in doubt", "board restarted", "settings written back"};
   static const char* const kReasons[] = {"", "silence", "peer closed", "error", "closed", "serial device gone",
-                                         "heartbeat", "held by another host"};
-  std::string text = state >= 0 && state <= 3 ? kStates[state] : "state " + std::to_string(state);
-  static_assert(sizeof kReasons / sizeof *kReasons == VOXA_LINK_REASON_HELD + 1, "a text for every reason");
-  if (reason > 0 && reason <= VOXA_LINK_REASON_HELD) text += std::string(": ") + kReasons[reason];
+                                         "heartbeat", "held by another host", "board restarted"};
+  static_assert(sizeof kStates / sizeof *kStates == VOXA_LINK_RESTORED + 1, "a text for every state");
+  static_assert(sizeof kReasons / sizeof *kReasons == VOXA_LINK_REASON_RESTARTED + 1, "a text for every reason");
+  std::string text = state >= 0 && state <= VOXA_LINK_RESTORED ? kStates[state] : "state " + std::to_string(state);
+  if (state == VOXA_LINK_IN_DOUBT) {
+    text += ": " + std::to_string(os_error) + " queued frames may not have reached the board (not sent again)";
+  } else if (reason > 0 && reason <= VOXA_LINK_REASON_RESTARTED && state != VOXA_LINK_RESTARTED &&
+             state != VOXA_LINK_RESTORED) {
+    text += std::string(": ") + kReasons[reason];
+  }
   if (reason == 3) text += " " + std::to_string(os_error);
   {
     std::lock_guard<std::mutex> g(mu_);
