@@ -227,9 +227,10 @@ VOXA_API void VOXA_CALL VOXA_Get_wDllVer(VOXA_WCHAR* buf, int len); /* the same,
  * board last reported it ("V00.00 - - -" before its first report); cut like
  * VOXA_Get_DllVer. */
 VOXA_API void VOXA_CALL VOXA_Get_EngineVer(char* buf, int len);
-/* Opens the first free slot over serial port `port` (low 16 bits; Windows:
- * n = \\.\COMn; elsewhere: 1 = /dev/ttyS0) at `baud` bit/s and selects it: the board id; -1 with -20 (eight
- * open) or -30 (the port cannot be opened). */
+/* Opens the first free slot over serial port `port` (low 16 bits; on
+ * Windows n = \\.\COMn, elsewhere 1 = /dev/ttyS0) at `baud` bit/s and
+ * selects it: the board id; -1 with -20 (eight open) or -30 (the port
+ * cannot be opened). */
 VOXA_API int  VOXA_CALL VOXA_Open_Comm(int port, int baud);
 /* As VOXA_Open_Comm for a device path (a tty, a pseudo-terminal); -1 with
  * -50 for a null path. */
