@@ -154,6 +154,18 @@ typedef void (VOXA_CALL *VOXA_LinkHandler)(int board, int state, int reason, int
 #define VOXA_LINK_UP            1 /* the link flag rose: the board's heartbeats arrive */
 #define VOXA_LINK_RECONNECTING  2 /* the TCP link starts re-establishing itself */
 #define VOXA_LINK_RECONNECTED   3 /* the TCP link is connected again */
+/* Queued commands were on their way when the link was lost: os_error holds
+ * how many frames. The board may or may not have them; none is sent again
+ * (VOXA_Get_InDoubtFrames counts them). */
+#define VOXA_LINK_IN_DOUBT      4
+/* After a reconnection the board reported its power-on settings where the
+ * host had set others: it restarted (reason VOXA_LINK_REASON_RESTARTED). The
+ * register image still holds the host's settings; the board does not. */
+#define VOXA_LINK_RESTARTED     5
+/* The host's settings registers were written back to the restarted board
+ * (VOXA_Enable_RestoreAfterRestart); os_error: registers that could not be
+ * sent (0 normally). */
+#define VOXA_LINK_RESTORED      6
 #define VOXA_LINK_REASON_NONE        0
 #define VOXA_LINK_REASON_SILENCE     1 /* nothing received within the idle time */
 #define VOXA_LINK_REASON_PEER_CLOSED 2 /* the board closed the connection */
@@ -161,6 +173,7 @@ typedef void (VOXA_CALL *VOXA_LinkHandler)(int board, int state, int reason, int
 #define VOXA_LINK_REASON_CLOSED      4 /* VOXA_Close */
 #define VOXA_LINK_REASON_HANGUP      5 /* the serial device went away */
 #define VOXA_LINK_REASON_HEARTBEAT   6 /* the board's heartbeats stopped or resumed */
+#define VOXA_LINK_REASON_RESTARTED   8 /* the board restarted */
 #define VOXA_LINK_REASON_HELD        7 /* the board serves another host and turned this one away: the
                                           link asks again once a second, never taking it from that host */
 
@@ -188,6 +201,21 @@ VOXA_API uint32_t VOXA_CALL VOXA_Get_StateDrops(void);
  * read reply) on the current board's link; -1 when it has not on this link.
  * Failure value -1 (-50 for reg outside 0..31). */
 VOXA_API int VOXA_CALL VOXA_Get_RegAge(int reg);
+/* Queued frames of the current board that were on their way when a link was
+ * lost, since the library loaded: they may or may not have reached the
+ * board, and none is sent again. While the board answers the library's
+ * polls, the soft queue holds its frames back once 64 wait unconfirmed, so
+ * a pulled cable or a board that stops reading leaves the rest queued for
+ * the link's return. -1 on failure. */
+VOXA_API int VOXA_CALL VOXA_Get_InDoubtFrames(void);
+/* A restarted board (VOXA_LINK_RESTARTED) gets the host's settings back: on
+ * nonzero, the library then writes the register image's settings registers
+ * (CHIPSET, AXISSET, AXISAUXSET, GEARRATIO, PULSEOFFSET, SLIMITL/H, VELAUXSET,
+ * the velocities and accelerations, HOMERETURN, COMPARE, SERVOIO) to the
+ * board at once and reports VOXA_LINK_RESTORED. Off by default; per board,
+ * kept across close and reopen. Returns 1. VOXA_Is_RestoreAfterRestart: 0 or 1. */
+VOXA_API int VOXA_CALL VOXA_Enable_RestoreAfterRestart(int on);
+VOXA_API int VOXA_CALL VOXA_Is_RestoreAfterRestart(void);
 /* A short English meaning of an error code (VOXA_ERR_...), "no error" for 0,
  * "unknown error code" otherwise; a static text. Needs no board. */
 VOXA_API const char* VOXA_CALL VOXA_Get_ErrText(int code);

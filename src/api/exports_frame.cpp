@@ -216,4 +216,18 @@ VOXA_API int VOXA_CALL VOXA_Get_RegAge(int reg) {
   });
 }
 
+VOXA_API int VOXA_CALL VOXA_Enable_RestoreAfterRestart(int on) {
+  return Guard(0, [&](CQLM207X& c) {
+    c.EnableRestoreAfterRestart(on != 0);
+    return 1;
+  });
+}
+VOXA_API int VOXA_CALL VOXA_Is_RestoreAfterRestart(void) {
+  return Guard(0, [](CQLM207X& c) { return c.RestoreAfterRestart(); });
+}
+
+VOXA_API int VOXA_CALL VOXA_Get_InDoubtFrames(void) {
+  return Guard(-1, [](CQLM207X& c) { return static_cast<int>(c.InDoubtFrames()); });
+}
+
 }  // extern "C"

@@ -124,6 +124,9 @@ int CQLM207::StartThreads() {
     std::memset(complete_reason_, 0, sizeof complete_reason_);
   }
   for (auto& t : reg_seen_ms_) t.store(-1);
+  pacer_.Restart();
+  restart_watch_.store(0);
+  restore_pending_.store(0);
   // The open flag goes up first: the timer thread runs only while it is set.
   open_flag_.store(1);
   // Bytes the board sent the moment it accepted the connection may already
@@ -183,6 +186,25 @@ void CQLM207::LinkCallback(void* self, int state, int reason, int os_error) {
   // application hears of it even when the link flag was not yet up).
   if (state == VOXA_LINK_DOWN) c->link_flag_.store(0);
   dispatch::Link(c->board_index_, state, reason, os_error);
+  if (state == VOXA_LINK_RECONNECTING || (state == VOXA_LINK_DOWN && reason == VOXA_LINK_REASON_HANGUP))
+    c->SettleInDoubt();
+  else if (state == VOXA_LINK_RECONNECTED) {
+    c->pacer_.Restart();
+    c->restart_watch_.store(1);
+  }
+}
+
+void CQLM207::SettleInDoubt() {
+  const uint32_t n = pacer_.TakeInDoubt();
+  if (n == 0) return;
+  in_doubt_.fetch_add(n);
+  dispatch::Link(board_index_, VOXA_LINK_IN_DOUBT, VOXA_LINK_REASON_NONE, static_cast<int>(n));
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "%u queued frames were on their way when the link was lost: the board may not have them, and "
+                "they are not sent again\n",
+                n);
+  dispatch::Log(board_index_, text);
 }
 
 int CQLM207::RegAge(int r) {
@@ -269,7 +291,11 @@ int CQLM207::PopAndSendFrame() {
     platform::Locked s(send_lock_);
     if (!transport_.CanTake(kFrameBufferSize + 2)) return 0;
     uint8_t stored[kFrameBufferSize];
-    if (soft_queue_.Pop(stored, sizeof stored, &failure) != 0) return SendFrameDirect(stored);
+    if (soft_queue_.Pop(stored, sizeof stored, &failure) != 0) {
+      const int sent = SendFrameDirect(stored);
+      if (sent) pacer_.FrameSent();
+      return sent;
+    }
   }
   if (failure >= 0) {
     // Said from the dispatch thread: this is the tick, which a close waits
@@ -418,7 +444,10 @@ int CQLM207::Refresh(uint32_t registers, uint32_t timeout_ms) {
   }
   bool sent = true;
   for (int r = 0; r < kRegisters; ++r)
-    if ((registers & (1u << r)) && !SendReadRequest(1, r, 0xFF, kWidth4, kTagRefresh)) sent = false;
+    if (registers & (1u << r)) {
+      pacer_.PollSent(r);  // its answer confirms the queued frames sent before it, too
+      if (!SendReadRequest(1, r, 0xFF, kWidth4, kTagRefresh)) sent = false;
+    }
 
   std::unique_lock<std::mutex> g(refresh_lock_);
   auto answered = [&] {
@@ -445,6 +474,8 @@ int CQLM207::Refresh(uint32_t registers, uint32_t timeout_ms) {
 }
 
 void CQLM207::OnReadReply(int r, int tag) {
+  if (tag == kTagPoll || tag == kTagRefresh) pacer_.PollAnswered(r);
+  if (tag == kTagPoll) WatchForRestart(r);
   if (tag != kTagRefresh || r < 0 || r >= kRegisters) return;
   {
     std::lock_guard<std::mutex> g(refresh_lock_);

@@ -16,6 +16,7 @@
 
 #include "controller/dispatch.h"
 #include "controller/frame.h"
+#include "controller/pacing.h"
 #include "controller/soft_queue.h"
 #include "families/io/io_state.h"
 #include "families/motion/motion_state.h"
@@ -132,6 +133,18 @@ class CQLM207 : public ReceiveEvents {
   // -1 when it has not.
   int RegAge(int r);
 
+  // Queued frames that were on their way when a link was lost, since the
+  // library loaded (they may or may not have reached the board; none is sent
+  // again), and those on their way now.
+  uint32_t InDoubtFrames() const { return in_doubt_.load(); }
+  uint32_t UnconfirmedFrames() const { return pacer_.Unconfirmed(); }
+
+  // A restarted board: noticed after a reconnection by the settings it
+  // reports; on request the host's settings are written back to it.
+  void EnableRestoreAfterRestart(bool on) { restore_after_restart_.store(on ? 1 : 0); }
+  int RestoreAfterRestart() const { return restore_after_restart_.load(); }
+  uint32_t Restarts() const { return restarts_.load(); }
+
  protected:
   void ReceiveThreadMain();
   // Pops every received byte and dispatches the frames; the caller holds
@@ -222,6 +235,17 @@ class CQLM207 : public ReceiveEvents {
   // The link closes: waiting refreshes end with 0 and the requests still
   // unanswered are forgotten.
   void EndRefreshes();
+
+  void WatchForRestart(int r);  // receive path: a poll answer for register r
+  void RestoreSettings();       // timer thread
+  std::atomic<int> restart_watch_{0};          // a reconnection awaits its verdict
+  std::atomic<int> restore_after_restart_{0};  // the application asked for the write-back
+  std::atomic<int> restore_pending_{0};        // the timer thread writes back
+  std::atomic<uint32_t> restarts_{0};
+  DrainPacer pacer_;  // its own lock, innermost
+  std::atomic<uint32_t> in_doubt_{0};
+  // The link was lost: what was on its way is counted and reported.
+  void SettleInDoubt();
 
   FrameBuffer frame_{};  // build lock
   SoftQueue soft_queue_;

@@ -28,6 +28,8 @@ void CQLM207::TimerThreadMain() {
     const uint32_t now = platform::TickCount();
     const uint32_t elapsed = now - last;
     if (elapsed >= 87) {
+      // Its answer will confirm the queued frames sent before it.
+      pacer_.PollSent(poll_table_[poll_index_]);
       SendReadRequest(1, poll_table_[poll_index_], 0xFF, kWidth4, kTagPoll);
       poll_index_ = poll_index_ >= 29 ? 0 : poll_index_ + 1;
     }
@@ -45,6 +47,7 @@ void CQLM207::TimerThreadMain() {
         heartbeats_seen = hb;
       }
     }
+    if (restore_pending_.exchange(0)) RestoreSettings();
     if (woken) timer_wake_.Reset();
   }
   platform::TimerKill(timer_id);
@@ -58,6 +61,8 @@ void CQLM207::TimerTick() {
     if (n > 24) n = 24;
     for (int k = 0; k < n; ++k) {
       if (soft_queue_.frames() == 0 || (GetRegWord(CHIPSTATUS, 0) & 1)) break;
+      // Frames wait here while too many are on their way unconfirmed.
+      if (!pacer_.MayDrain()) break;
       PopAndSendFrame();
     }
   }

@@ -44,7 +44,8 @@ namespace {
   X(VOXA_Enable_ErrBeep) X(VOXA_Is_Link) X(VOXA_Get_DllVer) X(VOXA_Get_wDllVer) X(VOXA_Get_EngineVer) \
   X(VOXA_Open_Comm) X(VOXA_Open_CommDevice) X(VOXA_Open_Tcp) X(VOXA_Close) X(VOXA_Change_Comm_Baudrate) \
   X(VOXA_Set_BoardMessageHandler) X(VOXA_Set_StateHandler) X(VOXA_Set_LinkHandler) X(VOXA_Get_StateDrops) \
-  X(VOXA_Get_RegAge) X(VOXA_Get_OpenError) \
+  X(VOXA_Get_RegAge) X(VOXA_Get_OpenError) X(VOXA_Get_InDoubtFrames) \
+  X(VOXA_Enable_RestoreAfterRestart) X(VOXA_Is_RestoreAfterRestart) \
   X(VOXA_Set_ThreadBoardID) \
   /* voxa_system.h */ \
   X(VOXA_Set_InterruptMode) X(VOXA_Get_InterruptMode) X(VOXA_Set_ExtEmgStopMode) X(VOXA_Get_ExtEmgStopMode) \

@@ -441,3 +441,41 @@ TEST_F(E2E, ABoardHeldByAnotherHostIsReportedAndNotFoughtFor) {
   EXPECT_EQ(kind, VOXA_OPEN_SYSTEM);
   EXPECT_NE(os_error, 0);
 }
+
+namespace {
+std::mutex g_board_events_lock;
+std::vector<int> g_board_events;
+void VOXA_CALL KeepBoardEvents(int, int state, int, int) {
+  std::lock_guard<std::mutex> g(g_board_events_lock);
+  g_board_events.push_back(state);
+}
+bool Heard(int state) {
+  std::lock_guard<std::mutex> g(g_board_events_lock);
+  return std::find(g_board_events.begin(), g_board_events.end(), state) != g_board_events.end();
+}
+}  // namespace
+
+TEST_F(E2E, ARestartedBoardIsNoticedAndOnRequestGetsTheSettingsBack) {
+  VOXA_Set_DriveVel(1234);
+  uint32_t word = 0;
+  ASSERT_EQ(VOXA_Get_RegWord(VOXA_REG_DRIVEVEL, 0, &word), 1);
+  ASSERT_NE(word, 0u);
+  ASSERT_TRUE(Eventually([&] { return sim_->Reg(VOXA_REG_DRIVEVEL, 0) == word; }, 2000ms));
+  EXPECT_EQ(VOXA_Enable_RestoreAfterRestart(1), 1);
+  EXPECT_EQ(VOXA_Is_RestoreAfterRestart(), 1);
+  {
+    std::lock_guard<std::mutex> g(g_board_events_lock);
+    g_board_events.clear();
+  }
+  VOXA_Set_LinkHandler(&KeepBoardEvents);
+  // The board restarts in place: the same port, its power-on settings.
+  const uint16_t port = sim_->Port();
+  sim_.reset();
+  sim_ = SimBoard::StartTcp(port, {});
+  ASSERT_TRUE(sim_);
+  EXPECT_TRUE(Eventually([] { return Heard(VOXA_LINK_RESTARTED); }, 6000ms)) << "the restart went unnoticed";
+  EXPECT_TRUE(Eventually([] { return Heard(VOXA_LINK_RESTORED); }, 1000ms));
+  EXPECT_TRUE(Eventually([&] { return sim_->Reg(VOXA_REG_DRIVEVEL, 0) == word; }, 1000ms));
+  VOXA_Set_LinkHandler(nullptr);
+  VOXA_Enable_RestoreAfterRestart(0);
+}

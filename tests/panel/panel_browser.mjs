@@ -110,6 +110,90 @@ async function main() {
       .catch(() => fail("output 3 did not come on"));
     console.log("output 3 on");
 
+    const axis = (a) => page.$eval(`#axis-${a}`, (tr) => ({ pos: +tr.querySelector(".pos").textContent,
+      vel: +tr.querySelector(".vel").textContent }));
+    const atRest = (a, ms, what) => page.waitForFunction((a) => +document.querySelector(`#axis-${a} .vel`).textContent === 0,
+      { timeout: ms, polling: "raf" }, a).catch(() => fail(what));
+    const lease = await page.evaluate(() => jogLease);
+    async function hold(a, dir) {
+      const b = await (await page.$(`#axis-${a} .jog[data-dir="${dir}"]`)).boundingBox();
+      await page.mouse.move(b.x + b.width / 2, b.y + b.height / 2);
+      await page.mouse.down();
+    }
+
+    // A jog held during a queued move: released, the axis comes to rest within
+    // one lease. (A board that holds the jog's start back until the move ends
+    // runs it then: it must still come to rest within a lease of starting.)
+    await page.$eval("#axis-0 .target", (e) => { e.value = "8000"; });
+    await page.click("#axis-0 .go");
+    await page.waitForFunction(() => +document.querySelector("#axis-0 .vel").textContent !== 0, { timeout: 3000 })
+      .catch(() => fail("axis 0 did not start its move"));
+    await hold(6, 1);
+    await sleep(700);
+    await page.mouse.up();
+    const released = Date.now();
+    await atRest(6, lease, "axis 6 still moved a lease after its jog was released");
+    await page.waitForFunction(() => +document.querySelector("#axis-0 .pos").textContent === 8000, { timeout: 10000 })
+      .catch(() => fail("axis 0 did not end its move"));
+    const late = await page.waitForFunction(() => +document.querySelector("#axis-6 .vel").textContent !== 0,
+      { timeout: 500, polling: "raf" }).then(() => Date.now(), () => 0);
+    if (late) await atRest(6, lease, "axis 6 ran on after the board started its held-back jog");
+    const rest6 = await axis(6);
+    await sleep(1000);
+    if ((await axis(6)).pos !== rest6.pos) fail("axis 6 moved again after its jog was released");
+    console.log(`jog during a move: axis 6 at rest ${late ? "after the board ran the held-back start, " : ""}` +
+      `position ${rest6.pos}; released to at rest ${late ? "n/a" : "< " + lease + " ms"}`);
+
+    // Released without a queued move: the time to an axis at rest.
+    await hold(5, 1);
+    await page.waitForFunction(() => +document.querySelector("#axis-5 .vel").textContent !== 0, { timeout: 3000 });
+    await sleep(300);
+    await page.mouse.up();
+    const t5 = Date.now();
+    await atRest(5, lease, "axis 5 still moved a lease after its jog was released");
+    console.log(`jog release to axis at rest on the page: ${Date.now() - t5} ms`);
+
+    // Emergency stop, then Go, then reset: the axis does not move.
+    const pos3 = (await axis(3)).pos;
+    await page.click("#btn-estop");
+    await page.waitForFunction(() => document.getElementById("alarm").textContent.includes("e-stop"), { timeout: 3000 })
+      .catch(() => fail("the e-stop did not show"));
+    await page.$eval("#axis-3 .target", (e) => { e.value = "700"; });
+    if (!(await page.$eval("#axis-3 .go", (b) => b.disabled))) fail("Go stays enabled under an emergency stop");
+    // What the button sends, sent anyway: the panel refuses it.
+    const goAnswer = await page.evaluate(() => act("move", { axis: 3, pos: 700, vel: 4000 }));
+    if (goAnswer.ok || !goAnswer.text.includes("EMERGENCY STOP")) fail("Go under an emergency stop: " + goAnswer.text);
+    await page.click("#btn-alarmreset");
+    await page.waitForFunction(() => document.getElementById("alarm").textContent === "none", { timeout: 3000 })
+      .catch(() => fail("the reset did not clear the alarm"));
+    await sleep(1000);
+    if ((await axis(3)).pos !== pos3) fail("axis 3 moved after the reset");
+    const logText = await page.$eval("#log", (e) => e.textContent);
+    if (!logText.includes("queues cleared")) fail("the reset's answer does not say the queues were cleared");
+    console.log("e-stop, Go, reset: axis 3 stayed at " + pos3);
+
+    // The link cut during a held jog: the axis stops once the link is back.
+    await hold(4, -1);
+    await page.waitForFunction(() => +document.querySelector("#axis-4 .vel").textContent !== 0, { timeout: 3000 })
+      .catch(() => fail("axis 4 did not jog"));
+    const cut = await page.evaluate(() => act("simfault", { drop: 1 }, true));
+    if (!cut.ok) fail("simfault: " + cut.text);
+    const cutAt = Date.now();
+    await page.waitForFunction(() => document.getElementById("log").textContent.includes("jog of axis 4 stopped"),
+      { timeout: 10000 }).catch(() => fail("axis 4's stop was not confirmed after the link came back"));
+    await atRest(4, 1000, "axis 4 kept moving after the link came back");
+    // The panel refuses the page's next renewal: the button lets go.
+    const heldOn = await page.waitForFunction(() => !document.querySelector('#axis-4 .jog[data-dir="-1"]').classList.contains("held"),
+      { timeout: lease }).then(() => false, () => true);
+    await page.mouse.up();
+    if (heldOn) fail("the page still shows the jog held after the panel ended it");
+    const rest4 = await axis(4);
+    await sleep(1000);
+    if ((await axis(4)).pos !== rest4.pos) fail("axis 4 moved again");
+    const csv = await page.evaluate(() => window.scopeCsv());
+    if (!/\n[0-9.]+,+link [^\n]+\n/.test(csv)) fail("the scope's CSV does not mark the gap");
+    console.log(`link cut during a jog: axis 4 at rest ${Date.now() - cutAt} ms after the cut; the CSV marks the gap`);
+
     // Live scope for a while, then the screenshot.
     await page.click("#trace-on");
     await sleep(1500);

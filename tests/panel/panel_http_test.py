@@ -6,6 +6,7 @@ import http.client
 import json
 import os
 import re
+import signal
 import socket
 import subprocess
 import threading
@@ -18,8 +19,8 @@ VOXACTL = os.environ.get("VOXACTL", "voxactl")
 class Panel:
     """A running `voxactl panel --sim` and requests to it."""
 
-    def __init__(self):
-        self.proc = subprocess.Popen([VOXACTL, "panel", "--sim", "--listen", "127.0.0.1:0", "--state-ms", "25"],
+    def __init__(self, board=("--sim",)):
+        self.proc = subprocess.Popen([VOXACTL, "panel", *board, "--listen", "127.0.0.1:0", "--state-ms", "25"],
                                      stdout=subprocess.PIPE, text=True)
         deadline = time.monotonic() + 10
         for line in self.proc.stdout:
@@ -250,7 +251,7 @@ class PanelHttpTest(unittest.TestCase):
         p, s = self.p, Stream(self.p)
         try:
             start = p.status()["axes"][3][0]
-            self.assertTrue(p.act("jog", axis=3, dir=-1, vel=3000, client=s.client)[1]["ok"])
+            self.assertTrue(p.act("jog", axis=3, dir=-1, vel=3000, client=s.client, press=1)[1]["ok"])
             p.wait_status(lambda st: st["axes"][3][0] < start - 100)
             self.assertTrue(p.act("jogstop", axis=3)[1]["ok"])
             p.wait_status(self.stopped(3))
@@ -260,7 +261,7 @@ class PanelHttpTest(unittest.TestCase):
     def test_jog_ends_when_not_renewed(self):
         p, s = self.p, Stream(self.p)
         try:
-            p.act("jog", axis=5, dir=1, vel=3000, client=s.client)
+            p.act("jog", axis=5, dir=1, vel=3000, client=s.client, press=1)
             p.wait_status(self.jogging(5))
             t0 = time.monotonic()
             p.wait_status(self.stopped(5), timeout=3)
@@ -276,7 +277,7 @@ class PanelHttpTest(unittest.TestCase):
         def renew():
             # The page keeps holding the button; only its stream goes.
             while not renewing.is_set():
-                answers.append(p.act("jog", axis=4, dir=1, vel=3000, client=s.client)[0])
+                answers.append(p.act("jog", axis=4, dir=1, vel=3000, client=s.client, press=1)[0])
                 time.sleep(0.1)
 
         t = threading.Thread(target=renew)
@@ -294,6 +295,182 @@ class PanelHttpTest(unittest.TestCase):
         finally:
             renewing.set()
             t.join()
+
+    def wait_note(self, s, needle, timeout=5.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            for n in s.of("note"):
+                if needle in n["text"]:
+                    return n["text"]
+            time.sleep(0.02)
+        self.fail("no note with %r; notes: %s" % (needle, [n["text"] for n in s.of("note")]))
+
+    def test_released_press_is_never_restarted(self):
+        p, s = self.p, Stream(self.p)
+        try:
+            self.assertTrue(p.act("jog", axis=6, dir=1, vel=2000, client=s.client, press=7)[1]["ok"])
+            p.wait_status(self.jogging(6))
+            self.assertTrue(p.act("jogstop", axis=6, client=s.client, press=7)[1]["ok"])
+            # A renewal of that press that comes late is refused.
+            status, answer = p.act("jog", axis=6, dir=1, vel=2000, client=s.client, press=7)
+            self.assertEqual(status, 409, answer)
+            # The stop is confirmed by what the board reports.
+            self.wait_note(s, "jog of axis 6 stopped (released): the board reports it at rest")
+            at_rest = p.wait_status(self.stopped(6), timeout=1)["axes"][6][0]
+            time.sleep(0.3)
+            self.assertEqual(p.status()["axes"][6][0], at_rest)
+            # A new press jogs again.
+            self.assertTrue(p.act("jog", axis=6, dir=-1, vel=2000, client=s.client, press=8)[1]["ok"])
+            p.wait_status(self.jogging(6))
+            p.act("jogstop", axis=6, client=s.client, press=8)
+            p.wait_status(self.stopped(6))
+        finally:
+            s.drop()
+
+    def test_jog_stop_outlasts_a_lost_link(self):
+        p, s = self.p, Stream(self.p)
+        try:
+            self.assertTrue(p.act("jog", axis=7, dir=1, vel=2000, client=s.client, press=1)[1]["ok"])
+            p.wait_status(self.jogging(7))
+            self.assertEqual(p.act("simfault", drop=1)[0], 200)
+            # The jog ends with the link; its stop reaches the board once the link is back.
+            self.wait_note(s, "jog of axis 7 stopped (the link to the board was lost)", timeout=10)
+            p.wait_status(lambda st: st["link"] == 1 and st["axes"][7][2] == 0, timeout=1)
+            self.assertEqual(p.act("jog", axis=7, dir=1, vel=2000, client=s.client, press=1)[0], 409)
+            # The scope's record shows where it was cut: a gap sample [t, why].
+            gaps = [row for st in s.of("state") for row in st["s"] if isinstance(row[1], str)]
+            self.assertTrue(gaps, "no gap in the scope's samples")
+        finally:
+            s.drop()
+
+    def test_no_motion_under_emergency_stop(self):
+        p, s = self.p, Stream(self.p)
+        try:
+            before = p.status()["axes"][3][0]
+            self.assertTrue(p.act("estop")[1]["ok"])
+            p.wait_status(lambda st: st["estop"] == 1)
+            for name, params in (("move", dict(axis=3, pos=before + 700)), ("home", dict(axis=3)),
+                                 ("jog", dict(axis=3, dir=1, vel=2000, client=s.client, press=1))):
+                status, answer = p.act(name, **params)
+                self.assertEqual(status, 409, (name, answer))
+                self.assertIn("EMERGENCY STOP", answer["text"])
+            status, answer = p.act("alarmreset")
+            self.assertEqual(status, 200, answer)
+            self.assertIn("queues cleared", answer["text"])
+            p.wait_status(lambda st: st["alarm"] == 0)
+            time.sleep(0.5)
+            self.assertEqual(p.status()["axes"][3][0], before)
+        finally:
+            s.drop()
+
+    def test_stopped_move_is_not_reported_as_arrived(self):
+        p, s = self.p, Stream(self.p)
+        try:
+            start = p.status()["axes"][2][0]
+            self.assertTrue(p.act("move", axis=2, pos=start + 300, vel=20000)[1]["ok"])
+            self.wait_note(s, "move of axis 2 to %d complete at axis 2 = %d" % (start + 300, start + 300))
+            self.assertTrue(p.act("move", axis=2, pos=start + 100000, vel=3000)[1]["ok"])
+            p.wait_status(self.jogging(2))
+            p.act("stop")
+            text = self.wait_note(s, "move of axis 2 to %d stopped before its end at axis 2 = " % (start + 100000))
+            self.assertNotIn("complete", text)
+        finally:
+            s.drop()
+
+    def test_limits_hold_before_the_token(self):
+        p = self.p
+
+        def rss_kib():
+            with open("/proc/%d/status" % p.proc.pid) as f:
+                return int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1))
+
+        def raw(head, send_more=b""):
+            c = socket.create_connection(("127.0.0.1", p.port), timeout=10)
+            try:
+                c.sendall(head)
+                for _ in range(1000 if send_more else 0):
+                    c.sendall(send_more)
+                return c.recv(200)
+            except OSError:
+                return b""
+            finally:
+                c.close()
+
+        before = rss_kib()
+        # 64 MiB of header lines without the token: answered (or cut) after the first 32 KiB.
+        answer = raw(b"GET /api/status HTTP/1.1\r\nHost: %s\r\n" % p.host.encode(),
+                     (b"X-Pad: " + b"a" * 1000 + b"\r\n") * 64)
+        self.assertTrue(answer == b"" or answer.startswith(b"HTTP/1.1 431"), answer)
+        self.assertLess(rss_kib() - before, 16 << 10)
+        # A body larger than the panel takes is refused before anyone reads it.
+        answer = raw(b"POST /api/config HTTP/1.1\r\nHost: %s\r\nContent-Length: 300000000\r\n\r\n" % p.host.encode())
+        self.assertTrue(answer.startswith(b"HTTP/1.1 413"), answer)
+        # 200 clients that send their head a byte at a time do not hold up a stop.
+        slow = [socket.create_connection(("127.0.0.1", p.port)) for _ in range(200)]
+        try:
+            for c in slow:
+                c.sendall(b"G")
+            time.sleep(0.2)
+            took = []
+            for name in ("stop", "estop", "alarmreset"):
+                t0 = time.monotonic()
+                self.assertEqual(p.act(name)[0], 200)
+                took.append(time.monotonic() - t0)
+            self.assertLess(max(took), 0.1, took)
+        finally:
+            for c in slow:
+                c.close()
+
+
+class ListenTest(unittest.TestCase):
+    def test_ipv6_listen_prints_a_url_that_works(self):
+        for listen in ("[::1]:0", "[::]:0"):
+            proc = subprocess.Popen([VOXACTL, "panel", "--sim", "--listen", listen], stdout=subprocess.PIPE, text=True)
+            try:
+                url = next(m.group(1) for m in (re.search(r"open (http://\S+)", line) for line in proc.stdout) if m)
+                m = re.match(r"http://\[([0-9a-f:]+)\]:(\d+)(/\?token=\w+)$", url)
+                self.assertTrue(m, url)
+                c = http.client.HTTPConnection(m.group(1), int(m.group(2)), timeout=10)
+                c.request("GET", m.group(3))
+                self.assertEqual(c.getresponse().status, 303, (listen, url))
+                c.close()
+            finally:
+                proc.terminate()
+                self.assertEqual(proc.wait(10), 0)
+                proc.stdout.close()
+
+
+class EndTest(unittest.TestCase):
+    def test_ended_panel_leaves_no_jog_running(self):
+        sim_path = os.path.join(os.path.dirname(VOXACTL), "..", "sim", "voxa-sim")
+        if not os.path.exists(sim_path):
+            self.skipTest("no voxa-sim beside voxactl")
+        sim = subprocess.Popen([sim_path, "--port", "0"], stdout=subprocess.PIPE, text=True)
+        try:
+            address = re.search(r"listening on (\S+)", sim.stdout.readline()).group(1)
+            p = Panel(board=("--tcp", address))
+            p.wait_status(lambda st: st["link"] == 1)
+            s = Stream(p)
+            self.assertTrue(p.act("jog", axis=1, dir=1, vel=2000, client=s.client, press=1)[1]["ok"])
+            p.wait_status(lambda st: st["axes"][1][2] != 0)
+            # Ctrl-C while the page still holds the jog.
+            p.proc.send_signal(signal.SIGINT)
+            self.assertEqual(p.proc.wait(10), 0)
+            p.proc.stdout.close()
+            s.drop()
+
+            def axis1():
+                out = subprocess.run([VOXACTL, "--tcp", address, "status"], capture_output=True, text=True).stdout
+                return re.search(r"^\s+1\s+(-?\d+)\s+-?\d+\s+(-?\d+)", out, re.M).groups()
+
+            first = axis1()
+            time.sleep(0.3)
+            self.assertEqual(first[1], "0")
+            self.assertEqual(axis1(), first)
+        finally:
+            sim.terminate()
+            sim.wait(10)
+            sim.stdout.close()
 
 
 if __name__ == "__main__":

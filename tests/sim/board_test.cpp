@@ -547,3 +547,21 @@ TEST_F(BoardTest, ComparatorEventPackets) {
   EXPECT_EQ(ev[0][4], 0);  // channel
   EXPECT_EQ(ev[0][5], 1);  // now A >= B
 }
+
+TEST_F(BoardTest, AnImmediateSpindleBesideARunningMoveStartsAndStopsAtOnce) {
+  Write(DRIVEVEL, 0xFF, {1000});
+  Line(0x01, {100000});  // axis 0 moves for a long while
+  board_.Advance(10);
+  Write(CAL0, 0x40, {2000}, true);
+  Send(HostAction(0xDF, 0x40));
+  board_.Advance(200);
+  EXPECT_GT(board_.Position(6), 0) << "the jog waited for the move";
+  Write(CAL0, 0x40, {0}, true);
+  Send(HostAction(0xDF, 0x40));
+  board_.Advance(500);
+  const double at = board_.Position(6);
+  board_.Advance(200);
+  EXPECT_DOUBLE_EQ(board_.Position(6), at);
+  EXPECT_GT(board_.Position(0), 0);
+  EXPECT_LT(board_.Position(0), 100000);  // the move went on meanwhile
+}

@@ -220,8 +220,10 @@ TEST(SimTcp, FloodOfStatePackets) {
   for (auto& fr : f) EXPECT_EQ(fr[3], kState);
 }
 
-TEST(SimTcp, NewConnectionReplacesTheOldOne) {
-  auto sim = SimBoard::StartTcp();
+TEST(SimTcp, WithHandOverANewConnectionReplacesTheOldOne) {
+  SimOptions opt;
+  opt.hand_over = true;
+  auto sim = SimBoard::StartTcp(0, opt);
   Host a(sim->Port());
   ASSERT_TRUE(sim->WaitForConnection(1, 2s));
   Host b(sim->Port());

@@ -10,8 +10,10 @@
 // checksum.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "api/board_table.h"
 #include "stress_support.h"
@@ -419,4 +421,53 @@ TEST_F(Faults, CloseReturnsPromptlyInEveryState) {
   // After all that the slot opens and works as before.
   ASSERT_NO_FATAL_FAILURE(Open());
   EXPECT_TRUE(RoundTrip(6, 1000));
+}
+
+namespace {
+std::atomic<int> g_in_doubt_reported{0};
+void VOXA_CALL CountInDoubt(int, int state, int, int frames) {
+  if (state == VOXA_LINK_IN_DOUBT) g_in_doubt_reported += frames;
+}
+}  // namespace
+
+TEST_F(Faults, APulledCableLosesNoQueuedCommandAndCountsWhatIsInDoubt) {
+  // The cable is pulled while a long stream of lines is queued; the link
+  // finds out only from the silence. The stream waits in the soft queue
+  // meanwhile and goes on once the link is back: the few frames that were
+  // on their way are counted as in doubt, and nothing is sent twice.
+  ASSERT_EQ(VOXA_Set_StateTimer(kStreamEvery25ms), 1);
+  VOXA_Set_DriveVel(20000);
+  VOXA_Set_Acc(0);
+  ASSERT_TRUE(RoundTrip(1, 1000));
+  ASSERT_EQ(VOXA_Refresh(1u << 1, 1000), 1);  // the board answers requests
+  VOXA_Set_LinkHandler(&CountInDoubt);
+  g_in_doubt_reported = 0;
+  const int in_doubt0 = VOXA_Get_InDoubtFrames();
+  constexpr int kLines = 400;
+  sim_->PullCable(6000ms);
+  const uint64_t mark = sim_->FrameCount();
+  for (int k = 1; k <= kLines; ++k) {
+    const int to[8] = {k};
+    VOXA_Line(0x01, to);
+  }
+  VOXA_Notify_Complete(77);
+  ASSERT_TRUE(sim_->WaitForConnection(2, 8s)) << "no reconnect after the pull";
+  EXPECT_EQ(VOXA_WaitMotion(77, 8000), 1);
+  const int in_doubt = VOXA_Get_InDoubtFrames() - in_doubt0;
+  EXPECT_GT(in_doubt, 0);
+  EXPECT_LE(in_doubt, 64);
+  voxa::dispatch::Drain();
+  EXPECT_EQ(g_in_doubt_reported.load(), in_doubt);
+  VOXA_Set_LinkHandler(nullptr);
+  // Each line reached the board once at most, and all but those in doubt did.
+  std::vector<int> seen(kLines + 1, 0);
+  for (const auto& f : sim_->Frames([](const RxFrame& f) { return f.Valid() && f.cmd.code == 0x1F; }, mark))
+    if (f.cmd.count > 0 && f.cmd.values[0] >= 1 && f.cmd.values[0] <= static_cast<uint32_t>(kLines))
+      ++seen[f.cmd.values[0]];
+  int arrived = 0;
+  for (int k = 1; k <= kLines; ++k) {
+    EXPECT_LE(seen[k], 1) << "line " << k << " was sent twice";
+    arrived += seen[k] > 0;
+  }
+  EXPECT_GE(arrived, kLines - (in_doubt + 1) / 2);
 }

@@ -154,6 +154,25 @@ TEST_F(RecordPlot, RecordsALineFromStartToEndAndDrawsIt) {
   EXPECT_NE(text.find(">axis 0 position (pulses)<"), std::string::npos);
 }
 
+TEST_F(RecordPlot, ARecordingThatTheLinkCutShortFails) {
+  const fs::path csv = dir_ / "cut.csv";
+  Result rec;
+  std::thread recording([&] { rec = Voxactl(Board() + "record --duration 3 --csv " + csv.string()); });
+  // The board closes the connection once the recording runs.
+  const auto until = std::chrono::steady_clock::now() + 5s;
+  while (((sim_->Reg(0, 0) >> 8) & 7) != 1 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(5ms);
+  std::this_thread::sleep_for(300ms);
+  sim_->DropConnection(false);
+  recording.join();
+  EXPECT_EQ(rec.code, 1) << rec.out;
+  EXPECT_TRUE(std::regex_search(
+      rec.out, std::regex(R"(the recording was cut short after \d+\.\d{3} s of the 3\.000 s asked; the link was lost: )"
+                          R"(the board closed the connection)")))
+      << rec.out;
+  std::string header;
+  EXPECT_FALSE(CsvRows(Slurp(csv), header).empty()) << "what was recorded is kept";
+}
+
 TEST_F(RecordPlot, RefusesBadArgumentsAndFiles) {
   EXPECT_EQ(Voxactl(Board() + "record --csv x.csv --state-ms 10").code, 2);
   EXPECT_EQ(Voxactl(Board() + "record --csv x.csv --signals pos,acc").code, 2);

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "voxa/voxa.h"
 #include "voxactl_fixture.h"
 
 namespace {
@@ -181,6 +182,35 @@ TEST_F(Voxactl, MotionLeavesNothingBehindAndRefusesUnderAnAlarm) {
   for (int w = 0; w < 8; ++w) sim_->SetReg(CAL1, w, 0x80000000u);
   r = Run("regs --dec --reported");
   EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\n +8  CAL1 +(-2147483648 ){7}-2147483648\n)"))) << r.out;
+}
+
+TEST_F(Voxactl, ResetLetsNoQueuedMotionRun) {
+  ASSERT_EQ(Run("stop --now").code, 0);
+  // An application queued a line under the emergency stop, then closed.
+  ASSERT_GE(VOXA_Open_Tcp(voxa_sim::LoopbackAddress(), sim_->Port(), 0), 0);
+  const int target[8] = {3000};
+  VOXA_Line(0x01, target);
+  EXPECT_TRUE(sim_->WaitFrame([](const RxFrame& f) { return f.cmd.code == 0x5B; }, 3s).has_value());
+  VOXA_Close();
+  ASSERT_FALSE(sim_->IsIdle()) << "the line waits in the board's queue";
+  const Result r = Run("reset");
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_NE(r.out.find("host and board queues cleared"), std::string::npos) << r.out;
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(sim_->IsIdle());
+  EXPECT_EQ(sim_->Position(0), 0);
+}
+
+TEST_F(Voxactl, AnOpenTurnedAwaySaysTheBoardIsHeld) {
+  // This process holds the board; voxactl is a second host.
+  ASSERT_GE(VOXA_Open_Tcp(voxa_sim::LoopbackAddress(), sim_->Port(), 0), 0);
+  ASSERT_TRUE(sim_->WaitForConnection(1, 3s));
+  const Result r = Run("status");
+  VOXA_Close();
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("cannot open tcp 127.0.0.1:" + std::to_string(sim_->Port()) + ": "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("held by another host"), std::string::npos) << r.out;
+  EXPECT_EQ(sim_->ConnectionCount(), 1u);
 }
 
 }  // namespace

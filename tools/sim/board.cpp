@@ -299,6 +299,10 @@ void Board::Handle(const HostCommand& cmd) {
       } else if (cmd.immediate) {
         if (!job_ && !paused_ && !estop_) {
           StartAction(cmd, reg_[CAL0], reg_[CAL1]);
+        } else if (cmd.code == 0x5F && job_ && !paused_ && !estop_ && !(JobAxes() & cmd.mask)) {
+          // A spindle of axes the running job leaves alone (a jog beside a
+          // move) starts or stops at once and turns on its own.
+          SpindleBeside(cmd);
         } else {
           // Runs as soon as the engine is free, ahead of the queue, with the
           // operands it was sent with.
@@ -370,6 +374,11 @@ void Board::StopAll(bool immediate, bool clear_queue) {
   } else {
     for (Mover& m : rotations_) m.stopping = true;
   }
+}
+
+void Board::StopForSilentHost() {
+  StopAll(false, true);
+  AfterEvent();
 }
 
 void Board::ResetBoard() {
@@ -658,6 +667,24 @@ bool Board::StartMotion(const HostCommand& cmd, const uint32_t* cal0, const uint
   if (job.movers.empty()) return false;
   job_ = std::move(job);
   return true;
+}
+
+uint8_t Board::JobAxes() const {
+  uint8_t axes = 0;
+  if (job_)
+    for (const Mover& m : job_->movers) axes |= m.axes;
+  return axes;
+}
+
+void Board::SpindleBeside(const HostCommand& cmd) {
+  std::optional<Job> running = std::move(job_);
+  job_.reset();
+  if (StartMotion(cmd, reg_[CAL0], reg_[CAL1])) {
+    for (Mover& m : job_->movers) rotations_.push_back(m);
+    job_.reset();
+  }
+  job_ = std::move(running);
+  ReportComplete(cmd);
 }
 
 void Board::FinishJob(bool report, bool normal) {

@@ -70,6 +70,10 @@ class Board {
   // Positional limit switches: active while the position is <= lo / >= hi.
   void SetLimitPositions(int axis, bool enabled, int32_t lo, int32_t hi);
   void SetHomeSensor(int axis, int32_t position);
+  // The host has gone silent (the host watchdog): every axis stops,
+  // decelerating, and the queue is dropped, as with a decelerating stop
+  // from the host.
+  void StopForSilentHost();
   // Sends packets now.
   void SendStatePacket(uint8_t contents);
   void SendPacket(uint8_t type, const uint8_t* payload, size_t size);
@@ -171,6 +175,9 @@ class Board {
   uint32_t reg_[kRegisters][kWords] = {};
   Axis axis_[kWords];
   std::deque<QueueEntry> queue_;
+  // The axes the running job moves, and a spindle started beside it.
+  uint8_t JobAxes() const;
+  void SpindleBeside(const HostCommand& cmd);
   std::optional<Job> job_;
   std::vector<Mover> rotations_;  // spindles turning after their command completed
   bool heartbeat_ = true;

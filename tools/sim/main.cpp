@@ -6,6 +6,9 @@
 //   voxa-sim --pty           serve a pseudo-terminal as a serial board
 //   voxa-sim --engine 2.05   report engine version 2.05 (old-engine handling)
 //   voxa-sim --trace         print every frame
+//   voxa-sim --host-watchdog 500   stop every axis when the host is silent 500 ms
+//   voxa-sim --hand-over     a new connection takes the board from the host
+//                            it serves (default: turned away while that host is live)
 //
 // Prints where it can be reached on the first line of standard output and
 // runs until interrupted (SIGINT or SIGTERM).
@@ -27,7 +30,8 @@ extern "C" void OnSignal(int) { g_stop.store(true); }
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: voxa-sim [--port N | --pty] [--engine MAJOR.MINOR] [--tick MS] [--no-heartbeat] [--trace]\n");
+               "usage: voxa-sim [--port N | --pty] [--engine MAJOR.MINOR] [--tick MS] [--no-heartbeat]\n"
+               "                [--host-watchdog MS] [--hand-over] [--trace]\n");
 }
 
 }  // namespace
@@ -61,6 +65,17 @@ int main(int argc, char** argv) {
       opt.tick_ms = static_cast<uint32_t>(std::atoi(next()));
     } else if (a == "--no-heartbeat") {
       opt.heartbeat = false;
+    } else if (a == "--host-watchdog") {
+      const char* v = next();
+      char* end = nullptr;
+      const long ms = std::strtol(v, &end, 10);
+      if (*v == '\0' || *end != '\0' || ms < 0 || ms > 3600000) {
+        Usage();
+        return 2;
+      }
+      opt.host_watchdog_ms = static_cast<uint32_t>(ms);
+    } else if (a == "--hand-over") {
+      opt.hand_over = true;
     } else if (a == "--trace") {
       opt.trace = true;
     } else if (a == "-h" || a == "--help") {
@@ -97,8 +112,9 @@ int main(int argc, char** argv) {
   while (!g_stop.load()) voxa::platform::SleepMs(50);
   sim->Stop();
   auto st = sim->Stats();
-  std::printf("voxa-sim: %llu frames in, %llu frames out, %llu connections\n",
+  std::printf("voxa-sim: %llu frames in, %llu frames out, %llu connections, %llu turned away, %llu watchdog stops\n",
               static_cast<unsigned long long>(st.frames_in), static_cast<unsigned long long>(st.frames_out),
-              static_cast<unsigned long long>(st.connections));
+              static_cast<unsigned long long>(st.connections), static_cast<unsigned long long>(st.turned_away),
+              static_cast<unsigned long long>(st.watchdog_stops));
   return 0;
 }

@@ -38,10 +38,12 @@ SimOptions WithEnvironment(SimOptions o) {
 SimBoard::SimBoard(const SimOptions& options)
     : options_(WithEnvironment(options)),
       board_([this](std::vector<uint8_t> frame) { EmitLocked(std::move(frame), true); }, options.tick_ms),
-      rng_(options.seed) {
+      rng_(options.seed),
+      hand_over_(options.hand_over),
+      host_watchdog_(options.host_watchdog_ms) {
   board_.SetEngineVersion(options.engine_major, options.engine_minor);
   board_.SetHeartbeatReply(options.heartbeat);
-  start_ = last_advance_ = Clock::now();
+  start_ = last_advance_ = last_host_frame_ = Clock::now();
 }
 
 std::unique_ptr<SimBoard> SimBoard::StartTcp(uint16_t port, const SimOptions& options) {
@@ -85,6 +87,7 @@ int SimBoard::NextTimeoutLocked(Clock::time_point now) const {
   auto next = last_advance_ + Ms(options_.tick_ms);
   if (!outbox_.empty() && outbox_.front().release > now) next = std::min(next, outbox_.front().release);
   if (drop_at_) next = std::min(next, *drop_at_);
+  if (host_watchdog_.count() > 0 && !watchdog_fired_) next = std::min(next, last_host_frame_ + host_watchdog_);
   auto ms = std::chrono::duration_cast<std::chrono::microseconds>(next - now).count();
   if (ms <= 0) return 0;
   return static_cast<int>((ms + 999) / 1000);
@@ -121,6 +124,7 @@ void SimBoard::Run() {
     const auto now = Clock::now();
     ApplyRequestsLocked(now);
     AdvanceLocked(now);
+    WatchHostLocked(now);
     FlushLocked(now);
     cv_.notify_all();
   }
@@ -133,10 +137,29 @@ void SimBoard::AcceptLocked() {
       ++stats_.refused;
       continue;
     }
+    if (conn_ && !hand_over_) {
+      // A host that closed its end a moment ago (a program that closes and
+      // opens again) has its end of stream waiting: take it first, so that
+      // only a host that is still there keeps the board.
+      ReadLocked();
+      if (conn_ && Clock::now() - last_host_frame_ < kLiveHost) {
+        // Turned away: accepted and closed at once, without a byte.
+        s->Close();
+        ++stats_.turned_away;
+        continue;
+      }
+    }
     // A new connection replaces the old one: the host reconnects after it
-    // gave the old one up.
+    // gave the old one up, or it went silent and lost the board.
     if (conn_) CloseConnectionLocked(false);
     conn_ = std::move(s);
+    last_host_frame_ = Clock::now();
+    watchdog_fired_ = false;
+    // A pulled cable ends with the connection it cut: the new one gets through.
+    if (cut_until_ != Clock::time_point{}) {
+      cut_until_ = Clock::time_point{};
+      silent_until_ = Clock::time_point{};
+    }
     connected_ = true;
     ++connections_;
     ++stats_.connections;
@@ -155,6 +178,10 @@ void SimBoard::ReadLocked() {
       return;
     }
     budget -= std::min(budget, static_cast<size_t>(r));
+    if (Clock::now() < cut_until_) {  // lost on the way
+      lost_bytes_ += static_cast<uint64_t>(r);
+      continue;
+    }
     stats_.bytes_in += static_cast<uint64_t>(r);
     std::uniform_real_distribution<double> u(0.0, 1.0);
     for (long k = 0; k < r; ++k) {
@@ -175,6 +202,8 @@ void SimBoard::FrameLocked() {
   f.raw = parser_.Raw();
   DecodeCommand(parser_.Body(), parser_.BodySize(), &f.cmd);
   ++stats_.frames_in;
+  last_host_frame_ = Clock::now();
+  watchdog_fired_ = false;
   if (options_.trace) std::fprintf(stderr, "[sim %8llu ms] <- %s\n", static_cast<unsigned long long>(f.time_ms),
                                    f.cmd.Describe().c_str());
   board_.Handle(f.cmd);
@@ -287,6 +316,19 @@ void SimBoard::AdvanceLocked(Clock::time_point now) {
   if (ms <= 0) return;
   last_advance_ += Ms(ms);
   board_.Advance(static_cast<uint32_t>(ms));
+}
+
+void SimBoard::WatchHostLocked(Clock::time_point now) {
+  if (host_watchdog_.count() <= 0 || watchdog_fired_ || now - last_host_frame_ < host_watchdog_) return;
+  // Once per silence: the next frame from a host arms it again.
+  watchdog_fired_ = true;
+  ++stats_.watchdog_stops;
+  // Said when there was something to stop: the option is asked for, and
+  // this is what it is there to show.
+  if (!board_.Idle() || options_.trace)
+    std::fprintf(stderr, "voxa-sim: no frame from the host for %lld ms: every axis stops\n",
+                 static_cast<long long>(host_watchdog_.count()));
+  board_.StopForSilentHost();
 }
 
 // ---- the link ----
@@ -503,6 +545,19 @@ void SimBoard::GoSilent(Ms duration) {
   outbox_bytes_ = 0;
 }
 
+void SimBoard::PullCable(Ms duration) {
+  std::lock_guard<std::mutex> g(mu_);
+  cut_until_ = Clock::now() + duration;
+  silent_until_ = cut_until_;
+  outbox_.clear();
+  outbox_bytes_ = 0;
+}
+
+uint64_t SimBoard::LostBytes() const {
+  std::lock_guard<std::mutex> g(mu_);
+  return lost_bytes_;
+}
+
 bool SimBoard::IsSilent() const {
   std::lock_guard<std::mutex> g(mu_);
   return Clock::now() < silent_until_;
@@ -528,6 +583,19 @@ void SimBoard::RefuseConnections(RefuseMode mode) {
   std::unique_lock<std::mutex> g(mu_);
   refuse_ = mode;
   RequestLocked(g);
+}
+
+void SimBoard::SetHandOver(bool on) {
+  std::lock_guard<std::mutex> g(mu_);
+  hand_over_ = on;
+}
+
+void SimBoard::SetHostWatchdog(Ms timeout) {
+  std::lock_guard<std::mutex> g(mu_);
+  host_watchdog_ = std::max(timeout, Ms(0));
+  last_host_frame_ = std::max(last_host_frame_, Clock::now());
+  watchdog_fired_ = false;
+  wake_.Signal();
 }
 
 void SimBoard::FloodStatePackets(uint32_t count, uint8_t contents) {

@@ -39,6 +39,12 @@ namespace voxa_sim {
 
 using Ms = std::chrono::milliseconds;
 
+// A board serves one host at a time: while the host it serves is live (its
+// connection open and a frame from it within this time; the library sends
+// a keep-alive every 200 ms), a second connection is turned away. A host
+// that has been silent this long loses the board to the next connection.
+constexpr Ms kLiveHost{1000};
+
 // 127.0.0.1 in network byte order, as VOXA_Open_Tcp takes its address.
 uint32_t LoopbackAddress();
 
@@ -59,6 +65,13 @@ struct SimOptions {
   uint32_t seed = 12345;         // random source of the corruption and delay faults
   bool trace = false;            // print every frame to stderr (also: VOXA_SIM_TRACE=1)
   size_t frame_log_limit = 200000;
+  // A new connection takes the board from the host it serves, live or not
+  // (for tests that play two hosts); off: a live host keeps it and the
+  // newcomer is turned away (accepted and closed without a byte).
+  bool hand_over = false;
+  // When no frame has come from the host for this long, every axis stops
+  // (decelerating) and the queue is dropped; 0: no host watchdog.
+  uint32_t host_watchdog_ms = 0;
 };
 
 enum class RefuseMode {
@@ -72,6 +85,8 @@ struct SimStats {
   uint64_t frames_in = 0, frames_out = 0;
   uint64_t checksum_errors = 0, length_errors = 0, junk_bytes = 0;
   uint64_t connections = 0, drops = 0, refused = 0;
+  uint64_t turned_away = 0;      // connections turned away while a live host held the board
+  uint64_t watchdog_stops = 0;   // times the host watchdog stopped the axes
   uint64_t corrupted_bytes = 0, delayed_bytes = 0, discarded_frames = 0;
 };
 
@@ -148,6 +163,11 @@ class SimBoard {
   // stays open and commands are still carried out.
   void GoSilent(Ms duration);
   bool IsSilent() const;
+  // A pulled cable, for the duration: what the host sends is lost on the
+  // way (read and thrown away, never carried out) and the board sends
+  // nothing; the connection itself stays open on both ends.
+  void PullCable(Ms duration);
+  uint64_t LostBytes() const;
   // Each byte sent (received) is corrupted (one bit flipped) with this
   // probability.
   void SetCorruptRate(double rate);
@@ -157,6 +177,10 @@ class SimBoard {
   void SetDelay(double rate, Ms delay);
   // In force when the call returns.
   void RefuseConnections(RefuseMode mode);
+  // As SimOptions::hand_over and ::host_watchdog_ms, from now on (the
+  // watchdog counts the silence from the last frame, or from this call).
+  void SetHandOver(bool on);
+  void SetHostWatchdog(Ms timeout);
   // Sends count state packets back to back, as fast as the link takes them
   // (like SendPacket and InjectRaw, it waits while 1 MiB waits to go out).
   void FloodStatePackets(uint32_t count, uint8_t contents = 0x7F);
@@ -187,6 +211,7 @@ class SimBoard {
   void CloseConnectionLocked(bool reset);
   void ApplyRequestsLocked(Clock::time_point now);
   void AdvanceLocked(Clock::time_point now);
+  void WatchHostLocked(Clock::time_point now);
   bool LinkUpLocked() const;
   int NextTimeoutLocked(Clock::time_point now) const;
   SimStats StatsLocked() const;
@@ -211,6 +236,8 @@ class SimBoard {
 
   // Faults and requests for the loop thread.
   Clock::time_point silent_until_{};
+  Clock::time_point cut_until_{};  // the cable is pulled until then
+  uint64_t lost_bytes_ = 0;
   double corrupt_rate_ = 0, rx_corrupt_rate_ = 0, delay_rate_ = 0;
   Ms delay_{0};
   Clock::time_point last_release_{};
@@ -219,6 +246,10 @@ class SimBoard {
   bool drop_now_ = false;
   bool drop_reset_ = true;
   RefuseMode refuse_ = RefuseMode::kAccept;
+  bool hand_over_ = false;
+  Ms host_watchdog_{0};
+  Clock::time_point last_host_frame_;
+  bool watchdog_fired_ = false;
   uint64_t requested_ = 0, applied_ = 0;
 
   // Link objects: touched only by the loop thread once it runs.

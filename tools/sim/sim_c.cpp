@@ -180,6 +180,18 @@ void voxa_sim_refuse_connections(voxa_sim_board* sim, int mode) {
                                 : mode == 2 ? voxa_sim::RefuseMode::kStopListening
                                             : voxa_sim::RefuseMode::kAccept);
 }
+void voxa_sim_set_hand_over(voxa_sim_board* sim, int on) {
+  if (sim) sim->board->SetHandOver(on != 0);
+}
+void voxa_sim_set_host_watchdog(voxa_sim_board* sim, uint32_t ms) {
+  if (sim) sim->board->SetHostWatchdog(voxa_sim::Ms(ms));
+}
+int voxa_sim_turned_away_count(const voxa_sim_board* sim) {
+  return sim ? static_cast<int>(sim->board->Stats().turned_away) : 0;
+}
+int voxa_sim_watchdog_stop_count(const voxa_sim_board* sim) {
+  return sim ? static_cast<int>(sim->board->Stats().watchdog_stops) : 0;
+}
 void voxa_sim_flood_state_packets(voxa_sim_board* sim, uint32_t count) {
   if (sim) sim->board->FloodStatePackets(count);
 }

@@ -53,6 +53,16 @@ VOXA_SIM_API uint32_t voxa_sim_loopback_address(void); /* 127.0.0.1 in network b
 VOXA_SIM_API int voxa_sim_is_connected(const voxa_sim_board* sim);
 VOXA_SIM_API int voxa_sim_connection_count(const voxa_sim_board* sim);
 VOXA_SIM_API int voxa_sim_wait_connection(const voxa_sim_board* sim, int count, uint32_t timeout_ms);
+/* One host at a time: while the host the board serves is live (connection
+ * open, a frame within the last second), a new connection is accepted and
+ * closed at once without a byte (turned away). on=1 lets a new connection
+ * take the board instead (the hand-over of tests that play two hosts). */
+VOXA_SIM_API void voxa_sim_set_hand_over(voxa_sim_board* sim, int on);
+VOXA_SIM_API int voxa_sim_turned_away_count(const voxa_sim_board* sim);
+/* The host watchdog: when no frame has come from the host for ms, every
+ * axis stops (decelerating) and the queue is dropped; 0 switches it off. */
+VOXA_SIM_API void voxa_sim_set_host_watchdog(voxa_sim_board* sim, uint32_t ms);
+VOXA_SIM_API int voxa_sim_watchdog_stop_count(const voxa_sim_board* sim);
 
 /* The board. */
 VOXA_SIM_API uint32_t voxa_sim_get_reg(const voxa_sim_board* sim, int reg, int word);

@@ -89,7 +89,8 @@ constexpr CommandHelp kCommands[] = {
      "complete state packets on. Nothing is sent while the board does not answer or reports\n"
      "an alarm or an emergency stop. A wait that ends without the completion (timeout,\n"
      "Ctrl-C, the board falling silent) stops the axes and clears the board's and the\n"
-     "host's queues."},
+     "host's queues. A completion that follows a stop from this host is reported as a stop\n"
+     "before the end, with the positions, and fails."},
     {"line", "line [--vel V] [--acc A] [--timeout MS] [--no-wait] AXIS=POS...",
      "Linear interpolation of the axes to the absolute positions; otherwise as move."},
     {"home", "home [--vel V] [--value N] [--timeout MS] [--no-wait] AXIS...",
@@ -99,8 +100,8 @@ constexpr CommandHelp kCommands[] = {
      "Stops every axis: decelerating, or at once with --now (an emergency stop: 'reset' ends\n"
      "it). The board's queue is emptied. Fails when the board does not answer afterwards."},
     {"reset", "reset",
-     "Resets the board's alarm (and emergency stop), then resumes execution; prints the state\n"
-     "left."},
+     "Clears the host's and the board's queues, resets the board's alarm (and emergency stop),\n"
+     "then resumes execution; prints the state left. Motion queued before the reset never runs."},
     {"enable", "enable", "Enables execution on the board and resumes it; prints the state left."},
     {"disable", "disable",
      "Holds execution: the board pauses, queued commands wait until 'enable' or 'reset'; prints\n"
@@ -563,6 +564,9 @@ int RunMotion(Session& s, const char* what, int mask, bool wait, int64_t timeout
                    "were stopped and both queues cleared\n", what, timeout);
     return kExitFailed;
   }
+  // A completion that came after a stop from this host is a stopped
+  // move, not an arrival.
+  const bool stopped = VOXA_Get_WaitReason() == VOXA_COMPLETE_HOST_STOP;
   // Positions and alarms as the board reports them after the move.
   Refresh(s, VOXA_REFRESH_STATUS, kAnswerTimeout.count());
   std::string where;
@@ -573,6 +577,10 @@ int RunMotion(Session& s, const char* what, int mask, bool wait, int64_t timeout
       where += '=';
       where += std::to_string(VOXA_Get_CurPos(1 << a));
     }
+  if (stopped) {
+    std::fprintf(stderr, "voxactl: the %s stopped before its end at%s\n", what, where.c_str());
+    return kExitFailed;
+  }
   if (VOXA_Is_Alarm()) {
     std::fprintf(stderr, "voxactl: the %s ended with an alarm (code 0x%08X); positions%s\n", what,
                  static_cast<unsigned>(VOXA_Get_Alarm()), where.c_str());
@@ -669,6 +677,9 @@ Command CmdExecution(Args& args, std::string_view name) {
     {
       Immediate im;
       if (name == "reset") {
+        // Motion left in either queue (sent before the alarm or the
+        // emergency stop) must not run when execution resumes.
+        VOXA_Clr_Queue();
         VOXA_AlarmReset();
         VOXA_Resume();
       } else if (name == "enable") {
@@ -680,6 +691,7 @@ Command CmdExecution(Args& args, std::string_view name) {
       if (!Ok("the execution control")) return kExitFailed;
     }
     if (const int rc = BoardAnswers(s, "the command was sent, but the board may not have received it")) return rc;
+    if (name == "reset") std::fputs("host and board queues cleared before the alarm reset\n", stdout);
     std::fputs(StateText().c_str(), stdout);
     if (name == "reset" && VOXA_Is_Alarm()) {
       std::fprintf(stderr, "voxactl: the alarm persists (is a limit input still active?)\n");

@@ -12,6 +12,7 @@
 #include <optional>
 #include <sstream>
 
+#include "platform/platform.h"
 #include "voxa/voxa.h"
 
 namespace voxactl {
@@ -210,6 +211,53 @@ class Recorder {
 
 std::atomic<Recorder*> g_recorder{nullptr};
 
+// The first loss of the link during a recording, told by the link handler
+// on a library thread; it ends the recording's wait.
+struct LinkCut {
+  explicit LinkCut(Session& session) : session(session) {}
+  Session& session;
+  std::atomic<bool> cut{false};
+  std::mutex mu;
+  Clock::time_point at;
+  int state = 0, reason = 0, os_error = 0;
+};
+
+std::atomic<LinkCut*> g_link_cut{nullptr};
+
+void VOXA_CALL OnLink(int /*board*/, int state, int reason, int os_error) {
+  LinkCut* c = g_link_cut.load();
+  if (!c || (state != VOXA_LINK_DOWN && state != VOXA_LINK_RECONNECTING)) return;
+  {
+    std::lock_guard<std::mutex> g(c->mu);
+    if (c->cut.load()) return;
+    c->at = Clock::now();
+    c->state = state;
+    c->reason = reason;
+    c->os_error = os_error;
+    c->cut.store(true);
+  }
+  c->session.WakeAll();
+}
+
+std::string LinkCutText(int state, int reason, int os_error) {
+  std::string why;
+  switch (reason) {
+    case VOXA_LINK_REASON_SILENCE: why = "nothing came from the board within the link's idle time"; break;
+    case VOXA_LINK_REASON_PEER_CLOSED: why = "the board closed the connection (another host may have taken it)"; break;
+    case VOXA_LINK_REASON_ERROR: {
+      char buf[256];
+      why = std::string("a system error: ") + voxa::platform::SystemErrorText(os_error, buf, sizeof buf);
+      break;
+    }
+    case VOXA_LINK_REASON_CLOSED: why = "the board was closed"; break;
+    case VOXA_LINK_REASON_HANGUP: why = "the serial device went away"; break;
+    case VOXA_LINK_REASON_HEARTBEAT: why = "the board's heartbeats stopped"; break;
+    case VOXA_LINK_REASON_HELD: why = "the board turned this host away: another host holds it"; break;
+    default: why = "reason " + std::to_string(reason); break;
+  }
+  return (state == VOXA_LINK_RECONNECTING ? "the link was lost: " : "the link went down: ") + why;
+}
+
 void VOXA_CALL OnState(int /*board*/, uint32_t registers, uint64_t time_us) {
   if (Recorder* r = g_recorder.load()) r->OnState(registers, time_us);
 }
@@ -245,16 +293,23 @@ int RunRecord(Session& s, const RecordOptions& o) {
     VOXA_Leave_ImCmd();
   }
   Recorder recorder(o);
+  LinkCut link(s);
   const uint32_t drops_before = VOXA_Get_StateDrops();
   g_recorder.store(&recorder);
   VOXA_Set_StateHandler(&OnState);
+  g_link_cut.store(&link);
+  VOXA_Set_LinkHandler(&OnLink);
+  const auto start = Clock::now();
   std::fprintf(stderr, "recording to %s%s\n", o.csv.c_str(), o.duration > 0 ? "" : " until Ctrl-C");
   const auto end = o.duration > 0 ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                        std::chrono::duration<double>(o.duration))
                                   : Clock::time_point::max();
   bool interrupted = false;
-  while (!interrupted && Clock::now() < end) interrupted = !s.Pause(std::min(end, Clock::now() + std::chrono::hours(1)));
-  // Once unset, the handler is no longer running: the samples are ours.
+  while (!interrupted && !link.cut.load() && Clock::now() < end)
+    interrupted = !s.Pause(std::min(end, Clock::now() + std::chrono::hours(1)), &link.cut);
+  // Once unset, the handlers are no longer running: the samples are ours.
+  VOXA_Set_LinkHandler(nullptr);
+  g_link_cut.store(nullptr);
   VOXA_Set_StateHandler(nullptr);
   g_recorder.store(nullptr);
   const uint32_t merged = VOXA_Get_StateDrops() - drops_before;
@@ -275,6 +330,18 @@ int RunRecord(Session& s, const RecordOptions& o) {
   }
   std::printf("wrote %s\n", o.csv.c_str());
   recorder.PrintSummary(merged);
+  if (link.cut.load()) {
+    const double took = std::chrono::duration<double>(link.at - start).count();
+    std::string asked;
+    if (o.duration > 0) {
+      char buf[48];
+      std::snprintf(buf, sizeof buf, " of the %.3f s asked", o.duration);
+      asked = buf;
+    }
+    std::fprintf(stderr, "voxactl: the recording was cut short after %.3f s%s; %s\n", took, asked.c_str(),
+                 LinkCutText(link.state, link.reason, link.os_error).c_str());
+    return kExitFailed;
+  }
   if (recorder.Samples() == 0) {
     std::fprintf(stderr, "voxactl: the board sent no state report with %s\n",
                  o.state_ms > 0 ? "the asked signals" : "the asked signals (is its state timer on?)");

@@ -20,7 +20,9 @@ inline constexpr const char* kRecordHelp =
     "--state-ms 0 leaves them alone and records what the board reports by itself. Runs for\n"
     "S seconds or until Ctrl-C, keeps what was recorded either way and prints a summary\n"
     "(samples, mean period, gaps). A sample is a state report that carries the chip status\n"
-    "and every asked signal.";
+    "and every asked signal. When the link is lost (the board closed it, fell silent, or\n"
+    "serves another host), the recording ends there, keeps what it has, says how long it\n"
+    "ran and why, and fails.";
 inline constexpr const char* kPlotUsage = "plot FILE.csv --svg OUT.svg [--xy AXIS,AXIS]";
 inline constexpr const char* kPlotHelp =
     "Draws a recording of `record` as an SVG picture: one panel per signal over time, a line\n"

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <optional>
 
-#include "platform/net.h"
 #include "platform/platform.h"
 #include "platform/serial.h"
 #include "voxa/voxa.h"
@@ -60,42 +59,20 @@ std::string Reason(int error) {
   return text;
 }
 
-// Why a TCP open failed: the library does not tell, so the connect is
-// tried once more here (at most two seconds) and its error named.
-std::string TcpReason(const TcpAddress& a) {
-  namespace plat = voxa::platform;
-  plat::TcpSocket s;
-  plat::Poller poller;
-  int error = s.Create();
-  if (error == 0) error = poller.Open();
-  if (error != 0) return Reason(error);
-  plat::Ipv4Endpoint peer;
-  peer.address_be = a.address;
-  peer.port = static_cast<uint16_t>(a.port);
-  error = s.StartConnect(peer);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (error == EINPROGRESS) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      error = ETIMEDOUT;
-      break;
-    }
-    plat::Poller::Result r;
-    poller.Wait(&s, plat::Poller::Interest::kWritable, static_cast<int>(left.count()) + 1, &r);
-    if (r.socket_ready) error = s.ConnectResult();
+// Why the last open failed, as the library tells it: the system's reason
+// as a phrase ("connection refused") when the system refused, else the
+// library's sentence (no answer, the board held by another host).
+std::string OpenFailure(const std::string& path) {
+  int os_error = 0;
+  char text[256] = "";
+  const int why = VOXA_Get_OpenError(&os_error, text, static_cast<int>(sizeof text));
+  if (why == VOXA_OPEN_SYSTEM && os_error != 0) {
+    if (os_error == EACCES && !path.empty())
+      return "permission denied (is the user in the group that owns " + path + "?)";
+    return Reason(os_error);
   }
-  if (error == 0) return "the connection is accepted now, but the library's open failed (the board did not answer?)";
-  if (error == ETIMEDOUT) return "no answer (connection timed out)";
-  return Reason(error);
-}
-
-// Why a serial open failed, by opening the device here.
-std::string SerialReason(const std::string& path) {
-  voxa::platform::SerialPort port;
-  const int error = port.Open(path.c_str(), voxa::platform::SerialSettings{});
-  if (error == EACCES) return "permission denied (is the user in the group that owns " + path + "?)";
-  if (error != 0) return Reason(error);
-  return "the device opens, but the library could not set it up as a serial line";
+  if (text[0] != '\0') return text;
+  return why == VOXA_OPEN_NO_ANSWER ? "the board did not answer" : "the library gave no reason";
 }
 
 void PrintLibraryError(const char* function) {
@@ -154,7 +131,7 @@ bool Session::Opened(int id, const char* function, std::string description) {
 bool Session::OpenTcp(const TcpAddress& a) {
   const std::string where = a.host + ":" + std::to_string(a.port);
   if (Opened(VOXA_Open_Tcp(a.address, a.port, 0), "VOXA_Open_Tcp", "tcp " + where)) return true;
-  std::fprintf(stderr, "voxactl: cannot open tcp %s: %s\n", where.c_str(), TcpReason(a).c_str());
+  std::fprintf(stderr, "voxactl: cannot open tcp %s: %s\n", where.c_str(), OpenFailure("").c_str());
   return false;
 }
 
@@ -166,7 +143,7 @@ bool Session::OpenSerial(const std::string& device, int baud) {
                                   "serial port " + device + " at " + std::to_string(baud) + " baud")
                          : Opened(VOXA_Open_CommDevice(device.c_str(), baud), "VOXA_Open_CommDevice",
                                   "serial " + device + " at " + std::to_string(baud) + " baud");
-  if (!ok) std::fprintf(stderr, "voxactl: cannot open %s: %s\n", path.c_str(), SerialReason(path).c_str());
+  if (!ok) std::fprintf(stderr, "voxactl: cannot open %s: %s\n", path.c_str(), OpenFailure(path).c_str());
   return ok;
 }
 
@@ -301,9 +278,10 @@ void Session::SetInterruptAction(std::function<void()> action) {
   on_interrupt_ = std::move(action);
 }
 
-bool Session::Pause(Clock::time_point deadline) {
+bool Session::Pause(Clock::time_point deadline, const std::atomic<bool>* stop) {
   std::unique_lock<std::mutex> g(mu_);
-  return !cv_.wait_until(g, deadline, [&] { return interrupted_; });
+  cv_.wait_until(g, deadline, [&] { return interrupted_ || (stop && stop->load()); });
+  return !interrupted_;
 }
 
 // ---------------------------------------------------------------- signals

@@ -48,8 +48,9 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   // Opens the board (the trace handler is set first, so every frame from
-  // the first on is seen). Prints the failure, with the operating system's
-  // reason when one can be found, and returns false.
+  // the first on is seen). Prints the failure, with the reason the library
+  // gives (the system's error, no answer, or the board held by another
+  // host), and returns false.
   bool OpenTcp(const TcpAddress& address);
   bool OpenSerial(const std::string& device, int baud);
   void Close();
@@ -90,8 +91,9 @@ class Session {
   bool Interrupted();
   // Runs on the signal watch's thread when Ctrl-C arrives (nullptr: none).
   void SetInterruptAction(std::function<void()> action);
-  // Sleeps until the deadline or Ctrl-C; false when interrupted.
-  bool Pause(Clock::time_point deadline);
+  // Sleeps until the deadline, Ctrl-C or *stop (set before a WakeAll());
+  // false when interrupted.
+  bool Pause(Clock::time_point deadline, const std::atomic<bool>* stop = nullptr);
 
  private:
   bool Opened(int id, const char* function, std::string description);

@@ -55,9 +55,9 @@ bool Feed::WaitReport(Report& out, Clock::time_point deadline) {
   return true;
 }
 
-std::deque<std::string> Feed::TakeLinkChanges() {
+std::deque<Feed::LinkChange> Feed::TakeLinkChanges() {
   std::lock_guard<std::mutex> g(mu_);
-  std::deque<std::string> out;
+  std::deque<LinkChange> out;
   out.swap(links_);
   return out;
 }
@@ -78,13 +78,14 @@ void Feed::OnState(uint32_t registers, uint64_t time_us) {
 void Feed::OnLink(int state, int reason, int os_error) {
   static const char* const kStates[] = {"down", "up", "re-establishing", "re-established"};  // VOXA_LINK_*
   static const char* const kReasons[] = {"", "silence", "peer closed", "error", "closed", "serial device gone",
-                                         "heartbeat"};
+                                         "heartbeat", "held by another host"};
   std::string text = state >= 0 && state <= 3 ? kStates[state] : "state " + std::to_string(state);
-  if (reason > 0 && reason <= 6) text += std::string(": ") + kReasons[reason];
+  static_assert(sizeof kReasons / sizeof *kReasons == VOXA_LINK_REASON_HELD + 1, "a text for every reason");
+  if (reason > 0 && reason <= VOXA_LINK_REASON_HELD) text += std::string(": ") + kReasons[reason];
   if (reason == 3) text += " " + std::to_string(os_error);
   {
     std::lock_guard<std::mutex> g(mu_);
-    links_.push_back(std::move(text));
+    links_.push_back(LinkChange{state, std::move(text)});
     if (links_.size() > 100) links_.pop_front();
   }
   cv_.notify_all();

@@ -39,8 +39,13 @@ class Feed {
   // The next report, waiting until one arrives, the deadline passes (false)
   // or Stop.
   bool WaitReport(Report& out, Clock::time_point deadline);
-  // Link changes since the last call, as text ("down: silence"), oldest first.
-  std::deque<std::string> TakeLinkChanges();
+  // A change of the link: VOXA_LINK_... and its text ("down: silence").
+  struct LinkChange {
+    int state;
+    std::string text;
+  };
+  // Link changes since the last call, oldest first.
+  std::deque<LinkChange> TakeLinkChanges();
 
   // Milliseconds since the board last reported register reg; -1 when it
   // never has. Calls the library: the caller holds the panel's board lock.
@@ -57,7 +62,7 @@ class Feed {
   std::condition_variable cv_;
   bool stopped_ = false;
   Report pending_;
-  std::deque<std::string> links_;
+  std::deque<LinkChange> links_;
 };
 
 // The monotonic clock in microseconds, the time base of the reports.

@@ -185,6 +185,15 @@ int RunPanel(int argc, char** argv) {
           std::this_thread::sleep_until(next);
         }
       });
+    if (sim)
+      options.sim_fault = [sim](const std::string& kind, int ms) -> std::string {
+        if (kind == "drop") {
+          voxa_sim_drop_connection(sim);
+          return "the simulated board dropped the connection";
+        }
+        voxa_sim_go_silent(sim, static_cast<uint32_t>(ms));
+        return "the simulated board is silent for " + std::to_string(ms) + " ms";
+      };
     rc = panel::Serve(session, feed, options, board_text);
     clock_quit.store(true);
     if (clock.joinable()) clock.join();

@@ -24,6 +24,7 @@
 
 #include "../frame_text.h"
 #include "../session.h"
+#include "gate.h"
 #include "panel_page.h"
 #include "voxa/voxa.h"
 
@@ -55,6 +56,8 @@ constexpr Ms kJogLease{750};
 // A browser that reads slower than this much behind is dropped.
 constexpr size_t kMaxBacklog = 8u << 20;
 constexpr int kServerThreads = 48;
+// The largest request body (a configuration file is some 20 KiB).
+constexpr size_t kMaxBody = 1u << 20;
 
 std::string Fmt(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string Fmt(const char* fmt, ...) {
@@ -92,6 +95,14 @@ std::string CookieValue(const std::string& header, const std::string& name) {
     i = end + 1;
   }
   return "";
+}
+
+bool IsIpv4Literal(const std::string& s);
+// 1.2.3.4 or [v6].
+bool IsIpLiteral(const std::string& s) {
+  if (s.size() > 2 && s.front() == '[' && s.back() == ']')
+    return s.find_first_not_of("0123456789abcdefABCDEF:.", 1) == s.size() - 1;
+  return IsIpv4Literal(s);
 }
 
 bool IsIpv4Literal(const std::string& s) {
@@ -198,7 +209,24 @@ class Hub {
 // and its stream is open, and is stopped when either ends.
 class Jogs {
  public:
-  explicit Jogs(std::function<void(int axis, const char* why)> stop) : stop_(std::move(stop)), thread_([this] { Watch(); }) {}
+  // What the board last reported of an axis.
+  struct Seen {
+    bool link = false;      // the link is up
+    bool moving = false;    // the axis is reported in motion
+    bool board_moving = false;  // any axis is
+    uint64_t report_us = 0;  // when that report came (0: never)
+  };
+  struct Board {
+    std::function<bool(int axis)> send_stop;  // an immediate spindle stop; false when it did not go out
+    std::function<Seen(int axis)> seen;
+    std::function<void(const std::string&)> note;
+  };
+  enum class Press { kStart, kRenewed, kRefused };
+
+  explicit Jogs(Board board) : board_(std::move(board)), thread_([this] {
+    pthread_setname_np(pthread_self(), "panel-jogs");
+    Watch();
+  }) {}
   ~Jogs() {
     {
       std::lock_guard<std::mutex> g(mu_);
@@ -207,83 +235,219 @@ class Jogs {
     cv_.notify_all();
     thread_.join();
   }
-  // Starts or renews the jog of `axis`; true when it was already running in
-  // that direction (no new command needed).
-  bool Hold(int axis, int dir, uint64_t client) {
+  // A press of `client` holds `axis`: kStart when the jog is to be started
+  // (a new press), kRenewed when it runs already, kRefused when that press
+  // has ended (released, lapsed, its page gone, the link lost): a late
+  // renewal never starts a jog again.
+  Press Hold(int axis, int dir, uint64_t client, uint64_t press) {
+    std::lock_guard<std::mutex> g(mu_);
+    if (press <= ended_[client]) return Press::kRefused;
+    auto it = active_.find(axis);
+    if (it != active_.end() && it->second.client == client && it->second.press == press && it->second.dir == dir) {
+      it->second.until = Clock::now() + kJogLease;
+      return Press::kRenewed;
+    }
+    if (it != active_.end()) End(it->second);
+    // A new press takes over the axis from a stop still being confirmed.
+    stopping_.erase(axis);
+    active_[axis] = Jog{dir, client, press, Clock::now() + kJogLease};
+    poked_ = true;
+    cv_.notify_all();
+    return Press::kStart;
+  }
+  // The start did not go out: the press is over, nothing to stop.
+  void Failed(int axis, uint64_t client, uint64_t press) {
     std::lock_guard<std::mutex> g(mu_);
     auto it = active_.find(axis);
-    const bool renewal = it != active_.end() && it->second.dir == dir && it->second.client == client;
-    active_[axis] = Jog{dir, client, Clock::now() + kJogLease};
-    cv_.notify_all();
-    return renewal;
+    if (it != active_.end() && it->second.client == client && it->second.press == press) {
+      End(it->second);
+      active_.erase(it);
+    }
   }
-  void Release(int axis) {
-    std::lock_guard<std::mutex> g(mu_);
-    active_.erase(axis);
-  }
-  void StopAll() {
-    std::map<int, Jog> all;
+  // The operator let go: the jog of `axis` stops, whichever press holds it.
+  void Release(int axis, uint64_t client, uint64_t press, const char* why) {
     {
       std::lock_guard<std::mutex> g(mu_);
-      all.swap(active_);
+      if (client) ended_[client] = std::max(ended_[client], press);
+      auto it = active_.find(axis);
+      if (it != active_.end()) {
+        End(it->second);
+        active_.erase(it);
+      }
+      StopLocked(axis, why);
     }
-    for (auto& [axis, jog] : all) stop_(axis, "stopped: the panel ends");
+    cv_.notify_all();
+  }
+  // Every jog stops (the panel ends, the link was lost).
+  void StopAll(const char* why) {
+    {
+      std::lock_guard<std::mutex> g(mu_);
+      for (auto& [axis, jog] : active_) {
+        End(jog);
+        StopLocked(axis, why);
+      }
+      active_.clear();
+    }
+    cv_.notify_all();
   }
   // The stream of `client` ended: its jogs stop now.
   void Gone(uint64_t client) {
-    std::vector<int> axes;
     {
       std::lock_guard<std::mutex> g(mu_);
       for (auto it = active_.begin(); it != active_.end();) {
         if (it->second.client == client) {
-          axes.push_back(it->first);
+          StopLocked(it->first, "its page's connection closed");
           it = active_.erase(it);
         } else {
           ++it;
         }
       }
+      ended_[client] = UINT64_MAX;
     }
-    for (int a : axes) stop_(a, "stopped: its page's connection closed");
+    cv_.notify_all();
+  }
+  // The board reported, or its link changed: stops are checked again; after
+  // a link change each unconfirmed stop goes out again.
+  void Poke(bool link_changed) {
+    {
+      std::lock_guard<std::mutex> g(mu_);
+      if (!stopping_.empty()) poked_ = true;
+      if (link_changed)
+        for (auto& [axis, s] : stopping_) s.resend = true;
+    }
+    cv_.notify_all();
+  }
+  // Waits until every stop is confirmed or the deadline passes; true when all are.
+  bool WaitSettled(Clock::time_point deadline) {
+    std::unique_lock<std::mutex> g(mu_);
+    return cv_.wait_until(g, deadline, [&] { return stopping_.empty(); });
   }
 
  private:
   struct Jog {
     int dir;
     uint64_t client;
+    uint64_t press;
     Clock::time_point until;
   };
+  // A stop not yet confirmed by the board.
+  struct Stop {
+    const char* why;
+    Clock::time_point asked;  // when the jog was to stop
+    uint64_t sent_us = 0;     // the last time the stop went out (0: not yet)
+    Clock::time_point next_send;
+    bool resend = true;
+    int sends = 0;
+    bool moved = false;  // the axis was seen in motion since
+  };
+  // Resent this often until the board reports the axis at rest.
+  static constexpr Ms kResend{500};
+  // A stop this old should show on the board.
+  static constexpr Ms kInFlight{150};
+  // After this long a stop is given up as unconfirmed (and said so).
+  static constexpr Ms kGiveUp{30000};
+
+  void End(const Jog& j) { ended_[j.client] = std::max(ended_[j.client], j.press); }
+  // Under mu_; the watch looks at it at once.
+  void StopLocked(int axis, const char* why) {
+    poked_ = true;
+    if (stopping_.count(axis)) {
+      stopping_[axis].resend = true;
+      return;
+    }
+    Stop s;
+    s.why = why;
+    s.asked = Clock::now();
+    s.next_send = s.asked;
+    stopping_[axis] = s;
+  }
+
   void Watch() {
     std::unique_lock<std::mutex> g(mu_);
     while (!quit_) {
-      auto next = Clock::time_point::max();
-      std::vector<int> expired;
       const auto now = Clock::now();
       for (auto it = active_.begin(); it != active_.end();) {
         if (it->second.until <= now) {
-          expired.push_back(it->first);
+          End(it->second);
+          StopLocked(it->first, "its page stopped holding it");
           it = active_.erase(it);
         } else {
-          next = std::min(next, it->second.until);
           ++it;
         }
       }
-      if (!expired.empty()) {
-        g.unlock();
-        for (int a : expired) stop_(a, "stopped: its page stopped holding it");
-        g.lock();
-        continue;
+      poked_ = false;
+      // Each stop: confirmed by a report taken after it went out, or sent
+      // (again) when due. The board is asked without the lock held.
+      std::map<int, Stop> work = stopping_;
+      g.unlock();
+      std::vector<int> done;
+      std::vector<std::pair<int, uint64_t>> sent;
+      std::vector<std::string> notes;
+      std::vector<int> moved;
+      for (auto& [axis, s] : work) {
+        const Seen seen = board_.seen(axis);
+        if (seen.moving) moved.push_back(axis);
+        // At rest in a report taken after the stop went out. A jog that
+        // never showed motion while other motion runs may still wait on the
+        // board to start: it is watched on until that motion ends.
+        if (s.sends > 0 && seen.link && !seen.moving && seen.report_us > s.sent_us &&
+            (s.moved || !seen.board_moving)) {
+          done.push_back(axis);
+          const auto ms = std::chrono::duration_cast<Ms>(Clock::now() - s.asked).count();
+          notes.push_back(Fmt("jog of axis %d stopped (%s): the board reports it at rest, %lld ms after", axis, s.why,
+                              static_cast<long long>(ms)));
+          continue;
+        }
+        if (Clock::now() - s.asked > kGiveUp) {
+          done.push_back(axis);
+          notes.push_back(Fmt("jog of axis %d (%s): the board never reported it at rest; check the machine", axis,
+                              s.why));
+          continue;
+        }
+        if (!seen.link) continue;  // goes out once the link is back
+        // Again when due, and soon when the axis is seen moving after the
+        // stop had time to arrive (a start the board held back has run).
+        const bool moving_late = seen.moving && seen.report_us > s.sent_us + kInFlight.count() * 1000;
+        if (s.resend || Clock::now() >= s.next_send || moving_late) {
+          const uint64_t at = NowUs();
+          const bool ok = board_.send_stop(axis);
+          sent.push_back({axis, ok ? at : 0});
+          if (s.sends == 0) notes.push_back(Fmt("jog of axis %d stopping: %s", axis, s.why));
+        }
       }
+      for (const std::string& n : notes) board_.note(n);
+      g.lock();
+      for (int a : moved)
+        if (stopping_.count(a)) stopping_[a].moved = true;
+      for (int a : done) stopping_.erase(a);
+      for (auto& [axis, at] : sent) {
+        auto it = stopping_.find(axis);
+        if (it == stopping_.end()) continue;
+        it->second.resend = at == 0;  // not sent: again at the next report
+        if (at) it->second.sent_us = at;
+        ++it->second.sends;
+        it->second.next_send = Clock::now() + kResend;
+      }
+      if (!done.empty()) cv_.notify_all();
+      auto next = Clock::time_point::max();
+      for (auto& [axis, jog] : active_) next = std::min(next, jog.until);
+      // Besides the resend timer, every report wakes the watch (Poke).
+      for (auto& [axis, s] : stopping_) next = std::min(next, s.next_send);
+      const auto wake = [&] { return quit_ || poked_; };
       if (next == Clock::time_point::max())
-        cv_.wait(g);
+        cv_.wait(g, wake);
       else
-        cv_.wait_until(g, next);
+        cv_.wait_until(g, next, wake);
     }
   }
 
-  std::function<void(int, const char*)> stop_;
+  Board board_;
   std::mutex mu_;
   std::condition_variable cv_;
   std::map<int, Jog> active_;
+  std::map<int, Stop> stopping_;
+  std::map<uint64_t, uint64_t> ended_;  // per page: the last press that ended
+  bool poked_ = false;
   bool quit_ = false;
   std::thread thread_;
 };
@@ -299,7 +463,8 @@ class Panel {
  public:
   Panel(Session& s, Feed& feed, Options o, std::string board_text)
       : session_(s), feed_(feed), opt_(std::move(o)), board_text_(std::move(board_text)),
-        jogs_([this](int axis, const char* why) { StopJog(axis, why); }) {
+        jogs_(Jogs::Board{[this](int axis) { return StopJog(axis); }, [this](int axis) { return SeenAxis(axis); },
+                          [this](const std::string& text) { Note(text); }}) {
     if (opt_.token.empty()) opt_.token = RandomToken();
     start_us_ = NowUs();
   }
@@ -319,7 +484,33 @@ class Panel {
     if (failed) return Answer{409, Fmt("%s failed: error %d: %s", what, code, VOXA_Get_ErrText(code))};
     return Answer{200, Fmt("%s: sent", what)};
   }
-  void StopJog(int axis, const char* why);
+  // A call that moves an axis: refused, with the reason, while the board
+  // reports an emergency stop or an alarm, or does not answer.
+  template <class F>
+  Answer Motion(const char* what, F&& f) {
+    std::lock_guard<std::mutex> g(board_mu_);
+    if (!VOXA_Is_Link())
+      return Answer{409, Fmt("%s refused: the board does not answer (link down); nothing was sent", what)};
+    if (VOXA_Is_Alarm())
+      return Answer{409, Fmt("%s refused: the board reports %s; nothing was sent (Alarm reset clears it)", what,
+                             AlarmText().c_str())};
+    VOXA_Enter_ImCmd();
+    const bool ok = f();
+    const bool failed = !ok || VOXA_Is_Err();
+    const int code = failed ? VOXA_Get_LastErr() : 0;
+    VOXA_Leave_ImCmd();
+    if (failed) return Answer{409, Fmt("%s failed: error %d: %s", what, code, VOXA_Get_ErrText(code))};
+    return Answer{200, Fmt("%s: sent", what)};
+  }
+  // A move or home tagged with a command ID of its own, whose completion
+  // the pages are told of.
+  template <class F>
+  Answer TaggedMotion(const char* what, const std::string& kind, int mask, F&& f);
+  void ReportCompletions();
+  bool StopJog(int axis);
+  Jogs::Seen SeenAxis(int axis);
+  void Note(const std::string& text) { hub_.Send("note", "{\"text\":" + JsonString(text) + "}"); }
+  static std::string AlarmText();
   std::string Snapshot(uint64_t report_us, const std::string& samples);
   std::string Sample(uint64_t report_us);
 
@@ -344,6 +535,13 @@ class Panel {
   uint64_t start_us_ = 0;
 
   std::mutex board_mu_;
+  // Moves and homes whose completion is awaited, by command ID (under board_mu_).
+  struct Pending {
+    std::string kind;
+    int mask;
+  };
+  std::map<int, Pending> pending_;
+  int next_id_ = 0;
   Hub hub_;
   Jogs jogs_;
   std::atomic<bool> quit_{false};
@@ -351,9 +549,66 @@ class Panel {
   std::mutex load_mu_;  // one configuration load at a time
 };
 
-void Panel::StopJog(int axis, const char* why) {
-  const Answer a = Call("VOXA_Spindle", [&] { return VOXA_Spindle(1 << axis, 0) != 0; });
-  hub_.Send("note", "{\"text\":" + JsonString(Fmt("jog of axis %d %s: %s", axis, why, a.text.c_str())) + "}");
+bool Panel::StopJog(int axis) {
+  return Call("VOXA_Spindle", [&] { return VOXA_Spindle(1 << axis, 0) != 0; }).status == 200;
+}
+
+Jogs::Seen Panel::SeenAxis(int axis) {
+  std::lock_guard<std::mutex> g(board_mu_);
+  Jogs::Seen s;
+  s.link = VOXA_Is_Link() == 1;
+  s.moving = VOXA_Get_CurVelAxis(1 << axis) != 0;
+  s.board_moving = VOXA_Is_OnMotion() == 1;
+  const int age = VOXA_Get_RegAge(CURVEL);
+  const uint64_t now = NowUs();
+  s.report_us = age < 0 ? 0 : now - std::min<uint64_t>(now, static_cast<uint64_t>(age + 1) * 1000);
+  return s;
+}
+
+// "EMERGENCY STOP, code 0x00000004" or "ALARM, code 0x00000001, axes 2"; under board_mu_.
+std::string Panel::AlarmText() {
+  std::string axes;
+  for (int a = 0; a < 8; ++a)
+    if (VOXA_Is_AlarmAxis(1 << a)) axes += (axes.empty() ? ", axes " : " ") + std::to_string(a);
+  return Fmt("%s, code 0x%08X", VOXA_Is_EStop() ? "EMERGENCY STOP" : "ALARM", static_cast<unsigned>(VOXA_Get_Alarm())) +
+         axes;
+}
+
+// Command IDs 1..200 go round; the panel sends nothing else tagged.
+template <class F>
+Answer Panel::TaggedMotion(const char* what, const std::string& kind, int mask, F&& f) {
+  int id = 0;
+  Answer a = Motion(what, [&] {
+    id = next_id_ % 200 + 1;
+    next_id_ = id;
+    VOXA_Set_CmdID(id);
+    const bool ok = f();
+    VOXA_Set_CmdID(VOXA_CMDID_NONE);
+    return ok;
+  });
+  if (a.status == 200) {
+    std::lock_guard<std::mutex> g(board_mu_);
+    pending_[id] = Pending{kind, mask};
+    a.text += Fmt(" (command ID %d; its end is told on the live stream)", id);
+  }
+  return a;
+}
+
+// Completions reported since the last look: ended, or stopped by a stop of
+// the host before its end (not an arrival). Under board_mu_.
+void Panel::ReportCompletions() {
+  for (auto it = pending_.begin(); it != pending_.end();) {
+    const int reason = VOXA_Get_CompleteReason(it->first);
+    if (reason != VOXA_COMPLETE_ENDED && reason != VOXA_COMPLETE_HOST_STOP) {
+      ++it;
+      continue;
+    }
+    std::string where;
+    for (int a = 0; a < 8; ++a)
+      if (it->second.mask & (1 << a)) where += Fmt("%saxis %d = %d", where.empty() ? "" : ", ", a, VOXA_Get_CurPos(1 << a));
+    Note(it->second.kind + (reason == VOXA_COMPLETE_ENDED ? " complete at " : " stopped before its end at ") + where);
+    it = pending_.erase(it);
+  }
 }
 
 std::string NumberList(const int* v, int n) {
@@ -432,11 +687,22 @@ void Panel::Publish() {
         report_us = r.time_us;
         dirty = fresh = true;
       }
+      ReportCompletions();
     }
-    for (const std::string& change : feed_.TakeLinkChanges()) {
-      hub_.Send("link", "{\"text\":" + JsonString(change) + "}");
-      dirty = fresh = true;
+    bool link_changed = false;
+    for (const Feed::LinkChange& change : feed_.TakeLinkChanges()) {
+      hub_.Send("link", "{\"text\":" + JsonString(change.text) + "}");
+      dirty = fresh = link_changed = true;
+      if (change.state == VOXA_LINK_DOWN || change.state == VOXA_LINK_RECONNECTING) {
+        // The scope shows where its record was cut: a gap sample.
+        const double t = (static_cast<double>(NowUs()) - static_cast<double>(start_us_)) / 1000.0;
+        if (!samples.empty()) samples += ",";
+        samples += Fmt("[%.1f,", t) + JsonString(change.text) + "]";
+        // A jog does not outlive the link it was held over.
+        jogs_.StopAll("the link to the board was lost");
+      }
     }
+    jogs_.Poke(link_changed);
     if (quit_.load()) break;
     const auto now = Clock::now();
     const bool due = fresh ? now >= last_push + kPushInterval : now >= deadline;
@@ -498,7 +764,7 @@ bool Panel::Allowed(const httplib::Request& req, httplib::Response& res) {
   if (!host_ok && any_ip_host_) {
     const size_t colon = host.rfind(':');
     host_ok = colon != std::string::npos && host.substr(colon + 1) == std::to_string(port_) &&
-              IsIpv4Literal(host.substr(0, colon));
+              IsIpLiteral(host.substr(0, colon));
   }
   if (!host_ok) return refuse(403, "refused: the Host '" + host + "' is not this panel's address");
   if (req.has_header("Origin") && req.get_header_value("Origin") != "http://" + host)
@@ -543,24 +809,51 @@ Answer Panel::Act(const std::string& name, const httplib::Request& req) {
   auto need_axis = [&]() { return axis.has_value(); };
   if (name == "stop") return Call("VOXA_DecStop", [] { return VOXA_DecStop() != 0; });
   if (name == "estop") return Call("VOXA_EStop", [] { return VOXA_EStop(1) != 0; });
-  if (name == "alarmreset") return Call("VOXA_AlarmReset", [] { return VOXA_AlarmReset() != 0; });
+  if (name == "alarmreset") {
+    // Nothing asked for before (or during) the alarm runs once it is reset:
+    // both queues are cleared first.
+    Answer a = Call("the reset", [] { return VOXA_Clr_Queue() && VOXA_AlarmReset() && VOXA_Resume(); });
+    if (a.status == 200)
+      a.text = "queues cleared (the host's and the board's), then the alarm reset and execution resumed";
+    return a;
+  }
   if (name == "resume") return Call("VOXA_Resume", [] { return VOXA_Resume() != 0; });
   if (name == "jog") {
     const auto dir = IntParam(req, "dir", -1, 1);
     const auto vel = IntParam(req, "vel", 1, 1000000);
     const auto client = IntParam(req, "client", 1, INT32_MAX);
-    if (!need_axis() || !dir || *dir == 0 || !vel || !client)
-      return bad("jog takes axis (0..7), dir (1 or -1), vel (1..1000000) and client");
-    if (!hub_.Has(static_cast<uint64_t>(*client))) return Answer{409, "jog refused: the page's live stream is closed"};
-    if (jogs_.Hold(*axis, *dir, static_cast<uint64_t>(*client))) return Answer{200, "jog held"};
-    Answer a = Call("VOXA_Spindle", [&] { return VOXA_Spindle(mask, *dir * *vel) != 0; });
-    if (a.status != 200) jogs_.Release(*axis);
+    const auto press = IntParam(req, "press", 1, INT32_MAX);
+    if (!need_axis() || !dir || *dir == 0 || !vel || !client || !press)
+      return bad("jog takes axis (0..7), dir (1 or -1), vel (1..1000000), client and press");
+    const auto c = static_cast<uint64_t>(*client), p = static_cast<uint64_t>(*press);
+    if (!hub_.Has(c)) return Answer{409, "jog refused: the page's live stream is closed"};
+    switch (jogs_.Hold(*axis, *dir, c, p)) {
+      case Jogs::Press::kRenewed: return Answer{200, "jog held"};
+      case Jogs::Press::kRefused: return Answer{409, "jog refused: this press has ended; press again"};
+      case Jogs::Press::kStart: break;
+    }
+    // The start goes out immediate, ahead of any queued motion.
+    Answer a = Motion("jog", [&] { return VOXA_Spindle(mask, *dir * *vel) != 0; });
+    if (a.status != 200) jogs_.Failed(*axis, c, p);
     return a;
   }
   if (name == "jogstop") {
-    if (!need_axis()) return bad("jogstop takes axis (0..7)");
-    jogs_.Release(*axis);
-    return Call("VOXA_Spindle", [&] { return VOXA_Spindle(mask, 0) != 0; });
+    if (!need_axis()) return bad("jogstop takes axis (0..7), and the client and press it ends");
+    const auto client = IntParam(req, "client", 1, INT32_MAX);
+    const auto press = IntParam(req, "press", 1, INT32_MAX);
+    Answer a = Call("VOXA_Spindle", [&] { return VOXA_Spindle(mask, 0) != 0; });
+    // Sent again until the board reports the axis at rest.
+    jogs_.Release(*axis, client ? static_cast<uint64_t>(*client) : 0, press ? static_cast<uint64_t>(*press) : 0,
+                  "released");
+    return a;
+  }
+  if (name == "simfault") {
+    // Faults of the simulated board, to see what the panel does about them.
+    const auto silent = IntParam(req, "silent", 1, 60000);
+    if (!opt_.sim_fault) return Answer{404, "simfault: the board is not simulated"};
+    if (req.has_param("drop")) return Answer{200, opt_.sim_fault("drop", 0)};
+    if (silent) return Answer{200, opt_.sim_fault("silent", *silent)};
+    return bad("simfault takes drop=1 or silent=MS");
   }
   if (name == "move") {
     const auto pos = IntParam(req, "pos", INT32_MIN, INT32_MAX);
@@ -568,14 +861,15 @@ Answer Panel::Act(const std::string& name, const httplib::Request& req) {
     if (!need_axis() || !pos) return bad("move takes axis (0..7), pos and optionally vel (1..65535)");
     int values[8] = {};
     values[*axis] = *pos;
-    return Call("VOXA_CMove", [&] {
+    return TaggedMotion("VOXA_CMove", Fmt("move of axis %d to %d", *axis, *pos), mask, [&] {
       return (!vel || VOXA_Set_DriveVelAxis(mask, *vel)) && VOXA_CMove(mask, values) != 0;
     });
   }
   if (name == "home") {
     const auto vel = IntParam(req, "vel", 1, 65535);
     if (!need_axis()) return bad("home takes axis (0..7) and optionally vel (1..65535)");
-    return Call("VOXA_Home", [&] { return (!vel || VOXA_Set_HomeSeekVel(mask, *vel)) && VOXA_Home(mask, 0) != 0; });
+    return TaggedMotion("VOXA_Home", Fmt("home of axis %d", *axis), mask,
+                        [&] { return (!vel || VOXA_Set_HomeSeekVel(mask, *vel)) && VOXA_Home(mask, 0) != 0; });
   }
   if (name == "servo") {
     const auto on = IntParam(req, "on", 0, 1);
@@ -724,43 +1018,42 @@ void Panel::Routes(httplib::Server& svr) {
 }
 
 int Panel::Run() {
-  httplib::Server svr;
-  svr.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
-  svr.set_tcp_nodelay(true);
-  svr.set_keep_alive_timeout(10);
-  svr.set_payload_max_length(16u << 20);
+  HttpServer svr;
+  svr.set_payload_max_length(kMaxBody);
+  svr.set_read_timeout(5);
+  svr.set_write_timeout(5);
   Routes(svr);
-  const std::string bind_host = opt_.host == "localhost" ? "127.0.0.1" : opt_.host;
-  if (opt_.port == 0) {
-    port_ = svr.bind_to_any_port(bind_host);
-    if (port_ <= 0) port_ = 0;
-  } else if (svr.bind_to_port(bind_host, opt_.port)) {
-    port_ = opt_.port;
-  }
+  GateLimits limits;
+  limits.max_body = kMaxBody;
+  limits.workers = kServerThreads;
+  Gate gate(svr, limits);
+  std::string why;
+  port_ = gate.Bind(opt_.host, opt_.port, why);
   if (port_ == 0) {
-    std::fprintf(stderr, "voxactl: cannot listen on %s:%d (in use? try --listen 127.0.0.1:0 for any free port)\n",
-                 opt_.host.c_str(), opt_.port);
+    std::fprintf(stderr, "voxactl: cannot listen on %s:%d: %s (in use? try --listen 127.0.0.1:0 for any free port)\n",
+                 opt_.host.c_str(), opt_.port, why.c_str());
     return 1;
   }
   const std::string p = std::to_string(port_);
-  hosts_ = {"127.0.0.1:" + p, "localhost:" + p, "[::1]:" + p};
+  const bool v6 = opt_.host.find(':') != std::string::npos;
+  // The host as it stands in a URL or a Host header.
+  const std::string in_url = v6 ? "[" + opt_.host + "]" : opt_.host == "localhost" ? "127.0.0.1" : opt_.host;
+  hosts_ = {"127.0.0.1:" + p, "localhost:" + p, "[::1]:" + p, in_url + ":" + p};
   const bool loopback = IsLoopbackHost(opt_.host);
-  if (!loopback) {
-    if (opt_.host == "0.0.0.0") {
-      any_ip_host_ = true;
-      char name[256] = "";
-      if (gethostname(name, sizeof name - 1) == 0 && name[0]) hosts_.push_back(std::string(name) + ":" + p);
-    } else {
-      hosts_.push_back(opt_.host + ":" + p);
-    }
+  if (opt_.host == "0.0.0.0" || opt_.host == "::") {
+    any_ip_host_ = true;
+    char name[256] = "";
+    if (gethostname(name, sizeof name - 1) == 0 && name[0]) hosts_.push_back(std::string(name) + ":" + p);
   }
-  const std::string shown = loopback ? "127.0.0.1" : opt_.host == "0.0.0.0" ? "THIS-MACHINE" : opt_.host;
+  // A URL that works from this machine (for 0.0.0.0 the reader puts in the
+  // machine's name).
+  const std::string shown = opt_.host == "0.0.0.0" ? "THIS-MACHINE" : opt_.host == "::" ? "[::1]" : in_url;
   std::printf("voxactl panel: board %s\n", board_text_.c_str());
   if (!loopback)
     std::printf(
         "voxactl panel: listening on %s:%d, reachable from other machines: whoever has the address below can "
         "move the machine\n",
-        opt_.host.c_str(), port_);
+        in_url.c_str(), port_);
   std::printf("voxactl panel: open http://%s:%d/?token=%s\n", shown.c_str(), port_, opt_.token.c_str());
   std::printf("voxactl panel: Ctrl-C ends it\n");
   std::fflush(stdout);
@@ -773,18 +1066,24 @@ int Panel::Run() {
     pthread_setname_np(pthread_self(), "panel-trace");
     TraceFrames();
   });
-  std::thread server([&] { svr.listen_after_bind(); });
+  std::thread server([&] {
+    pthread_setname_np(pthread_self(), "panel-gate");
+    gate.Run();
+  });
   while (session_.Pause(Clock::now() + std::chrono::hours(1))) {
   }
+  // No jog outlives the panel: they stop first, and the board is given a
+  // moment to report them at rest.
+  jogs_.StopAll("the panel ends");
+  const bool settled = jogs_.WaitSettled(Clock::now() + Ms(1500));
+  if (!settled) std::fprintf(stderr, "voxactl: a jog's stop was not confirmed by the board before the panel ended\n");
   quit_.store(true);
   feed_.Stop();
   hub_.CloseAll();
-  svr.stop();
+  gate.Stop();
   server.join();
   publisher.join();
   tracer.join();
-  // No jog outlives the panel.
-  jogs_.StopAll();
   return 0;
 }
 

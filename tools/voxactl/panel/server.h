@@ -2,6 +2,7 @@
 // checks every request passes.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "feed.h"
@@ -17,6 +18,9 @@ struct Options {
   int port = 8080;                 // 0: any free port
   bool listen_given = false;       // --listen was on the command line
   std::string token;               // empty: a random one
+  // A simulated board's faults ("drop": the connection; "silent": nothing
+  // sent for ms); what was done, as text. Empty for a real board.
+  std::function<std::string(const std::string& kind, int ms)> sim_fault;
 };
 
 // Serves the board open in `session` until Ctrl-C (or SIGTERM). Prints the
