@@ -25,7 +25,7 @@ WINDOWS_DEBUG = ["bin/voxa.dll.debug", "bin/voxactl.exe.debug", "bin/voxa-sim.ex
 LINUX = (["lib/libvoxa.so", "lib/libvoxa.so.1", "lib/libvoxa.so.1.*", "lib/libvoxa_sim.so", "bin/voxactl",
           "bin/voxa-sim", "include/voxa/sim_c.h", "share/man/man1/voxactl.1", "share/man/man1/voxa-sim.1",
           "share/doc/voxa/README.md", "share/doc/voxa/guide.md", "share/doc/voxa/threads.md",
-          "share/doc/voxa/*.png", "lib/python3/dist-packages/voxa/*.py"] + HEADERS + CMAKE_PACKAGE)
+          "share/doc/voxa/*.png", "lib/python3/dist-packages/voxa/*"] + HEADERS + CMAKE_PACKAGE)
 STRIPPED = {"bin/voxa.dll", "bin/voxactl.exe", "bin/voxa-sim.exe", "lib/libvoxa.so.1.*", "bin/voxactl", "bin/voxa-sim",
             "lib/libvoxa_sim.so"}
 
