@@ -33,12 +33,13 @@ def main() -> None:
         import matplotlib.pyplot as plt
     except ImportError:
         rec.to_csv("record.csv")
-        print("matplotlib is not installed: the samples are in record.csv")
+        print("matplotlib is not installed: the samples are in record.csv "
+              "(voxactl plot record.csv --svg record.svg draws them)")
         return
     fig, (pos, vel) = plt.subplots(2, 1, sharex=True)
     for axis in (0, 1):
-        pos.plot(rec["time"], rec[f"position{axis}"], label=f"axis {axis}")
-        vel.plot(rec["time"], rec[f"velocity{axis}"], label=f"axis {axis}")
+        pos.plot(rec["time_s"], rec[f"pos{axis}"], label=f"axis {axis}")
+        vel.plot(rec["time_s"], rec[f"vel{axis}"], label=f"axis {axis}")
     pos.set_ylabel("position (pulses)")
     vel.set_ylabel("velocity (pulses/s)")
     vel.set_xlabel("time (s)")

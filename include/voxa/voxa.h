@@ -56,6 +56,9 @@ typedef void* VOXA_HWND;
 #define VOXA_ERR_CONFIG_SAVE   (-40) /* writing the configuration file failed */
 #define VOXA_ERR_CONFIG_LOAD   (-41) /* loading the configuration file failed */
 #define VOXA_ERR_ARGUMENT      (-50) /* argument outside the accepted values */
+/* (extension) an immediate command the link could not take within 500 ms:
+ * the board does not read, or reads too slowly; nothing of it was sent */
+#define VOXA_ERR_SEND          (-60)
 
 /* Register numbers: the board is 32 registers of eight 32-bit words; the
  * library keeps an image of them (VOXA_Get_RegWord). Per-axis registers

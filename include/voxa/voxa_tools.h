@@ -27,6 +27,12 @@ extern "C" {
  * text; NULL for reg outside 0..31. Needs no board and leaves the error
  * state alone. */
 VOXA_API int VOXA_CALL VOXA_Get_RegWord(int reg, int word, uint32_t* value); /* reg VOXA_REG_..., word 0..7: 1, or 0 */
+/* As VOXA_Get_RegWord, but the word as the board last reported it (in a
+ * state packet or a read reply: the library's polls reach every register
+ * but CAL2 and CAL3 about every 1.5 s), also for the settings registers,
+ * whose image words hold what the host set. 0 until the board reported it
+ * since the library loaded; VOXA_Get_RegAge tells how old it is. */
+VOXA_API int VOXA_CALL VOXA_Get_ReportedRegWord(int reg, int word, uint32_t* value);
 VOXA_API int VOXA_CALL VOXA_Set_RegWord(int reg, int word, uint32_t value);  /* sets and writes one word: 1, or 0 */
 VOXA_API const char* VOXA_CALL VOXA_Get_RegName(int reg);                    /* "CHIPSET" ... "CUSTOM"; NULL outside 0..31 */
 

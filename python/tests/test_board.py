@@ -383,6 +383,38 @@ class ConventionsTest(SimTestCase):
         with self.assertRaises(voxa.NotOpenError):
             b.cur_pos(0)
 
+    def test_arguments_that_do_not_fit_and_unknown_addresses_raise_the_packages_errors(self):
+        b = self.board
+        b.set_velocity(drive=1234)
+        for bad in ("x", 2.5, None, b"\x10"):
+            with self.assertRaises(voxa.ArgumentTypeError, msg=repr(bad)):
+                b.call("VOXA_Set_DriveVel", bad)
+        with self.assertRaises(voxa.ArgumentTypeError):
+            b.call("VOXA_Save_ConfigFile", "board.ini")  # a text goes as bytes
+        self.assertEqual(b.call("VOXA_Get_DriveVel"), 1234)
+        for timeout in (-1, float("nan")):
+            with self.assertRaises(voxa.ArgumentError, msg=repr(timeout)):
+                b.wait_motion(voxa.ANY_ID, timeout=timeout)
+        with self.assertRaises(voxa.ArgumentError):
+            b.wait_idle(timeout=-0.5)
+        with self.assertRaises(voxa.LinkError):
+            voxa.Board.tcp("300.1.1.1")
+
+    def test_the_link_is_up_once_the_board_answers_and_the_state_reads_as_voxactl_says_it(self):
+        with voxa.SimBoard() as sim, sim.open() as b:
+            opened = time.monotonic()
+            self.assertTrue(b.refresh(timeout=2))
+            snap = b.snapshot()
+            self.assertLess(time.monotonic() - opened, 2.5, "before the keep-alive watchdog's first look")
+            self.assertTrue(snap["link"])
+            self.assertEqual(snap["state"], "enabled, at rest")
+            b.delay(5000)  # moves nothing
+            deadline = time.monotonic() + 3
+            while b.state == "enabled, at rest" and time.monotonic() < deadline:
+                b.refresh(timeout=1)
+            self.assertEqual(b.state, "enabled, running")
+            b.stop(immediate=True)
+
     def test_waits_raise_timeout_error_when_asked(self):
         self.sim.hold_queue(True)
         self.board.cmove({0: 100}, cmd_id=9)
@@ -438,7 +470,7 @@ class RecordTest(SimTestCase):
         before = b.reg_word("CHIPSET", 0), b.reg_word("CHIPSET", 1)
         b.line({0: 20000}, cmd_id=1)
         rec = b.record(["position", "velocity"], seconds=0.6, axes=[0])
-        self.assertEqual(rec.columns, ["time", "position0", "velocity0"])
+        self.assertEqual(rec.columns, ["time_s", "pos0", "vel0"])
         self.assertGreaterEqual(len(rec), 5, rec.rows())
         self.assertEqual(rec["time"][0], 0.0)
         self.assertEqual(rec["time"], sorted(rec["time"]))
@@ -450,12 +482,62 @@ class RecordTest(SimTestCase):
         with tempfile.TemporaryDirectory() as d:
             path = os.path.join(d, "rec.csv")
             rec.to_csv(path)
-            with open(path) as f:
-                lines = f.read().splitlines()
-        self.assertEqual(lines[0], "time,position0,velocity0")
+            with open(path, "rb") as f:
+                data = f.read()
+        self.assertNotIn(b"\r", data)
+        lines = data.decode().splitlines()
+        self.assertEqual(lines[0], "time_s,pos0,vel0")
+        self.assertEqual(lines[1], f"0.000000,{rec['pos0'][0]},{rec['vel0'][0]}")
         self.assertEqual(len(lines), len(rec) + 1)
         with self.assertRaises(ValueError):
             b.record("torque", 0.1)
+
+
+VOXACTL = os.environ.get("VOXACTL") or os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__)))), "build", "tools", "voxactl", "voxactl")
+
+
+@unittest.skipUnless(os.access(VOXACTL, os.X_OK), f"no voxactl at {VOXACTL} (set VOXACTL)")
+class RecordingFormatTest(SimTestCase):
+    """Python's recordings and voxactl's are one format."""
+
+    def moving_board(self):
+        sim, b = self.open_sim()
+        b.set_velocity(drive=2000)
+        b.line({0: 10 ** 6}, cmd_id=1)
+        self.addCleanup(lambda: b.closed or b.stop(immediate=True))
+        return sim, b
+
+    def test_python_and_voxactl_record_one_move_at_the_same_velocity(self):
+        sim, b = self.moving_board()
+        rec = b.record("velocity", seconds=0.5, axes=[0])
+        self.assertAlmostEqual(rec["time_s"][-1] / (len(rec) - 1), 0.025, delta=0.006,
+                               msg="the default period is voxactl's, 25 ms")
+        b.close()  # the move goes on; voxactl takes the board over
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "voxactl.csv")
+            subprocess.run([VOXACTL, "--tcp", f"127.0.0.1:{sim.port}", "record", "--signals", "vel", "--axes", "0",
+                            "--duration", "0.3", "--csv", path], check=True, capture_output=True, timeout=30)
+            with open(path) as f:
+                lines = f.read().splitlines()
+        self.assertEqual(lines[0], ",".join(rec.columns))
+        theirs = {int(line.split(",")[1]) for line in lines[1:]}
+        self.assertEqual(theirs, {2000})
+        self.assertEqual(rec["vel0"][-1], 2000, rec["vel0"])
+
+    def test_voxactl_plots_a_python_recording(self):
+        sim, b = self.moving_board()
+        rec = b.record(["position", "velocity", "chipstatus"], seconds=0.3, axes=[0, 1])
+        with tempfile.TemporaryDirectory() as d:
+            csv_path, svg_path = os.path.join(d, "rec.csv"), os.path.join(d, "rec.svg")
+            rec.to_csv(csv_path)
+            out = subprocess.run([VOXACTL, "plot", csv_path, "--svg", svg_path], capture_output=True, text=True,
+                                 timeout=30)
+            self.assertEqual(out.returncode, 0, out.stderr)
+            with open(svg_path) as f:
+                svg = f.read()
+        for series in ("pos0", "pos1", "vel0", "vel1"):
+            self.assertIn(f'data-series="{series}"', svg)
 
 
 class LoggingTest(SimTestCase):
@@ -486,7 +568,9 @@ class LoggingTest(SimTestCase):
         self.assertIn("ok...file exist", [r.getMessage().split(": ", 1)[-1] for r in records])
         sim.drop_connection()
         self.assertTrue(seen.wait(5), [r.getMessage() for r in records])
-        self.assertIn(f"board {b.id}: link", [r.getMessage() for r in records if "link" in r.getMessage()][0])
+        link = [r for r in records if "link" in r.getMessage()][0]
+        self.assertIn(f"board {b.id}: link", link.getMessage())
+        self.assertEqual(link.threadName, "voxa-dispatch", "the library's thread has its name in Python")
 
 
 class SafeOperationTest(SimTestCase):

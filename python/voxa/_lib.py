@@ -1,11 +1,13 @@
 """Finding and loading the shared libraries, and the C prototypes.
 
 libvoxa is found, in this order, at the path in the environment variable
-VOXA_LIBRARY; next to an installed package (<prefix>/<libdir>/libvoxa.so.1
-for a package installed under <prefix>/<libdir>); in the build tree of a
-source checkout (build/libvoxa.so); and last by the dynamic loader's own
-search (LD_LIBRARY_PATH, the system's library directories). The simulated
-board's libvoxa_sim.so is found the same way, through VOXA_SIM_LIBRARY.
+VOXA_LIBRARY; inside the package (voxa/libvoxa.so.1, where a wheel from
+`pip install ./python` puts it); next to an installed package
+(<prefix>/<libdir>/libvoxa.so.1 for a package that CMake installed under
+<prefix>/<libdir>); in the build tree of a source checkout
+(build/libvoxa.so); and last by the dynamic loader's own search
+(LD_LIBRARY_PATH, the system's library directories). The simulated board's
+libvoxa_sim.so is found the same way, through VOXA_SIM_LIBRARY.
 
 On Windows the files are voxa.dll and libvoxa_sim.dll, the build tree's
 are in build-windows-x64/bin (build-windows-x86/bin for a 32-bit Python),
@@ -17,6 +19,7 @@ import ctypes.util
 import os
 import threading
 from pathlib import Path
+from typing import Any, Dict, List, Optional, Sequence, Tuple
 
 c_int = ctypes.c_int
 c_uint = ctypes.c_uint
@@ -27,9 +30,10 @@ IntArray8 = ctypes.c_int * 8
 
 _WINDOWS = os.name == "nt"
 _STDCALL = _WINDOWS and ctypes.sizeof(ctypes.c_void_p) == 4
-_Library = ctypes.WinDLL if _STDCALL else ctypes.CDLL
+# (getattr: the Windows names exist on Windows only.)
+_Library: Any = getattr(ctypes, "WinDLL") if _STDCALL else ctypes.CDLL
 # The type of a function the library calls back (VOXA_CALL).
-FUNCTYPE = ctypes.WINFUNCTYPE if _STDCALL else ctypes.CFUNCTYPE
+FUNCTYPE: Any = getattr(ctypes, "WINFUNCTYPE") if _STDCALL else ctypes.CFUNCTYPE
 _BUILD_DIR = ("build-windows-x86" if _STDCALL else "build-windows-x64") if _WINDOWS else "build"
 
 # The message handler: (window, message, wparam, lparam).
@@ -56,14 +60,15 @@ class LibraryNotFound(OSError):
     """The shared library could not be found or loaded."""
 
 
-def _candidates(env, names, build_subdir):
+def _candidates(env: str, names: Sequence[str], build_subdir: str) -> Tuple[List[Path], bool]:
     """Paths to try for a library, best first."""
     explicit = os.environ.get(env)
     if explicit:
         return [Path(explicit)], True
     paths = []
-    # An installed package: the library sits in an ancestor directory.
-    for ancestor in list(_PACKAGE_DIR.parents)[:_SEARCH_DEPTH]:
+    # A wheel's copy inside the package, then a CMake install's in an
+    # ancestor directory.
+    for ancestor in [_PACKAGE_DIR] + list(_PACKAGE_DIR.parents)[:_SEARCH_DEPTH]:
         for name in names:
             paths.append(ancestor / name)
     # A source checkout: python/voxa -> <checkout>/build.
@@ -73,7 +78,7 @@ def _candidates(env, names, build_subdir):
     return paths, False
 
 
-def _load(env, names, build_subdir, loader_name):
+def _load(env: str, names: Sequence[str], build_subdir: str, loader_name: str) -> Any:
     with _lock:
         if env in _loaded:
             return _loaded[env]
@@ -106,7 +111,7 @@ def _load(env, names, build_subdir, loader_name):
             f"cannot find {names[0]}; set {env} to its path. Tried: " + ", ".join(tried))
 
 
-def _declare(lib, table):
+def _declare(lib: Any, table: Dict[str, Tuple[Any, List[Any]]]) -> None:
     for name, (restype, argtypes) in table.items():
         fn = getattr(lib, name, None)
         if fn is None:
@@ -117,7 +122,7 @@ def _declare(lib, table):
 
 # Exports whose prototype is not "int f(int, ...)": ctypes needs to know
 # about pointers, unsigned values, texts and functions without a result.
-_VOXA_PROTOTYPES = {
+_VOXA_PROTOTYPES: Dict[str, Tuple[Any, List[Any]]] = {
     "VOXA_Set_MessageHandler": (None, [MessageHandler]),
     "VOXA_Set_TraceHandler": (None, [TraceHandler]),
     "VOXA_Set_StateHandler": (None, [StateHandler]),
@@ -163,11 +168,26 @@ _VOXA_PROTOTYPES = {
 }
 
 
+def prototype(name: str) -> Optional[List[Any]]:
+    """The ctypes parameter types of a libvoxa export the package declares;
+    None for the others, which take ints ("int f(int, ...)")."""
+    entry = _VOXA_PROTOTYPES.get(name)
+    return None if entry is None else list(entry[1])
+
+
+def name_library_thread() -> None:
+    """Gives the library's thread that runs a handler a name in Python:
+    handlers run on its dispatch thread, which Python would call Dummy-N."""
+    thread = threading.current_thread()
+    if thread.name.startswith("Dummy-") and thread is not threading.main_thread():
+        thread.name = "voxa-dispatch"
+
+
 def voxa_library() -> ctypes.CDLL:
     """The loaded libvoxa, with its prototypes declared."""
     first = "VOXA_LIBRARY" not in _loaded
     names = ("voxa.dll",) if _WINDOWS else ("libvoxa.so.1", "libvoxa.so")
-    lib = _load("VOXA_LIBRARY", names, ".", "voxa")
+    lib: ctypes.CDLL = _load("VOXA_LIBRARY", names, ".", "voxa")
     if first:
         with _lock:
             _declare(lib, _VOXA_PROTOTYPES)
@@ -192,7 +212,7 @@ class SimFrame(ctypes.Structure):
     ]
 
 
-_SIM_PROTOTYPES = {
+_SIM_PROTOTYPES: Dict[str, Tuple[Any, List[Any]]] = {
     "voxa_sim_start_tcp": (c_void_p, [c_int]),
     "voxa_sim_start_pty": (c_void_p, []),
     "voxa_sim_stop": (None, [c_void_p]),
@@ -226,7 +246,7 @@ def sim_library() -> ctypes.CDLL:
     """The loaded libvoxa_sim (the simulated board's C interface)."""
     first = "VOXA_SIM_LIBRARY" not in _loaded
     names = ("libvoxa_sim.dll",) if _WINDOWS else ("libvoxa_sim.so",)
-    lib = _load("VOXA_SIM_LIBRARY", names, "tools/sim", "voxa_sim")
+    lib: ctypes.CDLL = _load("VOXA_SIM_LIBRARY", names, "tools/sim", "voxa_sim")
     if first:
         with _lock:
             _declare(lib, _SIM_PROTOTYPES)

@@ -14,6 +14,7 @@ import contextlib
 import ctypes
 import itertools
 import logging
+import math
 import operator
 import os
 import queue
@@ -21,11 +22,11 @@ import socket
 import threading
 import time
 from typing import (Any, Callable, Dict, Iterable, Iterator, List, Literal, Mapping, NamedTuple, Optional, TextIO, Tuple,
-                    Union)
+                    TypedDict, Union)
 
-from ._lib import IntArray8, MessageHandler, TraceHandler, voxa_library
+from ._lib import IntArray8, MessageHandler, TraceHandler, name_library_thread, prototype, voxa_library
 from . import live
-from .errors import ERR_ARGUMENT, ERR_NOT_OPEN, ERR_OPEN, ArgumentTypeError, VoxaError, open_error
+from .errors import ERR_ARGUMENT, ERR_NOT_OPEN, ERR_OPEN, ArgumentTypeError, LinkError, VoxaError, open_error
 from .live import Recording
 
 # An axis number or several: 0, [0, 1], range(8).
@@ -82,7 +83,12 @@ REFRESH_STATUS = 0x6004104A
 # polls and keep-alives carry this tag too, and they never complete.
 IDLE_ID = 0xFD
 
-_REG_NAMES = None
+_REG_NAMES: Optional[Tuple[str, ...]] = None
+# How recent an answer from the board must be for the link to count as up
+# before the keep-alive watchdog's first verdict (milliseconds).
+_LINK_ANSWER_MS = 1500
+# The board's command state while it runs a command (VOXA_Get_CmdState).
+_CMD_STATE_RUNNING = 1
 
 
 def _argument(detail: str) -> VoxaError:
@@ -105,14 +111,26 @@ def _u16(value: Any, what: str) -> int:
     return v
 
 
-def _axis(axis):
+def _timeout(value: Optional[float], what: str = "timeout") -> Optional[float]:
+    """A timeout in seconds: None (no limit) or a number from 0 on."""
+    if value is None:
+        return None
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        raise ArgumentTypeError(ERR_ARGUMENT, detail=f"{what} must be a number of seconds or None, "
+                                                     f"not {type(value).__name__}")
+    if math.isnan(value) or value < 0:
+        raise _argument(f"{what} {value!r} is not a number of seconds from 0 on (None: no limit)")
+    return float(value)
+
+
+def _axis(axis: Any) -> int:
     a = _index(axis, "axis")
     if not 0 <= a <= 7:
         raise _argument(f"axis {a} is not 0..7")
     return a
 
 
-def _mask(axes):
+def _mask(axes: Any) -> int:
     """An axis number, or an iterable of them, as an axis mask."""
     if isinstance(axes, (str, bytes)):
         raise _argument("axes must be an axis number or numbers")
@@ -126,14 +144,14 @@ def _mask(axes):
     return mask
 
 
-def _int32(value, what="value"):
+def _int32(value: Any, what: str = "value") -> int:
     v = _index(value, what)
     if not -(1 << 31) <= v < (1 << 31):
         raise _argument(f"{what} {v} does not fit 32 bits")
     return v
 
 
-def _targets(targets, what="targets"):
+def _targets(targets: Any, what: str = "targets") -> Tuple[int, Any]:
     """{axis: value} as an axis mask and the array of eight values."""
     if not hasattr(targets, "items"):
         raise _argument(f"{what} must map axis numbers to values, e.g. {{0: 1000, 1: 2000}}")
@@ -146,7 +164,7 @@ def _targets(targets, what="targets"):
     return mask, values
 
 
-def _cmd_id(cmd_id):
+def _cmd_id(cmd_id: Any) -> int:
     i = _index(cmd_id, "command ID")
     if not 0 <= i <= 0xFF:
         raise _argument(f"command ID {i} is not 0..255")
@@ -188,9 +206,59 @@ def dll_version() -> str:
     return buf.value.decode("ascii", "replace")
 
 
-def _ipv4(address):
-    """An IPv4 address or host name, in network byte order as the library takes it."""
-    return int.from_bytes(socket.inet_aton(socket.gethostbyname(address)), "little")
+def _ipv4(address: str) -> int:
+    """An IPv4 address or host name, in network byte order as the library
+    takes it. An address that does not resolve raises LinkError."""
+    if not isinstance(address, str):
+        raise ArgumentTypeError(ERR_ARGUMENT, detail=f"address must be a text, not {type(address).__name__}")
+    try:
+        return int.from_bytes(socket.inet_aton(socket.gethostbyname(address)), "little")
+    except (OSError, UnicodeError) as e:
+        error = VoxaError(ERR_OPEN, "VOXA_Open_Tcp", f"{address!r} is no IPv4 address or known host name: {e}")
+        assert isinstance(error, LinkError)
+        error.kind, error.text = "address", f"{address!r} is no IPv4 address or known host name"
+        raise error from None
+
+
+# The C types an export of call() may be given, by the ctypes type of its
+# parameter; an export the package declares no prototype for takes ints.
+_INT_TYPES = (ctypes.c_int, ctypes.c_uint, ctypes.c_uint32, ctypes.c_int32, ctypes.c_size_t, ctypes.c_ssize_t)
+
+
+def _call_argument(name: str, index: int, argtype: Any, value: Any) -> Any:
+    """value, checked against parameter index of export name: an integer
+    for an integer parameter (32 bits, a word with the top bit set passed
+    on as the board stores it), bytes or None for a text, a ctypes object
+    of the parameter's own type, or a pointer for a pointer."""
+    def refuse(what: str) -> ArgumentTypeError:
+        return ArgumentTypeError(ERR_ARGUMENT, detail=f"{name}: argument {index + 1} must be {what}, "
+                                                      f"not {type(value).__name__}")
+    if argtype is None or argtype in _INT_TYPES:
+        if isinstance(value, ctypes._SimpleCData) and isinstance(value.value, int):
+            value = value.value
+        elif argtype is None and isinstance(value, (ctypes.Array, ctypes.Structure, ctypes._Pointer)) or \
+                argtype is None and type(value).__name__ == "CArgObject":
+            return value  # a buffer or pointer for an export taking one
+        elif isinstance(value, bool) or not hasattr(value, "__index__"):
+            raise refuse("an integer")
+        v = operator.index(value)
+        if not -(1 << 31) <= v < (1 << 32):
+            raise _argument(f"{name}: argument {index + 1} ({v}) does not fit 32 bits")
+        if argtype in (ctypes.c_uint, ctypes.c_uint32):
+            return v & 0xFFFFFFFF
+        return ctypes.c_int32(v).value
+    if argtype is ctypes.c_char_p:
+        if value is not None and not isinstance(value, (bytes, ctypes.Array)):
+            raise refuse("bytes")
+        return value
+    return value  # pointers, arrays and handlers: ctypes checks them against the prototype
+
+
+def _check_call(name: str, args: Tuple[Any, ...]) -> List[Any]:
+    argtypes = prototype(name)
+    if argtypes is not None and len(args) != len(argtypes):
+        raise ArgumentTypeError(ERR_ARGUMENT, detail=f"{name} takes {len(argtypes)} arguments, not {len(args)}")
+    return [_call_argument(name, i, None if argtypes is None else argtypes[i], v) for i, v in enumerate(args)]
 
 
 class _MessageRouter:
@@ -201,13 +269,13 @@ class _MessageRouter:
     path never waits for Python code, and a callback may call the board
     (even while another thread waits on it) without a deadlock."""
 
-    def __init__(self):
+    def __init__(self) -> None:
         self._lock = threading.Lock()
-        self._targets = {}
-        self._handler = None  # the ctypes thunk, alive as long as the process
-        self._lib = None
+        self._targets: Dict[int, "Board"] = {}
+        self._handler: Any = None  # the ctypes thunk, alive as long as the process
+        self._lib: Any = None
 
-    def attach(self, lib, window, board):
+    def attach(self, lib: Any, window: int, board: "Board") -> None:
         with self._lock:
             if self._handler is None:
                 self._lib = lib
@@ -215,23 +283,24 @@ class _MessageRouter:
                 lib.VOXA_Set_MessageHandler(self._handler)
             self._targets[window] = board
 
-    def detach(self, window):
+    def detach(self, window: int) -> None:
         with self._lock:
             self._targets.pop(window, None)
 
-    def _on_message(self, window, message, wparam, lparam):
+    def _on_message(self, window: Optional[int], message: int, wparam: int, lparam: int) -> None:
+        name_library_thread()
         with self._lock:
-            board = self._targets.get(window)
+            board = self._targets.get(window or 0)
         if board is not None:
             board._post(message, lparam)
 
-    def shut_down(self):
+    def shut_down(self) -> None:
         """Takes the handler back from the library (the thunk itself stays
         alive: a call in flight may still be using it)."""
         with self._lock:
             self._targets.clear()
             if self._handler is not None:
-                self._lib.VOXA_Set_MessageHandler(ctypes.cast(None, MessageHandler))
+                self._lib.VOXA_Set_MessageHandler(MessageHandler(0))
 
 
 class Frame(NamedTuple):
@@ -287,6 +356,7 @@ class _FrameTracer:
 
     def _on_frame(self, board_id: int, direction: int, frame: Any, length: int) -> None:
         now = time.monotonic()
+        name_library_thread()
         with self._lock:
             board = self._boards.get(board_id)
         if board is None or not frame or length <= 0:
@@ -298,8 +368,12 @@ class _FrameTracer:
 _router = _MessageRouter()
 _tracer = _FrameTracer()
 _windows = itertools.count(0x1000)
-_open_boards = set()
+_open_boards: "set[Board]" = set()
 _open_lock = threading.Lock()
+
+
+WaitStatus = Literal["complete", "stopped", "timeout"]
+StopReason = Literal["limit", "alarm", "estop", "host stop"]
 
 
 class WaitResult:
@@ -316,13 +390,13 @@ class WaitResult:
     __slots__ = ("cmd_id", "status", "reason", "alarm_code", "limit_axes", "fresh")
 
     cmd_id: int
-    status: str
-    reason: Optional[str]
+    status: WaitStatus
+    reason: Optional[StopReason]
     alarm_code: int
     limit_axes: List[int]
     fresh: bool
 
-    def __init__(self, cmd_id: int, status: str, reason: Optional[str] = None, alarm_code: int = 0,
+    def __init__(self, cmd_id: int, status: WaitStatus, reason: Optional[StopReason] = None, alarm_code: int = 0,
                  limit_axes: Iterable[int] = (), fresh: bool = False) -> None:
         self.cmd_id = cmd_id
         self.status = status
@@ -333,20 +407,58 @@ class WaitResult:
 
     @property
     def completed(self) -> bool:
+        """The command ran to its end (status "complete")."""
         return self.status == "complete"
 
     @property
     def timed_out(self) -> bool:
+        """No report came within the timeout (status "timeout")."""
         return self.status == "timeout"
 
     def __bool__(self) -> bool:
         return self.completed
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         extra = ""
         if self.reason:
             extra = f" reason={self.reason} alarm_code=0x{self.alarm_code:X} limit_axes={self.limit_axes}"
         return f"<voxa.WaitResult #{self.cmd_id} {self.status}{extra}>"
+
+
+class AxisSnapshot(TypedDict):
+    """One axis in Board.snapshot(): positions in pulses, velocity in
+    pulses/s, the limit and alarm states as booleans."""
+
+    axis: int
+    position: int
+    encoder: int
+    velocity: int
+    lower: bool
+    upper: bool
+    soft_lower: bool
+    soft_upper: bool
+    alarm: bool
+
+
+class Snapshot(TypedDict):
+    """Board.snapshot(): the board's state in one dict."""
+
+    board: int
+    link: bool            # True: the link is up (see Board.is_link)
+    engine: str
+    state: str            # "<enable>, <activity>", e.g. "enabled, at rest"
+    enabled: bool
+    busy: bool
+    complete: bool
+    on_motion: bool
+    pause: bool
+    estop: bool
+    alarm: bool
+    alarm_code: int
+    cmd_state: int
+    engine_queue: int
+    soft_queue: int
+    axes: List[AxisSnapshot]
 
 
 class Board:
@@ -361,7 +473,7 @@ class Board:
     Every call the library refuses raises VoxaError with the error code and
     its meaning."""
 
-    def __init__(self, lib, board_id, description):
+    def __init__(self, lib: Any, board_id: int, description: str) -> None:
         self._lib = lib
         self._id = board_id
         self._description = description
@@ -370,9 +482,10 @@ class Board:
         # calls and waits never take it.
         self._lock = threading.RLock()
         self._window = next(_windows)
-        self._events = queue.SimpleQueue()
-        self._dispatcher = None
-        self._callbacks = {COMPLETE_MESSAGE: None, COMPARATOR_MESSAGE: None}
+        self._events: "queue.SimpleQueue[Any]" = queue.SimpleQueue()
+        self._dispatcher: Optional[threading.Thread] = None
+        self._callbacks: Dict[int, Optional[Callable[[int], Any]]] = {COMPLETE_MESSAGE: None,
+                                                                       COMPARATOR_MESSAGE: None}
         self._frame_callback: Optional[Callable[[Frame], Any]] = None
         self._frame_callbacks: List[Callable[[Frame], Any]] = []
         with _open_lock:
@@ -381,7 +494,7 @@ class Board:
     # ------------------------------------------------------------ opening
 
     @classmethod
-    def _open(cls, function, args, description):
+    def _open(cls, function: str, args: Tuple[Any, ...], description: str) -> "Board":
         lib = voxa_library()
         # The library's lines about a failed open reach the log too.
         live.handlers.watch(lib)
@@ -406,7 +519,11 @@ class Board:
 
     @classmethod
     def tcp(cls, address: str, port: int = 1000, rate: int = 0) -> "Board":
-        """Opens a board over TCP: Board.tcp("192.168.0.50", 1000)."""
+        """Opens a board over TCP: Board.tcp("192.168.0.50", 1000). address:
+        an IPv4 address or host name; port: the TCP port; rate: the link's
+        rate setting the library takes (0: its default). An address that
+        does not resolve, or a board that cannot be reached, raises
+        LinkError."""
         port = _index(port, "port")
         return cls._open("VOXA_Open_Tcp", (_ipv4(address), port, _index(rate, "rate")), f"tcp {address}:{port}")
 
@@ -463,18 +580,19 @@ class Board:
 
     @property
     def closed(self) -> bool:
+        """True once close() ran."""
         return self._closed
 
     # ------------------------------------------------------------ calling
 
-    def _select(self):
+    def _select(self) -> None:
         """Makes this board the calling thread's own."""
         if self._closed:
             raise VoxaError(ERR_NOT_OPEN, detail=f"board {self._id} was closed")
         if not self._lib.VOXA_Set_ThreadBoardID(self._id):
             raise VoxaError(self._lib.VOXA_Get_LastErr(), "VOXA_Set_ThreadBoardID")
 
-    def _call(self, name, *args):
+    def _call(self, name: str, *args: Any) -> Any:
         fn = getattr(self._lib, name)
         self._select()
         result = fn(*args)
@@ -483,14 +601,24 @@ class Board:
             raise VoxaError(self._lib.VOXA_Get_LastErr(), name)
         return result
 
+    def _int(self, name: str, *args: Any) -> int:
+        """_call() of an export that answers an int."""
+        return int(self._call(name, *args))
+
     def call(self, name: str, *args: object) -> Any:
         """Calls any export on this board: board.call("VOXA_Set_BusySize", 50).
-        Arguments are passed as ctypes takes them; a failure raises VoxaError."""
+        Each argument must fit the export's parameter: integers for the
+        integer parameters (every parameter of an export the package knows
+        no prototype of), bytes for texts, ctypes objects for buffers and
+        pointers; anything else raises ArgumentTypeError before the call. A
+        failure raises VoxaError."""
         if not name.startswith("VOXA_") or name in _RESERVED:
             raise ValueError(f"{name} cannot be called through call()")
-        return self._call(name, *args)
+        if getattr(self._lib, name, None) is None:
+            raise ValueError(f"the library has no export {name}")
+        return self._call(name, *_check_call(name, args))
 
-    def _command(self, name, *args, cmd_id=None):
+    def _command(self, name: str, *args: Any, cmd_id: Optional[int] = None) -> Any:
         """A command, tagged with cmd_id when one is given (the board's
         command ID is restored afterwards). Held apart from the other
         threads' tagged commands on this board."""
@@ -506,7 +634,7 @@ class Board:
             finally:
                 self._call("VOXA_Set_CmdID", previous)
 
-    def _text(self, name):
+    def _text(self, name: str) -> str:
         buf = ctypes.create_string_buffer(512)
         self._call(name, buf, len(buf))
         return buf.value.decode("ascii", "replace")
@@ -515,8 +643,21 @@ class Board:
 
     @property
     def is_link(self) -> bool:
-        """True when the board answers its keep-alives."""
-        return bool(self._call("VOXA_Is_Link"))
+        """True when the link is up: the library's keep-alive watchdog saw
+        heartbeats (VOXA_Is_Link, which looks every 3.1 s), or the board
+        answered within the last 1.5 s, as voxactl says "up"."""
+        with self._lock:
+            if self._call("VOXA_Is_Link"):
+                return True
+            if not hasattr(self._lib, "VOXA_Get_RegAge"):  # a library before register ages
+                return False
+            # The library's register polls go out every 100 ms: a recent
+            # answer to any of them shows the board talking.
+            for reg in range(32):
+                age = self._int("VOXA_Get_RegAge", reg)
+                if 0 <= age <= _LINK_ANSWER_MS:
+                    return True
+            return False
 
     @property
     def engine_version(self) -> str:
@@ -533,8 +674,8 @@ class Board:
         (the host's queue plus the board's, as the board last reported it);
         a line in the log says so."""
         with self.immediate():
-            host = self._call("VOXA_Get_SoftQueueLeftCmd")
-            engine = self._call("VOXA_Get_EngineQueueLeftCmd")
+            host = self._int("VOXA_Get_SoftQueueLeftCmd")
+            engine = self._int("VOXA_Get_EngineQueueLeftCmd")
             self._call("VOXA_Reset")
             # The reset may have thrown away a queued switch of the
             # completion reports (the one an open sends, say): set it again.
@@ -545,15 +686,19 @@ class Board:
         return host + engine
 
     def enable_exe(self) -> None:
+        """Enables execution: the board runs its commands again."""
         self._call("VOXA_Enable_Exe")
 
     def alarm_reset(self) -> None:
+        """Clears the board's alarm (the cause must be gone first)."""
         self._call("VOXA_AlarmReset")
 
     def pause(self) -> None:
+        """Halts the running command and the queue until resume()."""
         self._call("VOXA_Pause")
 
     def resume(self) -> None:
+        """Goes on after pause()."""
         self._call("VOXA_Resume")
 
     def cancel(self) -> None:
@@ -573,18 +718,22 @@ class Board:
 
     @property
     def is_alarm(self) -> bool:
+        """An alarm is raised (the code: alarm), as last reported."""
         return bool(self._call("VOXA_Is_Alarm"))
 
     @property
     def is_pause(self) -> bool:
+        """Halted by a pause, as last reported."""
         return bool(self._call("VOXA_Is_Pause"))
 
     @property
     def is_estop(self) -> bool:
+        """Halted by an emergency stop, as last reported."""
         return bool(self._call("VOXA_Is_EStop"))
 
     @property
     def is_enable_exe(self) -> bool:
+        """Execution is enabled, as last reported."""
         return bool(self._call("VOXA_Is_EnableExe"))
 
     # ------------------------------------------------------------ queue, IDs, waits
@@ -613,8 +762,8 @@ class Board:
 
     @property
     def cmd_id(self) -> int:
-        """The command ID following commands carry (0xFE: none)."""
-        return self._call("VOXA_Get_CmdID")
+        """The command ID following commands carry, 0..255 (0xFE: none)."""
+        return self._int("VOXA_Get_CmdID")
 
     @cmd_id.setter
     def cmd_id(self, value: int) -> None:
@@ -622,8 +771,8 @@ class Board:
 
     @property
     def exe_cmd_id(self) -> int:
-        """The ID of the command the board runs or ran last."""
-        return self._call("VOXA_Get_ExeCmdID")
+        """The ID of the command the board runs or ran last, 0..255."""
+        return self._int("VOXA_Get_ExeCmdID")
 
     def wait_motion(self, cmd_id: int, timeout: Optional[float] = None, refresh: bool = True, *,
                     raise_on_timeout: bool = False) -> WaitResult:
@@ -643,7 +792,8 @@ class Board:
         it. The board reports completions only while its complete state
         packets are on; a Board switches them on when it opens."""
         cmd_id = _cmd_id(cmd_id)
-        deadline = None if timeout is None else time.monotonic() + max(0.0, float(timeout))
+        timeout = _timeout(timeout)
+        deadline = None if timeout is None else time.monotonic() + timeout
         lib = self._lib
         specific = cmd_id not in (ANY_ID, NO_ID)  # NO_ID: nothing reports it
         # A report for any ID that lands between two slices is not kept for
@@ -681,16 +831,16 @@ class Board:
         (COMPLETE_NONE: none came)."""
         if not hasattr(self._lib, "VOXA_Get_CompleteReason"):
             return COMPLETE_NONE
-        return max(COMPLETE_NONE, self._call("VOXA_Get_CompleteReason", cmd_id))
+        return max(COMPLETE_NONE, self._int("VOXA_Get_CompleteReason", cmd_id))
 
-    def _wait_result(self, cmd_id, done, fresh, host_stop=False):
+    def _wait_result(self, cmd_id: int, done: bool, fresh: bool, host_stop: bool = False) -> WaitResult:
         alarm_axes = [a for a in range(8) if self._call("VOXA_Is_AlarmAxis", 1 << a)]
         estop = bool(self._call("VOXA_Is_EStop"))
         alarm = bool(self._call("VOXA_Is_Alarm"))
         code = self._call("VOXA_Get_Alarm") & 0xFFFF
-        reason = ("estop" if estop else "limit" if alarm_axes else "alarm" if alarm or code
-                  else "host stop" if host_stop else None)
-        status = "timeout" if not done else "stopped" if reason else "complete"
+        reason: Optional[StopReason] = ("estop" if estop else "limit" if alarm_axes else "alarm" if alarm or code
+                                        else "host stop" if host_stop else None)
+        status: WaitStatus = "timeout" if not done else "stopped" if reason else "complete"
         return WaitResult(cmd_id, status, reason, code, alarm_axes, fresh)
 
     def refresh(self, registers: Optional[Union[Register, Iterable[Register]]] = None, timeout: float = 0.5, *,
@@ -710,7 +860,10 @@ class Board:
                 if not 0 <= r < 32:
                     raise _argument(f"register {r} is not 0..31")
                 mask |= 1 << r
-        ms = int(max(0.0, float(timeout)) * 1000)
+        seconds = _timeout(timeout)
+        if seconds is None:
+            raise _argument("refresh() needs a timeout in seconds")
+        ms = int(min(seconds, 86400.0) * 1000)
         if self._call("VOXA_Refresh", mask, ms):
             return True
         if raise_on_timeout:
@@ -722,7 +875,8 @@ class Board:
         the board's are both empty, and the status is refreshed. True then,
         False at the timeout. It puts a completion marker with command ID
         IDLE_ID (0xFD) into the queue and waits for the board to report it."""
-        deadline = None if timeout is None else time.monotonic() + max(0.0, float(timeout))
+        timeout = _timeout(timeout)
+        deadline = None if timeout is None else time.monotonic() + timeout
         with self._lock:
             # Queued, whatever the command mode: the marker goes behind every
             # command already waiting on the host.
@@ -744,34 +898,41 @@ class Board:
         self._call("VOXA_Notify_Complete", _cmd_id(cmd_id))
 
     def sync(self, cmd_id: Optional[int] = None) -> None:
+        """A synchronisation point in the board's command stream (tagged with
+        cmd_id, 0..255, when one is given)."""
         self._command("VOXA_Sync", cmd_id=cmd_id)
 
     def clear_queue(self) -> None:
+        """Throws away the commands waiting in the board's queue."""
         self._call("VOXA_Clr_Queue")
 
     @property
     def soft_queue_left(self) -> int:
         """Commands waiting in the host's queue."""
-        return self._call("VOXA_Get_SoftQueueLeftCmd")
+        return self._int("VOXA_Get_SoftQueueLeftCmd")
 
     @property
     def engine_queue_left(self) -> int:
         """Commands waiting in the board's queue."""
-        return self._call("VOXA_Get_EngineQueueLeftCmd")
+        return self._int("VOXA_Get_EngineQueueLeftCmd")
 
     @property
     def is_busy(self) -> bool:
+        """The board's queue is busy (queued frames wait), as last reported."""
         return bool(self._call("VOXA_Is_Busy"))
 
     @property
     def is_complete(self) -> bool:
+        """The board reports its commands complete, as last reported."""
         return bool(self._call("VOXA_Is_Complete"))
 
     @property
     def is_on_motion(self) -> bool:
+        """An axis moves (a jog or spindle included), as last reported."""
         return bool(self._call("VOXA_Is_OnMotion"))
 
     def is_complete_axis(self, axes: Axes) -> bool:
+        """Every one of the axes has completed its motion, as last reported."""
         return bool(self._call("VOXA_Is_CompleteAxis", _mask(axes)))
 
     # ------------------------------------------------------------ state packets and callbacks
@@ -795,7 +956,8 @@ class Board:
 
     @property
     def complete_packet_count(self) -> int:
-        return self._call("VOXA_Get_CompleteStatePacketCount")
+        """How many completion reports the board has sent (a count)."""
+        return self._int("VOXA_Get_CompleteStatePacketCount")
 
     def on_complete(self, callback: Optional[Callable[[int], Any]], enable_packets: bool = True) -> None:
         """callback(cmd_id) for every completion the board reports; None
@@ -813,7 +975,8 @@ class Board:
         self._set_callback(COMPARATOR_MESSAGE, callback, "VOXA_Register_Comparator_Message",
                            "VOXA_Unregister_Comparator_Message")
 
-    def _set_callback(self, message, callback, register, unregister):
+    def _set_callback(self, message: int, callback: Optional[Callable[[int], Any]], register: str,
+                      unregister: str) -> None:
         if callback is not None and not callable(callback):
             raise TypeError("callback must be callable or None")
         with self._lock:
@@ -834,15 +997,16 @@ class Board:
                                                     daemon=True)
                 self._dispatcher.start()
 
-    def _post(self, message, lparam):
+    def _post(self, message: Any, lparam: Any) -> None:
         self._events.put((message, lparam))
 
-    def _dispatch(self):
+    def _dispatch(self) -> None:
         while True:
             item = self._events.get()
             if item is None:
                 return
             message, lparam = item
+            callbacks: List[Optional[Callable[[Any], Any]]]
             if message is _FRAME:
                 callbacks = list(self._frame_callbacks)
                 argument = lparam
@@ -895,7 +1059,7 @@ class Board:
             if hasattr(file, "write"):
                 out = file  # type: ignore[assignment]
             else:
-                out = open(file, "w", encoding="ascii")  # type: ignore[arg-type]
+                out = open(file, "w", encoding="ascii")
                 own = True
         start = time.monotonic()
 
@@ -941,10 +1105,12 @@ class Board:
     # ------------------------------------------------------------ axis output and limits
 
     def set_pulse_mode(self, axes: Axes, mode: int) -> None:
+        """The pulse output mode (0..2) of the axes."""
         self._call("VOXA_Set_PulseMode", _mask(axes), _index(mode, "mode"))
 
     def pulse_mode(self, axis: int) -> int:
-        return self._call("VOXA_Get_PulseMode", 1 << _axis(axis))
+        """The axis's pulse output mode, 0..2."""
+        return self._int("VOXA_Get_PulseMode", 1 << _axis(axis))
 
     def enable_limits(self, axes: Axes, lower: bool = True, upper: bool = True) -> None:
         """Switches the hardware limit inputs of the axes on or off."""
@@ -1004,22 +1170,24 @@ class Board:
 
     def cur_vel(self, axis: int) -> int:
         """The axis's velocity as the board last reported it."""
-        return self._call("VOXA_Get_CurVelAxis", 1 << _axis(axis))
+        return self._int("VOXA_Get_CurVelAxis", 1 << _axis(axis))
 
     # ------------------------------------------------------------ positions
 
     def cur_pos(self, axis: int) -> int:
         """The axis's position, pulses, as the board last reported it."""
-        return self._call("VOXA_Get_CurPos", 1 << _axis(axis))
+        return self._int("VOXA_Get_CurPos", 1 << _axis(axis))
 
     def set_cur_pos(self, axes: Axes, position: int) -> None:
+        """Sets the command position of the axes, in pulses."""
         self._call("VOXA_Set_CurPos", _mask(axes), _int32(position, "position"))
 
     def enc_pos(self, axis: int) -> int:
         """The axis's encoder position as the board last reported it."""
-        return self._call("VOXA_Get_EncPos", 1 << _axis(axis))
+        return self._int("VOXA_Get_EncPos", 1 << _axis(axis))
 
     def set_enc_pos(self, axes: Axes, position: int) -> None:
+        """Sets the encoder position of the axes, in pulses."""
         self._call("VOXA_Set_EncPos", _mask(axes), _int32(position, "position"))
 
     # ------------------------------------------------------------ motion commands
@@ -1045,9 +1213,11 @@ class Board:
         self._arc("VOXA_ArcCW", centre, end, cmd_id)
 
     def arc_ccw(self, centre: Mapping[int, int], end: Mapping[int, int], cmd_id: Optional[int] = None) -> None:
+        """Counter-clockwise arc around centre to end ({axis: position} in
+        pulses each, the same axes in both)."""
         self._arc("VOXA_ArcCCW", centre, end, cmd_id)
 
-    def _arc(self, name, centre, end, cmd_id):
+    def _arc(self, name: str, centre: Mapping[int, int], end: Mapping[int, int], cmd_id: Optional[int]) -> None:
         cmask, cvalues = _targets(centre, "centre")
         emask, evalues = _targets(end, "end")
         if cmask != emask:
@@ -1082,27 +1252,33 @@ class Board:
                 self._call("VOXA_Set_HomeSensorLevel", m, _index(sensor_level, "level"))
 
     def is_home_sensor(self, axis: int) -> bool:
+        """The axis's home sensor is active, as last reported."""
         return bool(self._call("VOXA_Is_HomeSensor", 1 << _axis(axis)))
 
     # ------------------------------------------------------------ servo, general-purpose and extension I/O
 
     def servo_on(self, axes: Axes, on: bool = True) -> None:
+        """Switches the servo-on output of the axes on or off."""
         self._call("VOXA_Set_ServoOn", _mask(axes), 1 if on else 0)
 
     def is_servo_on(self, axis: int) -> bool:
+        """The axis's servo-on output is on."""
         return bool(self._call("VOXA_Is_ServoOn", 1 << _axis(axis)))
 
     def is_servo_alarm(self, axis: int) -> bool:
+        """The axis's servo drive reports an alarm, as last reported."""
         return bool(self._call("VOXA_Is_ServoAlarm", 1 << _axis(axis)))
 
     @property
     def gin(self) -> int:
         """The general-purpose inputs as the board last reported them."""
-        return self._call("VOXA_Get_GIn") & 0xFFFFFFFF
+        return self._int("VOXA_Get_GIn") & 0xFFFFFFFF
 
     @property
     def gout(self) -> int:
-        return self._call("VOXA_Get_GOut") & 0xFFFFFFFF
+        """The general-purpose outputs, a 32-bit word (bit n: output n), as
+        last set or reported; assigning writes the whole word at once."""
+        return self._int("VOXA_Get_GOut") & 0xFFFFFFFF
 
     @gout.setter
     def gout(self, value: int) -> None:
@@ -1113,43 +1289,54 @@ class Board:
         self._command("VOXA_SetBit_GOut", ctypes.c_int32(_index(bits, "bits") & 0xFFFFFFFF).value, cmd_id=cmd_id)
 
     def clear_gout_bits(self, bits: int, cmd_id: Optional[int] = None) -> None:
+        """Clears output bits (a 32-bit mask), in the board's command stream."""
         self._command("VOXA_ClrBit_GOut", ctypes.c_int32(_index(bits, "bits") & 0xFFFFFFFF).value, cmd_id=cmd_id)
 
     def adc(self, channel: int) -> int:
-        return self._call("VOXA_Get_ADC", _index(channel, "channel"))
+        """Analogue input channel 0..3 as last reported: 0..65535 (the
+        converter's full range)."""
+        return self._int("VOXA_Get_ADC", _index(channel, "channel"))
 
     def ext_io(self, word: int) -> int:
-        return self._call("VOXA_Get_ExtIO", _index(word, "word")) & 0xFFFFFFFF
+        """Word 0..7 of the extension I/O (32 bits; 0..3 as last reported)."""
+        return self._int("VOXA_Get_ExtIO", _index(word, "word")) & 0xFFFFFFFF
 
     def set_ext_io(self, word: int, value: int) -> None:
+        """Writes word 0..7 of the extension I/O (32 bits)."""
         self._call("VOXA_Set_ExtIO", _index(word, "word"), ctypes.c_int32(_index(value, "value") & 0xFFFFFFFF).value)
 
     # ------------------------------------------------------------ comparators, PID, alarms, capture
 
     def enable_comparator(self, channel: int, on: bool = True) -> None:
+        """Switches position comparator channel 0..3 on or off; its events
+        reach on_comparator()."""
         self._call("VOXA_Enable_Comparator", _index(channel, "channel"), 1 if on else 0)
 
     def run_pid(self, pid: int) -> None:
+        """Starts PID controller 0..3."""
         self._call("VOXA_Run_PID", _index(pid, "PID controller"))
 
     def off_pid(self, pid: int) -> None:
+        """Switches PID controller 0..3 off."""
         self._call("VOXA_Off_PID", _index(pid, "PID controller"))
 
     def reset_pid(self, pid: int) -> None:
+        """Resets PID controller 0..3."""
         self._call("VOXA_Reset_PID", _index(pid, "PID controller"))
 
     @property
     def alarm(self) -> int:
         """The board's alarm code (0: none)."""
-        return self._call("VOXA_Get_Alarm") & 0xFFFFFFFF
+        return self._int("VOXA_Get_Alarm") & 0xFFFFFFFF
 
     @property
     def capture_count(self) -> int:
-        return self._call("VOXA_Get_CaptureCnt")
+        """How many entries the capture ring holds (0..10000)."""
+        return self._int("VOXA_Get_CaptureCnt")
 
     def capture(self, index: int, word: int) -> int:
         """Word 0..7 of capture entry index (-1: the newest)."""
-        return self._call("VOXA_Get_Capture", _index(index, "index"), _index(word, "word"))
+        return self._int("VOXA_Get_Capture", _index(index, "index"), _index(word, "word"))
 
     # ------------------------------------------------------------ configuration file
 
@@ -1195,33 +1382,58 @@ class Board:
     # ------------------------------------------------------------ snapshot
 
     def record(self, signals: Union[str, Iterable[str]] = "position", seconds: float = 1.0,
-               axes: Iterable[int] = range(8), period_ms: Optional[int] = 50) -> "Recording":
-        """Records what the board reports for `seconds`: columns of
-        time-stamped samples of the signals ("position", "encoder",
-        "velocity", "axisstatus" per axis, "chipstatus"), ready for numpy or
-        rec.to_csv(path). The board sends state packets every period_ms (25,
-        50, 100, 200, 250, 500 or 1000) meanwhile, and its own settings are
-        restored afterwards; period_ms=None leaves them alone and samples
-        whatever the board reports. Blocks the calling thread."""
+               axes: Iterable[int] = range(8), period_ms: Optional[int] = live.DEFAULT_PERIOD_MS) -> "Recording":
+        """Records what the board reports for `seconds` (seconds): columns of
+        time-stamped samples of the signals ("position" and "encoder" in
+        pulses, "velocity" in pulses/s, "axisstatus" bits per axis, and
+        "chipstatus"; voxactl's names "pos", "enc", "vel", "status" too),
+        ready for numpy or rec.to_csv(path), which writes voxactl's format.
+        The board sends state packets every period_ms milliseconds (25, the
+        default as in voxactl, 50, 100, 200, 250, 500 or 1000) meanwhile, and
+        its own settings are restored afterwards; period_ms=None leaves them
+        alone and samples whatever the board reports. Blocks the calling
+        thread."""
         from .live import record
         return record(self, signals, seconds, axes, period_ms)
 
-    def snapshot(self) -> Dict[str, Any]:
-        """The board's state in one dict: link, engine, execution state and
-        per-axis position, encoder, velocity, limits and alarm."""
+    @property
+    def state(self) -> str:
+        """The execution state in two words, as voxactl and the panel say
+        it: "enabled" or "disabled", then the first that applies of
+        "emergency stop", "alarm", "paused", "moving" (an axis moves, a jog
+        or spindle included), "running" (a command that moves nothing, a
+        delay say) and "at rest": "enabled, at rest"."""
         with self._lock:
-            axes = []
+            enable = "enabled" if self._call("VOXA_Is_EnableExe") else "disabled"
+            activity = ("emergency stop" if self._call("VOXA_Is_EStop") else
+                        "alarm" if self._call("VOXA_Is_Alarm") else
+                        "paused" if self._call("VOXA_Is_Pause") else
+                        "moving" if self._call("VOXA_Is_OnMotion") else
+                        "running" if self._call("VOXA_Get_CmdState") == _CMD_STATE_RUNNING else "at rest")
+            return f"{enable}, {activity}"
+
+    def snapshot(self) -> Snapshot:
+        """The board's state in one dict (a Snapshot): link (True: up, as
+        is_link says), engine version, execution state ("state", in the
+        words of voxactl: "enabled, at rest") and its flags, the alarm code,
+        the queues' lengths (commands), and per axis position and encoder
+        position (pulses), velocity (pulses/s), limits and alarm."""
+        with self._lock:
+            axes: List[AxisSnapshot] = []
             for a in range(8):
                 m = 1 << a
-                entry = {"axis": a, "position": self._call("VOXA_Get_CurPos", m),
-                         "encoder": self._call("VOXA_Get_EncPos", m),
-                         "velocity": self._call("VOXA_Get_CurVelAxis", m)}
-                entry.update(self.limits(a))
-                axes.append(entry)
+                limits = self.limits(a)
+                axes.append({"axis": a, "position": self._int("VOXA_Get_CurPos", m),
+                             "encoder": self._int("VOXA_Get_EncPos", m),
+                             "velocity": self._int("VOXA_Get_CurVelAxis", m),
+                             "lower": limits["lower"], "upper": limits["upper"],
+                             "soft_lower": limits["soft_lower"], "soft_upper": limits["soft_upper"],
+                             "alarm": limits["alarm"]})
             return {
                 "board": self._id,
                 "link": self.is_link,
                 "engine": self.engine_version,
+                "state": self.state,
                 "enabled": self.is_enable_exe,
                 "busy": self.is_busy,
                 "complete": self.is_complete,
@@ -1230,7 +1442,7 @@ class Board:
                 "estop": self.is_estop,
                 "alarm": self.is_alarm,
                 "alarm_code": self.alarm,
-                "cmd_state": self._call("VOXA_Get_CmdState"),
+                "cmd_state": self._int("VOXA_Get_CmdState"),
                 "engine_queue": self.engine_queue_left,
                 "soft_queue": self.soft_queue_left,
                 "axes": axes,
@@ -1238,7 +1450,7 @@ class Board:
 
 
 @atexit.register
-def _close_all():
+def _close_all() -> None:
     """Closes the boards still open when the interpreter ends, before it can
     no longer run the message handler."""
     with _open_lock:

@@ -30,7 +30,7 @@ def error_text(code: int) -> str:
     from ._lib import voxa_library
 
     text = voxa_library().VOXA_Get_ErrText(int(code))
-    return text.decode("utf-8", "replace") if text else "unknown error code"
+    return str(text.decode("utf-8", "replace")) if text else "unknown error code"
 
 
 class VoxaError(Exception):
@@ -68,7 +68,7 @@ class VoxaError(Exception):
         super().__init__(text)
         self.args = (text,)  # OSError's subclasses took no arguments in __new__
 
-    def __reduce__(self):  # type: ignore[override]
+    def __reduce__(self) -> Any:
         return (_rebuild, (type(self), self.code, self.function, self.detail), dict(self.__dict__))
 
 
@@ -120,7 +120,7 @@ def open_error(lib: Any, function: str, description: str) -> LinkError:
     error = VoxaError(ERR_OPEN, function, f"{description}: {text}" if text else description)
     assert isinstance(error, LinkError)
     error.kind, error.os_error, error.text = kind, os_error, text
-    error.errno = os_error or None
+    error.errno = os_error or None  # type: ignore[assignment]
     return error
 
 

@@ -4,14 +4,14 @@
 They come through the library's process-wide handlers (state, link, log),
 which never run under a library lock."""
 
-import csv
 import ctypes
 import logging
+import os
 import threading
 import time
 from typing import TYPE_CHECKING, Any, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
-from ._lib import LinkHandler, LogHandler, StateHandler
+from ._lib import LinkHandler, LogHandler, StateHandler, name_library_thread
 
 if TYPE_CHECKING:  # pragma: no cover
     from .board import Board
@@ -20,31 +20,45 @@ log = logging.getLogger("voxa")
 
 CHIPSTATUS, AXISSTATUS, CURPOS, ENCPOS, CURVEL = 1, 3, 6, 12, 18
 
-# Signal name: (register, state packet contents flag, per axis).
-SIGNALS: Dict[str, Tuple[int, int, bool]] = {
-    "position": (CURPOS, 0x1000, True),
-    "encoder": (ENCPOS, 0x2000, True),
-    "velocity": (CURVEL, 0x4000, True),
-    "axisstatus": (AXISSTATUS, 0x800, True),
-    "chipstatus": (CHIPSTATUS, 0x400, False),
+# Signal name: (column prefix, register, state packet contents flag, per
+# axis). The columns are those of voxactl's recordings: pos<axis> and
+# enc<axis> in pulses, vel<axis> in pulses/s, status<axis> the axis status
+# bits; chipstatus the chip status bits.
+SIGNALS: Dict[str, Tuple[str, int, int, bool]] = {
+    "position": ("pos", CURPOS, 0x1000, True),
+    "encoder": ("enc", ENCPOS, 0x2000, True),
+    "velocity": ("vel", CURVEL, 0x4000, True),
+    "axisstatus": ("status", AXISSTATUS, 0x800, True),
+    "chipstatus": ("chipstatus", CHIPSTATUS, 0x400, False),
 }
-_SIGNED = {CURPOS, ENCPOS}
+# voxactl's signal names name the same signals.
+_SHORT = {prefix: name for name, (prefix, _r, _f, per_axis) in SIGNALS.items() if per_axis}
+# How a column's value is read: the export voxactl reads it with (an axis
+# mask argument, the value in its unit), else the register word.
+_GETTERS = {CURPOS: "VOXA_Get_CurPos", ENCPOS: "VOXA_Get_EncPos", CURVEL: "VOXA_Get_CurVelAxis"}
 _PERIODS = {25: 2, 50: 3, 100: 4, 200: 5, 250: 6, 500: 7, 1000: 8}
+DEFAULT_PERIOD_MS = 25
 
-_LINK_STATES = {0: "down", 1: "up", 2: "reconnecting", 3: "reconnected"}
+_LINK_STATES = {0: "down", 1: "up", 2: "reconnecting", 3: "reconnected", 4: "frames in doubt",
+                5: "board restarted", 6: "settings written back"}
 _LINK_REASONS = {0: "", 1: "silence", 2: "closed by the board", 3: "system error", 4: "closed", 5: "device gone",
-                 6: "heartbeats", 7: "held by another host"}
+                 6: "heartbeats", 7: "held by another host", 8: "board restarted"}
+_LINK_IN_DOUBT, _LINK_RESTARTED = 4, 5
 _LINK_DOWN, _LINK_RECONNECTING, _REASON_CLOSED = 0, 2, 4
 
 
 class Recording:
     """Columns of time-stamped samples of a board's reports.
 
-    rec.columns: the column names ("time", then e.g. "position0",
-    "velocity0"); rec["position0"]: a column as a list; len(rec): the number
-    of samples; rec.rows(): the samples as tuples; rec.to_csv(path). Time is
-    in seconds from the first sample, as the library took the report from the
-    link. numpy: numpy.array(rec["position0"]) or numpy.array(rec.rows()).
+    rec.columns: the column names, those of voxactl's recordings ("time_s",
+    then e.g. "pos0", "vel0", "enc0", "status0"); rec["pos0"]: a column as a
+    list (the long names "time", "position0", "velocity0", "encoder0",
+    "axisstatus0" name the same columns); len(rec): the number of samples;
+    rec.rows(): the samples as tuples; rec.to_csv(path) writes voxactl's CSV
+    format, which `voxactl plot` draws. Time is in seconds from the first
+    sample, as the library took the report from the link; positions and
+    encoder positions are in pulses, velocities in pulses/s. numpy:
+    numpy.array(rec["pos0"]) or numpy.array(rec.rows()).
 
     A recording that the link's loss cut short ends there: rec.cut_short is
     True, rec.cut_reason says why ("closed by the board", "silence", "held
@@ -60,33 +74,46 @@ class Recording:
         self.duration = 0.0
 
     def __getitem__(self, column: str) -> List[float]:
-        return self._data[column]
+        return self._data[_column(column)]
 
     def __len__(self) -> int:
-        return len(self._data["time"])
+        return len(self._data["time_s"])
 
     def __iter__(self) -> Iterator[str]:
         return iter(self.columns)
 
     def rows(self) -> List[Tuple[float, ...]]:
+        """The samples as tuples, in the order of columns."""
         return list(zip(*(self._data[c] for c in self.columns)))
 
-    def to_csv(self, path: str) -> None:
-        with open(path, "w", newline="") as f:
-            w = csv.writer(f)
-            w.writerow(self.columns)
-            w.writerows(self.rows())
+    def to_csv(self, path: "Union[str, os.PathLike[str]]") -> None:
+        """Writes the recording as voxactl does: a header line, then one line
+        per sample, time in seconds with six decimals, LF line ends."""
+        with open(path, "w", newline="\n", encoding="ascii") as f:
+            f.write(",".join(self.columns) + "\n")
+            for row in self.rows():
+                f.write(",".join([f"{row[0]:.6f}"] + [str(int(v)) for v in row[1:]]) + "\n")
 
     def __repr__(self) -> str:
         cut = f", cut short ({self.cut_reason})" if self.cut_short else ""
         return f"<voxa.Recording {len(self)} samples of {', '.join(self.columns[1:])}{cut}>"
 
 
+def _column(name: str) -> str:
+    """A column's name in voxactl's terms ("position0" -> "pos0")."""
+    if name == "time":
+        return "time_s"
+    signal = name.rstrip("0123456789")
+    if signal != name and signal in SIGNALS:
+        return SIGNALS[signal][0] + name[len(signal):]
+    return name
+
+
 class _Recorder:
-    def __init__(self, board: "Board", reads: List[Tuple[int, int, bool]], wanted: int, need_all: bool,
+    def __init__(self, board: "Board", reads: List[Tuple[int, int]], wanted: int, need_all: bool,
                  recording: Recording) -> None:
         self.board = board
-        self.reads = reads  # (register, word, signed) per column after time
+        self.reads = reads  # (register, axis or word) per column after time
         self.wanted = wanted
         self.need_all = need_all
         self.recording = recording
@@ -114,16 +141,21 @@ class _Recorder:
 
     def _sample(self, lib: Any, time_us: int) -> None:
         value = ctypes.c_uint32()
-        row = []
-        for reg, word, signed in self.reads:
-            if not lib.VOXA_Get_RegWord(reg, word, ctypes.byref(value)):
+        row: List[float] = []
+        for reg, word in self.reads:
+            getter = _GETTERS.get(reg)
+            if getter is not None:
+                row.append(getattr(lib, getter)(1 << word))
+                if lib.VOXA_Is_Err():
+                    return
+            elif lib.VOXA_Get_RegWord(reg, word, ctypes.byref(value)):
+                row.append(value.value)
+            else:
                 return
-            v = value.value
-            row.append(v - (1 << 32) if signed and v & 0x80000000 else v)
         if self.first_us is None:
             self.first_us = time_us
         data = self.recording._data
-        data["time"].append((time_us - self.first_us) / 1e6)
+        data["time_s"].append((time_us - self.first_us) / 1e6)
         for column, v in zip(self.recording.columns[1:], row):
             data[column].append(v)
         self.sampled.set()
@@ -171,6 +203,7 @@ class _Handlers:
             recorder.active = False
 
     def _on_state(self, board_id: int, registers: int, time_us: int) -> None:
+        name_library_thread()
         with self._lock:
             recorders = list(self._recorders.get(board_id, ()))
             lib = self._lib
@@ -189,18 +222,24 @@ class _Handlers:
             lib.VOXA_Set_ThreadBoardID(-1)
 
     def _on_log(self, board_id: int, text: Optional[bytes]) -> None:
+        name_library_thread()
         line = (text or b"").decode("utf-8", "replace").strip()
         if line:
             level = logging.WARNING if "Error" in line or "failed" in line else logging.INFO
             log.log(level, "board %d: %s", board_id, line)
 
     def _on_link(self, board_id: int, state: int, reason: int, os_error: int) -> None:
+        name_library_thread()
         text = _LINK_STATES.get(state, str(state))
         why = _LINK_REASONS.get(reason, str(reason))
-        if os_error:
+        if state == _LINK_IN_DOUBT:
+            # os_error carries how many queued frames were on their way
+            why = f"{os_error} queued frames may not have reached the board; none is sent again"
+        elif os_error:
             why += f" {os_error}"
         lost = state in (_LINK_DOWN, _LINK_RECONNECTING)
-        level = logging.WARNING if lost and reason != _REASON_CLOSED else logging.INFO
+        news = state in (_LINK_IN_DOUBT, _LINK_RESTARTED)
+        level = logging.WARNING if (lost and reason != _REASON_CLOSED) or news else logging.INFO
         log.log(level, "board %d: link %s%s", board_id, text, f" ({why})" if why else "")
         if lost:
             with self._lock:
@@ -216,10 +255,10 @@ def record(board: "Board", signals: Union[str, Iterable[str]], seconds: float, a
            period_ms: Optional[int]) -> Recording:
     if isinstance(signals, str):
         signals = [signals]
-    signals = list(signals)
+    signals = [_SHORT.get(s, s) for s in signals]
     for s in signals:
         if s not in SIGNALS:
-            raise ValueError(f"unknown signal {s!r}; one of {sorted(SIGNALS)}")
+            raise ValueError(f"unknown signal {s!r}; one of {sorted(SIGNALS)} (or {sorted(_SHORT)})")
     if not signals:
         raise ValueError("no signals to record")
     if period_ms is not None and period_ms not in _PERIODS:
@@ -231,17 +270,17 @@ def record(board: "Board", signals: Union[str, Iterable[str]], seconds: float, a
     if any(not 0 <= a <= 7 for a in axis_list):
         raise ValueError(f"axes {axis_list} are not all 0..7")
 
-    columns = ["time"]
-    reads: List[Tuple[int, int, bool]] = []
+    columns = ["time_s"]
+    reads: List[Tuple[int, int]] = []
     wanted = contents = 0
-    for s in signals:
-        reg, flag, per_axis = SIGNALS[s]
+    for s in dict.fromkeys(signals):  # each once, in the order asked
+        prefix, reg, flag, per_axis = SIGNALS[s]
         wanted |= 1 << reg
         contents |= flag
         targets: List[Optional[int]] = list(axis_list) if per_axis else [None]
         for a in targets:
-            columns.append(s if a is None else f"{s}{a}")
-            reads.append((reg, 0 if a is None else a, reg in _SIGNED))
+            columns.append(prefix if a is None else f"{prefix}{a}")
+            reads.append((reg, 0 if a is None else a))
     recording = Recording(columns)
     recorder = _Recorder(board, reads, wanted, period_ms is not None, recording)
     lib = board._lib

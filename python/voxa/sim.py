@@ -52,12 +52,12 @@ class SimBoard:
     @property
     def port(self) -> int:
         """The TCP port (0 for a pseudo-terminal board)."""
-        return self._lib.voxa_sim_port(self._h())
+        return int(self._lib.voxa_sim_port(self._h()))
 
     @property
     def device_path(self) -> str:
         """The pseudo-terminal's path ("" for a TCP board)."""
-        return self._lib.voxa_sim_device_path(self._h()).decode()
+        return str(self._lib.voxa_sim_device_path(self._h()).decode())
 
     def open(self, baud: int = 115200) -> Board:
         """Opens this board with the library: a Board."""
@@ -67,37 +67,49 @@ class SimBoard:
 
     @property
     def is_connected(self) -> bool:
+        """A host is connected."""
         return bool(self._lib.voxa_sim_is_connected(self._h()))
 
     @property
     def connection_count(self) -> int:
-        return self._lib.voxa_sim_connection_count(self._h())
+        """How many connections the board has accepted since it started."""
+        return int(self._lib.voxa_sim_connection_count(self._h()))
 
     def wait_connection(self, count: int = 1, timeout: float = 2.0) -> bool:
+        """Waits until count connections were accepted, at most timeout
+        seconds; False at the timeout."""
         return bool(self._lib.voxa_sim_wait_connection(self._h(), count, int(timeout * 1000)))
 
     # ---- the board
 
     def reg(self, reg: int, word: int) -> int:
-        return self._lib.voxa_sim_get_reg(self._h(), reg, word)
+        """Word 0..7 of register reg (0..31) as the board holds it, 32 bits."""
+        return int(self._lib.voxa_sim_get_reg(self._h(), reg, word))
 
     def set_reg(self, reg: int, word: int, value: int) -> None:
+        """Sets word 0..7 of register reg (0..31) on the board, 32 bits."""
         self._lib.voxa_sim_set_reg(self._h(), reg, word, value & 0xFFFFFFFF)
 
     def position(self, axis: int) -> int:
-        return self._lib.voxa_sim_position(self._h(), axis)
+        """The axis's position on the board, in pulses."""
+        return int(self._lib.voxa_sim_position(self._h(), axis))
 
     @property
     def is_idle(self) -> bool:
+        """The board runs nothing and its queue is empty."""
         return bool(self._lib.voxa_sim_is_idle(self._h()))
 
     def wait_idle(self, timeout: float = 5.0) -> bool:
+        """Waits until the board is idle, at most timeout seconds; False at
+        the timeout."""
         return bool(self._lib.voxa_sim_wait_idle(self._h(), int(timeout * 1000)))
 
     def set_engine_version(self, major: int, minor: int) -> None:
+        """The engine version the board reports, e.g. (2, 7) for V02.07."""
         self._lib.voxa_sim_set_engine_version(self._h(), major, minor)
 
     def hold_queue(self, hold: bool = True) -> None:
+        """Holds the board's queue (True): commands wait unrun until released."""
         self._lib.voxa_sim_hold_queue(self._h(), 1 if hold else 0)
 
     def set_limit_input(self, axis: int, lower: Optional[bool] = None, upper: Optional[bool] = None) -> None:
@@ -108,13 +120,15 @@ class SimBoard:
         self._lib.voxa_sim_set_limit_input(self._h(), axis, code(lower), code(upper))
 
     def set_home_sensor(self, axis: int, position: int) -> None:
+        """Puts the axis's home sensor at position, in pulses."""
         self._lib.voxa_sim_set_home_sensor(self._h(), axis, position)
 
     # ---- frames from the host
 
     @property
     def frame_count(self) -> int:
-        return self._lib.voxa_sim_frame_count(self._h())
+        """How many frames the board has received from the host."""
+        return int(self._lib.voxa_sim_frame_count(self._h()))
 
     def frame(self, seq: int) -> Optional[Dict[str, Any]]:
         """Frame seq as a dict, or None when it is no longer kept."""
@@ -138,7 +152,9 @@ class SimBoard:
     # ---- faults
 
     def drop_connection(self) -> None:
+        """Closes the host's connection from the board's side."""
         self._lib.voxa_sim_drop_connection(self._h())
 
     def go_silent(self, ms: int) -> None:
+        """The board sends nothing for ms milliseconds."""
         self._lib.voxa_sim_go_silent(self._h(), ms)

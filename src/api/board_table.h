@@ -54,12 +54,37 @@ CQLM207X* Begin();
 // The guard: runs op on the current board's controller and returns its
 // result, or records the failure and returns `failure`. An ArgumentError
 // raised by op records -50.
+// An export's call on a board: marks the calling thread as in a call, so
+// that an immediate frame the link cannot take waits for room and is noted
+// when refused; Refused() then tells the guard to fail the call.
+class InCall {
+ public:
+  InCall() : sends_(ThisCallSends()), outer_(sends_) { sends_ = CallSends{true, false}; }
+  // A call made within another (a handler's export inside a wait, say) hands
+  // its refusal on to the outer one.
+  ~InCall() {
+    const bool refused = sends_.refused;
+    sends_ = outer_;
+    if (outer_.in_call) sends_.refused = sends_.refused || refused;
+  }
+  InCall(const InCall&) = delete;
+  InCall& operator=(const InCall&) = delete;
+  bool Refused() const { return sends_.refused; }
+
+ private:
+  CallSends& sends_;
+  const CallSends outer_;
+};
+
 template <class R, class Op>
 R Guard(R failure, Op&& op) noexcept {
   CQLM207X* c = Begin();
   if (c == nullptr) return failure;
+  InCall call;
   try {
-    return static_cast<R>(op(*c));
+    R r = static_cast<R>(op(*c));
+    if (!call.Refused()) return r;
+    Fail(VOXA_ERR_SEND);
   } catch (const ArgumentError&) {
     Fail(VOXA_ERR_ARGUMENT);
   } catch (...) {
@@ -72,8 +97,10 @@ template <class Op>
 void GuardVoid(Op&& op) noexcept {
   CQLM207X* c = Begin();
   if (c == nullptr) return;
+  InCall call;
   try {
     op(*c);
+    if (call.Refused()) Fail(VOXA_ERR_SEND);
   } catch (const ArgumentError&) {
     Fail(VOXA_ERR_ARGUMENT);
   } catch (...) {

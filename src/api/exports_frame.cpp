@@ -99,6 +99,7 @@ VOXA_API const char* VOXA_CALL VOXA_Get_ErrText(int code) {
     case VOXA_ERR_CONFIG_SAVE: return "writing the configuration file failed";
     case VOXA_ERR_CONFIG_LOAD: return "loading the configuration file failed";
     case VOXA_ERR_ARGUMENT: return "argument outside the accepted values";
+    case VOXA_ERR_SEND: return "the link could not take the command within 500 ms";
     default: return "unknown error code";
   }
 }

@@ -26,6 +26,15 @@ VOXA_API int VOXA_CALL VOXA_Get_RegWord(int reg, int word, uint32_t* value) {
   });
 }
 
+VOXA_API int VOXA_CALL VOXA_Get_ReportedRegWord(int reg, int word, uint32_t* value) {
+  return Guard(0, [&](Board& c) {
+    Require(ValidWord(reg, word) && value != nullptr);
+    platform::Locked g(c.StateLock());
+    *value = c.mirror().Received()[reg * kWords + word];
+    return 1;
+  });
+}
+
 VOXA_API int VOXA_CALL VOXA_Set_RegWord(int reg, int word, uint32_t value) {
   return Guard(0, [&](Board& c) {
     Require(ValidWord(reg, word));

@@ -159,6 +159,7 @@ void CQLM207::Unlink() {
   open_flag_.store(0);
   timer_wake_.Set();
   rx_wake_.Set();
+  transport_.WakeTxWaiters();  // a call waiting for room gives up now
   timer_thread_.Join();
   transport_.Close();
   EndRefreshes();
@@ -313,6 +314,11 @@ void CQLM207::ClearSoftQueue() {
   soft_queue_.Clear();
 }
 
+CallSends& ThisCallSends() {
+  thread_local CallSends sends;
+  return sends;
+}
+
 int CQLM207::SendFrameDirect(const uint8_t* stored) {
   const int len = stored[0] & 0x7F;
   uint8_t wire[kFrameBufferSize + 1];
@@ -321,14 +327,31 @@ int CQLM207::SendFrameDirect(const uint8_t* stored) {
   wire[len + 1] = FrameChecksum(wire, static_cast<size_t>(len) + 1);
   const int size = len + 2;
 
-  platform::Locked g(send_lock_);
-  if (transport_.TxGetFree() <= len + 5) return 0;
-  // The whole frame goes into the transmit ring at once, never half of it.
-  if (!transport_.TxPushBlock(wire, static_cast<uint32_t>(size))) return 0;
-  dispatch::Trace(board_index_, VOXA_TRACE_SENT, wire, size);
-  // Never blocks: what the link cannot take now its own thread sends later.
-  transport_.Transmit();
-  return 1;
+  // An application's call waits a while for room in a full transmit ring
+  // (a board that reads slowly, or not at all); the library's own threads
+  // never wait here.
+  CallSends& call = ThisCallSends();
+  const auto deadline = platform::Clock::now() + std::chrono::milliseconds(kSendLimitMs);
+  for (;;) {
+    if (call.in_call) transport_.ArmTxRoom();
+    {
+      platform::Locked g(send_lock_);
+      // The whole frame goes into the transmit ring at once, never half of it.
+      if (transport_.TxGetFree() > len + 5 && transport_.TxPushBlock(wire, static_cast<uint32_t>(size))) {
+        dispatch::Trace(board_index_, VOXA_TRACE_SENT, wire, size);
+        // Never blocks: what the link cannot take now its own thread sends later.
+        transport_.Transmit();
+        return 1;
+      }
+    }
+    const auto now = platform::Clock::now();
+    if (!call.in_call || !open_flag_.load() || now >= deadline) {
+      if (call.in_call) call.refused = true;
+      return 0;
+    }
+    transport_.WaitTxRoom(static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1));
+  }
 }
 
 // ---------------------------------------------------------------- completion

@@ -36,6 +36,17 @@ constexpr int kEventTableSize = 14;
 constexpr uint16_t kLoopbackPort = 0xFFFF;
 constexpr uint16_t kStoredTcpPort = 10000;
 
+// What the calling application thread's export asks of the link. An
+// immediate frame that the link cannot take at once waits for room, up to
+// the send limit; a frame still refused then is noted here, and the export
+// fails with VOXA_ERR_SEND instead of reporting success.
+struct CallSends {
+  bool in_call = false;
+  bool refused = false;
+};
+CallSends& ThisCallSends();
+constexpr uint32_t kSendLimitMs = 500;
+
 class CQLM207 : public ReceiveEvents {
  public:
   CQLM207();

@@ -254,8 +254,13 @@ int CComm::TxPush(uint8_t b) {
 
 int CComm::TxPop(uint8_t* b) {
   if (!initialised_) return 0;
-  platform::Locked g(tx_lock_);
-  return tx_ring_.Pop(b);
+  int n;
+  {
+    platform::Locked g(tx_lock_);
+    n = tx_ring_.Pop(b);
+  }
+  if (n) tx_room_.Set();
+  return n;
 }
 
 int CComm::TxIsEmpty() {
@@ -274,8 +279,11 @@ int32_t CComm::TxGetCount() {
 }
 
 void CComm::TxClear() {
-  platform::Locked g(tx_lock_);
-  tx_ring_.Clear();
+  {
+    platform::Locked g(tx_lock_);
+    tx_ring_.Clear();
+  }
+  tx_room_.Set();
 }
 
 int CComm::TxPushBlock(const uint8_t* p, uint32_t n) {
@@ -286,8 +294,13 @@ int CComm::TxPushBlock(const uint8_t* p, uint32_t n) {
 
 uint32_t CComm::TxPopBlock(uint8_t* p, uint32_t max) {
   if (!initialised_ || p == nullptr) return 0;
-  platform::Locked g(tx_lock_);
-  return tx_ring_.PopBlock(p, max);
+  uint32_t n;
+  {
+    platform::Locked g(tx_lock_);
+    n = tx_ring_.PopBlock(p, max);
+  }
+  if (n) tx_room_.Set();
+  return n;
 }
 
 uint32_t CComm::TxPeek(uint8_t* p, uint32_t max) {
@@ -297,8 +310,11 @@ uint32_t CComm::TxPeek(uint8_t* p, uint32_t max) {
 }
 
 void CComm::TxDiscard(uint32_t n) {
-  platform::Locked g(tx_lock_);
-  tx_ring_.Discard(n);
+  {
+    platform::Locked g(tx_lock_);
+    tx_ring_.Discard(n);
+  }
+  if (n) tx_room_.Set();
 }
 
 // Callbacks. Function and argument change together under the callback

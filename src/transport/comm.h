@@ -119,6 +119,13 @@ class CComm {
   // receiver to take some out.
   uint32_t RxRoom();
   void WaitRxRoom(uint32_t ms) { rx_room_.Wait(ms); }
+  // A wait (at most ms) for bytes to leave the transmit ring; WakeTxWaiters
+  // ends every such wait at once (a close).
+  // ArmTxRoom comes before the look at the room, so that bytes leaving in
+  // between still end the wait.
+  void ArmTxRoom() { tx_room_.Reset(); }
+  void WaitTxRoom(uint32_t ms) { tx_room_.Wait(ms); }
+  void WakeTxWaiters() { tx_room_.Set(); }
   int TxPush(uint8_t b);
   int TxPop(uint8_t* b);
   int TxIsEmpty();
@@ -190,6 +197,7 @@ class CComm {
   CCommQueue tx_ring_;
   CCommQueue rx_ring_;
   platform::Event rx_room_{false};  // set whenever bytes leave the receive ring
+  platform::Event tx_room_{true};   // set whenever bytes leave the transmit ring
   platform::CriticalSection cb_lock_;
   std::atomic<CommCallback> rx_cb_{nullptr};
   std::atomic<void*> rx_cb_arg_{nullptr};

@@ -145,7 +145,7 @@ namespace {
   /* voxa_config.h */ \
   X(VOXA_Save_wConfigFile) X(VOXA_Save_ConfigFile) X(VOXA_Load_wConfigFile) X(VOXA_Load_ConfigFile) \
   /* voxa_tools.h */ \
-  X(VOXA_Get_RegWord) X(VOXA_Set_RegWord) X(VOXA_Get_RegName)
+  X(VOXA_Get_RegWord) X(VOXA_Set_RegWord) X(VOXA_Get_RegName) X(VOXA_Get_ReportedRegWord)
 
 // The integers every integer parameter is tried with.
 constexpr int kValues[] = {0,  1,   2,   3,   7,      8,       15,     16,         31,         32,      48,

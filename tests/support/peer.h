@@ -130,6 +130,8 @@ class FakeBoard {
   void SkipPolls(bool skip) { skip_polls_ = skip; }
   // Answer keep-alives with heartbeats (default true).
   void AnswerKeepAlives(bool on) { answer_keepalive_ = on; }
+  // A board that stops reading: what the host sends piles up in the sockets.
+  void StopReading(bool stop) { stop_reading_ = stop; }
 
   std::optional<HostFrame> NextFrame(int timeout_ms = 1000) {
     std::unique_lock<std::mutex> g(m_);
@@ -205,7 +207,7 @@ class FakeBoard {
       p[0].want_read = true;
       p[1].fd = listener_.Fd();
       p[1].want_read = true;
-      p[2].fd = conn ? conn->Fd() : platform::kNoSocket;
+      p[2].fd = conn && !stop_reading_ ? conn->Fd() : platform::kNoSocket;
       p[2].want_read = true;
       if (platform::WaitReady(p, 3, 200) <= 0) continue;
       if (p[0].readable) break;
@@ -271,6 +273,7 @@ class FakeBoard {
   int board_ = -1;
   std::atomic<bool> stop_{false};
   std::vector<uint8_t> on_accept_;  // send lock
+  std::atomic<bool> stop_reading_{false};
   std::atomic<bool> skip_polls_{true};
   std::atomic<bool> answer_keepalive_{true};
   std::atomic<int> connections_{0};

@@ -81,3 +81,20 @@ TEST(RegWordExports, NamesNeedNoBoard) {
 }
 
 }  // namespace
+
+TEST(RegWordExports, TheReportedWordIsTheBoardsNotTheHosts) {
+  // A setting the board has but this host did not set (another program set
+  // it): the image shows the host's value, the reported word the board's.
+  auto sim = SimBoard::StartTcp();
+  sim->SetReg(17, 0, 4321);
+  ASSERT_GE(VOXA_Open_Tcp(voxa_sim::LoopbackAddress(), sim->Port(), 0), 0);
+  ASSERT_EQ(VOXA_Refresh(1u << 17, 2000), 1);
+  uint32_t reported = 0, image = 0;
+  EXPECT_EQ(VOXA_Get_ReportedRegWord(17, 0, &reported), 1);
+  EXPECT_EQ(reported, 4321u);
+  EXPECT_EQ(VOXA_Get_RegWord(17, 0, &image), 1);
+  EXPECT_NE(image, 4321u);
+  EXPECT_EQ(VOXA_Get_ReportedRegWord(32, 0, &reported), 0);
+  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_ARGUMENT);
+  VOXA_Close();
+}
