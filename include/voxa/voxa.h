@@ -19,6 +19,7 @@
 #ifndef VOXA_VOXA_H
 #define VOXA_VOXA_H
 
+#include <stddef.h> /* wchar_t */
 #include <stdint.h>
 
 #if defined(_WIN32)
@@ -105,10 +106,11 @@ typedef void* VOXA_HWND;
 extern "C" {
 #endif
 
-/* ---- Application hooks (extensions: what the library does instead of
- *      Windows beeps, posted window messages and message boxes). A null
- *      handler restores the default; each setter is process-wide and needs
- *      no board. ----
+/* ---- Application hooks: where beeps, window messages, error reports and
+ *      diagnostic lines go. The defaults are the system's own: on Windows a
+ *      MessageBeep, a PostMessage to the registered window and a message
+ *      box; elsewhere as each handler says. A null handler restores the
+ *      default; each setter is process-wide and needs no board. ----
  * Every handler but the beep and the log handler runs on the library's one
  * dispatch thread, in the order the events happened, never while the library
  * holds a lock of its own; a handler may call any export, VOXA_Close
@@ -118,17 +120,19 @@ extern "C" {
  * the application may free what the old handler used. The beep handler runs
  * on the thread whose call failed (or succeeded, for the success beeps). */
 /* type: 16 for a failure, 0 for a success (open, live link, configuration
- * file). Default: BEL on standard error when it is a terminal. */
+ * file). Default: MessageBeep(type) on Windows; elsewhere BEL on standard
+ * error when it is a terminal. */
 typedef void (VOXA_CALL *VOXA_BeepHandler)(unsigned int type);
 /* What would be a posted window message: the window and message number
  * registered with VOXA_Register_Complete_Message or
  * VOXA_Register_Comparator_Message, wparam identifying the board (the address of its controller: one
  * value per board, the same across closes), lparam the
- * payload word (its low byte the completed command ID). Default: none. */
+ * payload word (its low byte the completed command ID). Default: on Windows
+ * PostMessage(window, message, wparam, lparam); elsewhere none. */
 typedef void (VOXA_CALL *VOXA_MessageHandler)(VOXA_HWND window, unsigned int message,
                                               uintptr_t wparam, intptr_t lparam);
-/* A TCP link error ("TCP ERROR-(n)", the system's text). Default: one line
- * on standard error. */
+/* A TCP link error ("TCP ERROR-(n)", the system's text). Default: a message
+ * box on Windows; elsewhere one line on standard error. */
 typedef void (VOXA_CALL *VOXA_ErrorReportHandler)(const char* caption, const char* text);
 /* direction: VOXA_TRACE_SENT (host to board) or VOXA_TRACE_RECEIVED; frame:
  * the whole frame, start byte to checksum (received frames after their
@@ -186,7 +190,7 @@ typedef void (VOXA_CALL *VOXA_LinkHandler)(int board, int state, int reason, int
 typedef void (VOXA_CALL *VOXA_LogHandler)(int board, const char* text);
 
 VOXA_API void VOXA_CALL VOXA_Set_BeepHandler(VOXA_BeepHandler handler);         /* null: the default */
-VOXA_API void VOXA_CALL VOXA_Set_MessageHandler(VOXA_MessageHandler handler);   /* null: messages dropped */
+VOXA_API void VOXA_CALL VOXA_Set_MessageHandler(VOXA_MessageHandler handler);   /* null: the default (Windows: PostMessage; elsewhere dropped) */
 VOXA_API void VOXA_CALL VOXA_Set_ErrorReportHandler(VOXA_ErrorReportHandler handler); /* null: the default */
 VOXA_API void VOXA_CALL VOXA_Set_TraceHandler(VOXA_TraceHandler handler);       /* null: tracing off */
 VOXA_API void VOXA_CALL VOXA_Set_BoardMessageHandler(VOXA_BoardMessageHandler handler); /* null: none */
@@ -254,9 +258,10 @@ VOXA_API void VOXA_CALL VOXA_Get_wDllVer(VOXA_WCHAR* buf, int len); /* the same,
  * board last reported it ("V00.00 - - -" before its first report); cut like
  * VOXA_Get_DllVer. */
 VOXA_API void VOXA_CALL VOXA_Get_EngineVer(char* buf, int len);
-/* Opens the first free slot over serial port `port` (1 = /dev/ttyS0; low 16
- * bits) at `baud` bit/s and selects it: the board id; -1 with -20 (eight
- * open) or -30 (the port cannot be opened). */
+/* Opens the first free slot over serial port `port` (low 16 bits; on
+ * Windows n = \\.\COMn, elsewhere 1 = /dev/ttyS0) at `baud` bit/s and
+ * selects it: the board id; -1 with -20 (eight open) or -30 (the port
+ * cannot be opened). */
 VOXA_API int  VOXA_CALL VOXA_Open_Comm(int port, int baud);
 /* As VOXA_Open_Comm for a device path (a tty, a pseudo-terminal); -1 with
  * -50 for a null path. */

@@ -15,16 +15,17 @@ extern "C" {
  * does not exist (no error) or cannot be loaded (error -41; nothing is
  * changed or sent). A null path fails like a path that names no file
  * (-40 for saves, 0 for loads). 16-bit paths are
- * UTF-16; 8-bit paths are UTF-8. A load says "ok...file exist\n" (and
+ * UTF-16; 8-bit paths are in the ANSI code page on Windows, UTF-8
+ * elsewhere. A load says "ok...file exist\n" (and
  * VOXA_Load_wConfigFile "file not exist\n" for a missing file) through the
  * log handler (VOXA_Set_LogHandler). A save waits about 40 ms. A load (about
  * 0.5 s) sends every register word and the PID setups to the board, then
  * resets the PID controllers and the alarm, enables execution and cancels
  * the running command. */
 VOXA_API int VOXA_CALL VOXA_Save_wConfigFile(const VOXA_WCHAR* path); /* saves to a UTF-16 path: 1, or 0 (-40) */
-VOXA_API int VOXA_CALL VOXA_Save_ConfigFile(const char* path);        /* saves to a UTF-8 path: 1, or 0 (-40) */
+VOXA_API int VOXA_CALL VOXA_Save_ConfigFile(const char* path);        /* saves to an 8-bit path: 1, or 0 (-40) */
 VOXA_API int VOXA_CALL VOXA_Load_wConfigFile(const VOXA_WCHAR* path); /* loads from a UTF-16 path: 1; 0 missing, or 0 (-41) */
-VOXA_API int VOXA_CALL VOXA_Load_ConfigFile(const char* path);        /* loads from a UTF-8 path: 1; 0 missing, or 0 (-41) */
+VOXA_API int VOXA_CALL VOXA_Load_ConfigFile(const char* path);        /* loads from an 8-bit path: 1; 0 missing, or 0 (-41) */
 
 #ifdef __cplusplus
 }
