@@ -476,6 +476,11 @@ class Panel {
   template <class F>
   Answer Call(const char* what, F&& f) {
     std::lock_guard<std::mutex> g(board_mu_);
+    return Immediate(what, f);
+  }
+  // Sends what f sends as immediate commands; board_mu_ is held.
+  template <class F>
+  Answer Immediate(const char* what, F& f) {
     VOXA_Enter_ImCmd();
     const bool ok = f();
     const bool failed = !ok || VOXA_Is_Err();
@@ -494,13 +499,7 @@ class Panel {
     if (VOXA_Is_Alarm())
       return Answer{409, Fmt("%s refused: the board reports %s; nothing was sent (Alarm reset clears it)", what,
                              AlarmText().c_str())};
-    VOXA_Enter_ImCmd();
-    const bool ok = f();
-    const bool failed = !ok || VOXA_Is_Err();
-    const int code = failed ? VOXA_Get_LastErr() : 0;
-    VOXA_Leave_ImCmd();
-    if (failed) return Answer{409, Fmt("%s failed: error %d: %s", what, code, VOXA_Get_ErrText(code))};
-    return Answer{200, Fmt("%s: sent", what)};
+    return Immediate(what, f);
   }
   // A move or home tagged with a command ID of its own, whose completion
   // the pages are told of.
