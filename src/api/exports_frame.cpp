@@ -37,7 +37,11 @@ void RecordOpenFailure(int board, const CQLM207X& c) {
     e.text = text;
   }
   // Another host holding the board is news for whoever watches the log.
-  if (f.kind == OpenFailureKind::kHeld) platform::Log(board, ("open failed: " + text + "\n").c_str());
+  if (f.kind == OpenFailureKind::kHeld) {
+    char line[400];
+    std::snprintf(line, sizeof line, "open failed: %s\n", text.c_str());
+    platform::Log(board, line);
+  }
 }
 
 // Opens the first free slot with `open`, selecting it on success. Opens

@@ -103,16 +103,26 @@ int CQLM207::LinkDevice(const char* path, uint32_t baud) {
 
 std::string CQLM207::OpenFailureText() const {
   const OpenFailure f = transport_.LastOpenFailure();
+  const char* link = link_name_.c_str();
+  char text[384];
   switch (f.kind) {
-    case OpenFailureKind::kHeld: return "the board at " + link_name_ + " is held by another host";
-    case OpenFailureKind::kNoAnswer: return "no answer from " + link_name_ + " (the connection timed out)";
+    case OpenFailureKind::kHeld:
+      std::snprintf(text, sizeof text, "the board at %s is held by another host", link);
+      break;
+    case OpenFailureKind::kNoAnswer:
+      std::snprintf(text, sizeof text, "no answer from %s (the connection timed out)", link);
+      break;
     case OpenFailureKind::kSystem: {
-      char buf[256];
-      return link_name_ + ": " + platform::SystemErrorText(f.os_error, buf, sizeof buf);
+      char reason[256];
+      std::snprintf(text, sizeof text, "%s: %s", link, platform::SystemErrorText(f.os_error, reason, sizeof reason));
+      break;
     }
-    case OpenFailureKind::kNone: break;
+    case OpenFailureKind::kNone:
+    default:
+      std::snprintf(text, sizeof text, "%s: the link opened, but its threads could not be started", link);
+      break;
   }
-  return link_name_ + ": the link opened, but its threads could not be started";
+  return text;
 }
 
 int CQLM207::StartThreads() {

@@ -602,6 +602,9 @@ void Panel::ReportCompletions() {
       ++it;
       continue;
     }
+    // The image may still hold a position from the middle of the move: ask
+    // the board where it ended before saying so.
+    VOXA_Refresh(1u << 6, 300);  // CURPOS
     std::string where;
     for (int a = 0; a < 8; ++a)
       if (it->second.mask & (1 << a)) where += Fmt("%saxis %d = %d", where.empty() ? "" : ", ", a, VOXA_Get_CurPos(1 << a));
