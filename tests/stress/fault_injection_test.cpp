@@ -471,3 +471,42 @@ TEST_F(Faults, APulledCableLosesNoQueuedCommandAndCountsWhatIsInDoubt) {
   }
   EXPECT_GE(arrived, kLines - (in_doubt + 1) / 2);
 }
+
+TEST_F(Faults, ABoardThatStopsReadingLosesNoQueuedCommand) {
+  // The board stops reading but keeps sending its reports; later it drops
+  // the connection and reads again. The queue waits in the soft queue
+  // meanwhile; at most the few frames on their way are in doubt.
+  ASSERT_EQ(VOXA_Set_StateTimer(kStreamEvery25ms), 1);
+  VOXA_Set_DriveVel(20000);
+  VOXA_Set_Acc(0);
+  ASSERT_TRUE(RoundTrip(1, 1000));
+  ASSERT_EQ(VOXA_Refresh(1u << 1, 1000), 1);
+  const int in_doubt0 = VOXA_Get_InDoubtFrames();
+  constexpr int kLines = 1000;
+  sim_->StopReading(10s);
+  const uint64_t mark = sim_->FrameCount();
+  for (int k = 1; k <= kLines; ++k) {
+    const int to[8] = {k};
+    VOXA_Line(0x01, to);
+  }
+  VOXA_Notify_Complete(78);
+  VOXA_Sleep(1500);
+  EXPECT_GT(VOXA_Get_SoftQueueLeftCmd(), 2 * kLines - 200) << "the queue went into a socket nobody reads";
+  sim_->DropConnection();
+  ASSERT_TRUE(sim_->WaitForConnection(2, 5s));
+  EXPECT_EQ(VOXA_WaitMotion(78, 20000), 1);
+  const int in_doubt = VOXA_Get_InDoubtFrames() - in_doubt0;
+  EXPECT_LE(in_doubt, 64);
+  std::vector<int> seen(kLines + 1, 0);
+  for (const auto& f : sim_->Frames([](const RxFrame& f) { return f.Valid() && f.cmd.code == 0x1F; }, mark))
+    if (f.cmd.count > 0 && f.cmd.values[0] >= 1 && f.cmd.values[0] <= static_cast<uint32_t>(kLines))
+      ++seen[f.cmd.values[0]];
+  int arrived = 0, twice = 0;
+  for (int k = 1; k <= kLines; ++k) {
+    arrived += seen[k] > 0;
+    twice += seen[k] > 1;
+  }
+  EXPECT_EQ(twice, 0);
+  EXPECT_GE(arrived, kLines - (in_doubt + 1) / 2);
+  std::printf("lines %d arrived %d twice %d in doubt %d\n", kLines, arrived, twice, in_doubt);
+}

@@ -109,10 +109,14 @@ void SimBoard::Run() {
       const plat::NativeSocket io = tcp_ ? (conn_ ? conn_->Fd() : -1) : pty_.Fd();
       if (io >= 0) {
         items[2].fd = io;
-        items[2].want_read = true;
+        items[2].want_read = now >= deaf_until_;
         items[2].want_write = !outbox_.empty() && outbox_.front().release <= now;
       }
       timeout = NextTimeoutLocked(now);
+      if (now < deaf_until_) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deaf_until_ - now).count() + 1;
+        if (timeout < 0 || left < timeout) timeout = static_cast<int>(left);
+      }
     }
     plat::WaitReady(items, 3, timeout);
     if (stop_.load()) break;
@@ -120,7 +124,7 @@ void SimBoard::Run() {
 
     std::lock_guard<std::mutex> g(mu_);
     if (items[1].readable) AcceptLocked();
-    if (items[2].readable || items[2].hangup) ReadLocked();
+    if ((items[2].readable || items[2].hangup) && Clock::now() >= deaf_until_) ReadLocked();
     const auto now = Clock::now();
     ApplyRequestsLocked(now);
     AdvanceLocked(now);
@@ -155,6 +159,7 @@ void SimBoard::AcceptLocked() {
     conn_ = std::move(s);
     last_host_frame_ = Clock::now();
     watchdog_fired_ = false;
+    deaf_until_ = Clock::time_point{};  // a new connection is read again
     // A pulled cable ends with the connection it cut: the new one gets through.
     if (cut_until_ != Clock::time_point{}) {
       cut_until_ = Clock::time_point{};
@@ -551,6 +556,12 @@ void SimBoard::PullCable(Ms duration) {
   silent_until_ = cut_until_;
   outbox_.clear();
   outbox_bytes_ = 0;
+}
+
+void SimBoard::StopReading(Ms duration) {
+  std::lock_guard<std::mutex> g(mu_);
+  deaf_until_ = Clock::now() + duration;
+  wake_.Signal();
 }
 
 uint64_t SimBoard::LostBytes() const {

@@ -167,6 +167,10 @@ class SimBoard {
   // way (read and thrown away, never carried out) and the board sends
   // nothing; the connection itself stays open on both ends.
   void PullCable(Ms duration);
+  // A board that stops reading for the duration (or until the next
+  // connection): what the host sends piles up in the sockets; the board goes
+  // on sending its own packets.
+  void StopReading(Ms duration);
   uint64_t LostBytes() const;
   // Each byte sent (received) is corrupted (one bit flipped) with this
   // probability.
@@ -237,6 +241,7 @@ class SimBoard {
   // Faults and requests for the loop thread.
   Clock::time_point silent_until_{};
   Clock::time_point cut_until_{};  // the cable is pulled until then
+  Clock::time_point deaf_until_{};  // the board reads nothing until then
   uint64_t lost_bytes_ = 0;
   double corrupt_rate_ = 0, rx_corrupt_rate_ = 0, delay_rate_ = 0;
   Ms delay_{0};
