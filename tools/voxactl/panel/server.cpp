@@ -604,7 +604,7 @@ void Panel::ReportCompletions() {
     }
     // The image may still hold a position from the middle of the move: ask
     // the board where it ended before saying so.
-    VOXA_Refresh(1u << 6, 300);  // CURPOS
+    VOXA_Refresh(1u << 6, 100);  // CURPOS; short: stops wait for board_mu_
     std::string where;
     for (int a = 0; a < 8; ++a)
       if (it->second.mask & (1 << a)) where += Fmt("%saxis %d = %d", where.empty() ? "" : ", ", a, VOXA_Get_CurPos(1 << a));
