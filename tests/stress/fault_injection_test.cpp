@@ -451,8 +451,8 @@ TEST_F(Faults, APulledCableLosesNoQueuedCommandAndCountsWhatIsInDoubt) {
     VOXA_Line(0x01, to);
   }
   VOXA_Notify_Complete(77);
-  ASSERT_TRUE(sim_->WaitForConnection(2, 8s)) << "no reconnect after the pull";
-  EXPECT_EQ(VOXA_WaitMotion(77, 8000), 1);
+  ASSERT_TRUE(sim_->WaitForConnection(2, 10s)) << "no reconnect after the pull";
+  EXPECT_EQ(VOXA_WaitMotion(77, 15000), 1);
   const int in_doubt = VOXA_Get_InDoubtFrames() - in_doubt0;
   EXPECT_GT(in_doubt, 0);
   EXPECT_LE(in_doubt, 64);
