@@ -428,6 +428,30 @@ std::atomic<int> g_in_doubt_reported{0};
 void VOXA_CALL CountInDoubt(int, int state, int, int frames) {
   if (state == VOXA_LINK_IN_DOUBT) g_in_doubt_reported += frames;
 }
+
+// Lines 1..n to positions 1..n on axis 0, queued; how many of them reached
+// the board after `mark`, and how many twice.
+void QueueLines(int n) {
+  for (int k = 1; k <= n; ++k) {
+    const int to[8] = {k};
+    VOXA_Line(0x01, to);
+  }
+}
+struct Arrivals {
+  int arrived = 0, twice = 0;
+};
+Arrivals LinesArrived(SimBoard& sim, uint64_t mark, int n) {
+  std::vector<int> seen(static_cast<size_t>(n) + 1, 0);
+  for (const auto& f : sim.Frames([](const RxFrame& f) { return f.Valid() && f.cmd.code == 0x1F; }, mark))
+    if (f.cmd.count > 0 && f.cmd.values[0] >= 1 && f.cmd.values[0] <= static_cast<uint32_t>(n))
+      ++seen[f.cmd.values[0]];
+  Arrivals a;
+  for (int k = 1; k <= n; ++k) {
+    a.arrived += seen[k] > 0;
+    a.twice += seen[k] > 1;
+  }
+  return a;
+}
 }  // namespace
 
 TEST_F(Faults, APulledCableLosesNoQueuedCommandAndCountsWhatIsInDoubt) {
@@ -446,10 +470,7 @@ TEST_F(Faults, APulledCableLosesNoQueuedCommandAndCountsWhatIsInDoubt) {
   constexpr int kLines = 400;
   sim_->PullCable(6000ms);
   const uint64_t mark = sim_->FrameCount();
-  for (int k = 1; k <= kLines; ++k) {
-    const int to[8] = {k};
-    VOXA_Line(0x01, to);
-  }
+  QueueLines(kLines);
   VOXA_Notify_Complete(77);
   ASSERT_TRUE(sim_->WaitForConnection(2, 10s)) << "no reconnect after the pull";
   EXPECT_EQ(VOXA_WaitMotion(77, 15000), 1);
@@ -460,16 +481,9 @@ TEST_F(Faults, APulledCableLosesNoQueuedCommandAndCountsWhatIsInDoubt) {
   EXPECT_EQ(g_in_doubt_reported.load(), in_doubt);
   VOXA_Set_LinkHandler(nullptr);
   // Each line reached the board once at most, and all but those in doubt did.
-  std::vector<int> seen(kLines + 1, 0);
-  for (const auto& f : sim_->Frames([](const RxFrame& f) { return f.Valid() && f.cmd.code == 0x1F; }, mark))
-    if (f.cmd.count > 0 && f.cmd.values[0] >= 1 && f.cmd.values[0] <= static_cast<uint32_t>(kLines))
-      ++seen[f.cmd.values[0]];
-  int arrived = 0;
-  for (int k = 1; k <= kLines; ++k) {
-    EXPECT_LE(seen[k], 1) << "line " << k << " was sent twice";
-    arrived += seen[k] > 0;
-  }
-  EXPECT_GE(arrived, kLines - (in_doubt + 1) / 2);
+  const Arrivals a = LinesArrived(*sim_, mark, kLines);
+  EXPECT_EQ(a.twice, 0) << "lines were sent twice";
+  EXPECT_GE(a.arrived, kLines - (in_doubt + 1) / 2);
 }
 
 TEST_F(Faults, ABoardThatStopsReadingLosesNoQueuedCommand) {
@@ -485,10 +499,7 @@ TEST_F(Faults, ABoardThatStopsReadingLosesNoQueuedCommand) {
   constexpr int kLines = 1000;
   sim_->StopReading(10s);
   const uint64_t mark = sim_->FrameCount();
-  for (int k = 1; k <= kLines; ++k) {
-    const int to[8] = {k};
-    VOXA_Line(0x01, to);
-  }
+  QueueLines(kLines);
   VOXA_Notify_Complete(78);
   VOXA_Sleep(1500);
   EXPECT_GT(VOXA_Get_SoftQueueLeftCmd(), 2 * kLines - 200) << "the queue went into a socket nobody reads";
@@ -497,16 +508,7 @@ TEST_F(Faults, ABoardThatStopsReadingLosesNoQueuedCommand) {
   EXPECT_EQ(VOXA_WaitMotion(78, 20000), 1);
   const int in_doubt = VOXA_Get_InDoubtFrames() - in_doubt0;
   EXPECT_LE(in_doubt, 64);
-  std::vector<int> seen(kLines + 1, 0);
-  for (const auto& f : sim_->Frames([](const RxFrame& f) { return f.Valid() && f.cmd.code == 0x1F; }, mark))
-    if (f.cmd.count > 0 && f.cmd.values[0] >= 1 && f.cmd.values[0] <= static_cast<uint32_t>(kLines))
-      ++seen[f.cmd.values[0]];
-  int arrived = 0, twice = 0;
-  for (int k = 1; k <= kLines; ++k) {
-    arrived += seen[k] > 0;
-    twice += seen[k] > 1;
-  }
-  EXPECT_EQ(twice, 0);
-  EXPECT_GE(arrived, kLines - (in_doubt + 1) / 2);
-  std::printf("lines %d arrived %d twice %d in doubt %d\n", kLines, arrived, twice, in_doubt);
+  const Arrivals a = LinesArrived(*sim_, mark, kLines);
+  EXPECT_EQ(a.twice, 0);
+  EXPECT_GE(a.arrived, kLines - (in_doubt + 1) / 2);
 }
