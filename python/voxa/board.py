@@ -12,28 +12,21 @@ multi-register setters) hold a lock of their own board.
 import atexit
 import contextlib
 import ctypes
-import itertools
 import logging
-import math
-import operator
 import os
-import queue
-import socket
 import threading
 import time
-from typing import (Any, Callable, Dict, Iterable, Iterator, List, Literal, Mapping, NamedTuple, Optional, TextIO, Tuple,
+from typing import (Any, Callable, Dict, Iterable, Iterator, List, Literal, Mapping, Optional, TextIO, Tuple,
                     TypedDict, Union)
 
-from ._lib import IntArray8, MessageHandler, TraceHandler, name_library_thread, prototype, voxa_library
+from ._checks import (Axes as Axes, PathLike as PathLike, Register as Register, _argument, _axis, _check_call,
+                      _cmd_id, _index, _int32, _ipv4, _mask, _targets, _timeout, _u16)
+from ._events import (COMPARATOR_MESSAGE as COMPARATOR_MESSAGE, COMPLETE_MESSAGE as COMPLETE_MESSAGE, Dispatcher,
+                      Frame as Frame, router as _router, tracer as _tracer)
+from ._lib import voxa_library
 from . import live
-from .errors import ERR_ARGUMENT, ERR_NOT_OPEN, ERR_OPEN, ArgumentTypeError, LinkError, VoxaError, open_error
+from .errors import ERR_NOT_OPEN, ERR_OPEN, VoxaError, open_error
 from .live import Recording
-
-# An axis number or several: 0, [0, 1], range(8).
-Axes = Union[int, Iterable[int]]
-# A register by number (0..31) or by name ("CURPOS", any case).
-Register = Union[int, str]
-PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 # The package's logger: silent unless the application configures logging
 # (a failing callback's traceback at ERROR, link losses and the library's
@@ -41,10 +34,6 @@ PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 # closes at DEBUG).
 log = logging.getLogger("voxa")
 log.addHandler(logging.NullHandler())
-
-# The message numbers this package registers for its boards.
-COMPLETE_MESSAGE = 0x0401
-COMPARATOR_MESSAGE = 0x0402
 
 NO_ID = 0xFE   # no command ID (no tag byte)
 ANY_ID = 0xFF  # wait_motion: any completion
@@ -91,86 +80,6 @@ _LINK_ANSWER_MS = 1500
 _CMD_STATE_RUNNING = 1
 
 
-def _argument(detail: str) -> VoxaError:
-    return VoxaError(ERR_ARGUMENT, detail=detail)
-
-
-def _index(value: Any, what: str) -> int:
-    try:
-        return operator.index(value)
-    except TypeError:
-        raise ArgumentTypeError(ERR_ARGUMENT, detail=f"{what} must be an integer, not {type(value).__name__}") \
-            from None
-
-
-def _u16(value: Any, what: str) -> int:
-    """A 16-bit field's value, 0..65535, as the board stores it."""
-    v = _index(value, what)
-    if not 0 <= v <= 0xFFFF:
-        raise _argument(f"{what} {v} is not 0..65535")
-    return v
-
-
-def _timeout(value: Optional[float], what: str = "timeout") -> Optional[float]:
-    """A timeout in seconds: None (no limit) or a number from 0 on."""
-    if value is None:
-        return None
-    if isinstance(value, bool) or not isinstance(value, (int, float)):
-        raise ArgumentTypeError(ERR_ARGUMENT, detail=f"{what} must be a number of seconds or None, "
-                                                     f"not {type(value).__name__}")
-    if math.isnan(value) or value < 0:
-        raise _argument(f"{what} {value!r} is not a number of seconds from 0 on (None: no limit)")
-    return float(value)
-
-
-def _axis(axis: Any) -> int:
-    a = _index(axis, "axis")
-    if not 0 <= a <= 7:
-        raise _argument(f"axis {a} is not 0..7")
-    return a
-
-
-def _mask(axes: Any) -> int:
-    """An axis number, or an iterable of them, as an axis mask."""
-    if isinstance(axes, (str, bytes)):
-        raise _argument("axes must be an axis number or numbers")
-    try:
-        items = list(axes)
-    except TypeError:
-        items = [axes]
-    mask = 0
-    for a in items:
-        mask |= 1 << _axis(a)
-    return mask
-
-
-def _int32(value: Any, what: str = "value") -> int:
-    v = _index(value, what)
-    if not -(1 << 31) <= v < (1 << 31):
-        raise _argument(f"{what} {v} does not fit 32 bits")
-    return v
-
-
-def _targets(targets: Any, what: str = "targets") -> Tuple[int, Any]:
-    """{axis: value} as an axis mask and the array of eight values."""
-    if not hasattr(targets, "items"):
-        raise _argument(f"{what} must map axis numbers to values, e.g. {{0: 1000, 1: 2000}}")
-    values = IntArray8()
-    mask = 0
-    for axis, value in targets.items():
-        a = _axis(axis)
-        values[a] = _int32(value, f"value of axis {a}")
-        mask |= 1 << a
-    return mask, values
-
-
-def _cmd_id(cmd_id: Any) -> int:
-    i = _index(cmd_id, "command ID")
-    if not 0 <= i <= 0xFF:
-        raise _argument(f"command ID {i} is not 0..255")
-    return i
-
-
 def reg_names() -> Tuple[str, ...]:
     """The 32 register names, CHIPSET ... CUSTOM, by number."""
     global _REG_NAMES
@@ -206,168 +115,6 @@ def dll_version() -> str:
     return buf.value.decode("ascii", "replace")
 
 
-def _ipv4(address: str) -> int:
-    """An IPv4 address or host name, in network byte order as the library
-    takes it. An address that does not resolve raises LinkError."""
-    if not isinstance(address, str):
-        raise ArgumentTypeError(ERR_ARGUMENT, detail=f"address must be a text, not {type(address).__name__}")
-    try:
-        return int.from_bytes(socket.inet_aton(socket.gethostbyname(address)), "little")
-    except (OSError, UnicodeError) as e:
-        error = VoxaError(ERR_OPEN, "VOXA_Open_Tcp", f"{address!r} is no IPv4 address or known host name: {e}")
-        assert isinstance(error, LinkError)
-        error.kind, error.text = "address", f"{address!r} is no IPv4 address or known host name"
-        raise error from None
-
-
-# The C types an export of call() may be given, by the ctypes type of its
-# parameter; an export the package declares no prototype for takes ints.
-_INT_TYPES = (ctypes.c_int, ctypes.c_uint, ctypes.c_uint32, ctypes.c_int32, ctypes.c_size_t, ctypes.c_ssize_t)
-
-
-def _call_argument(name: str, index: int, argtype: Any, value: Any) -> Any:
-    """value, checked against parameter index of export name: an integer
-    for an integer parameter (32 bits, a word with the top bit set passed
-    on as the board stores it), bytes or None for a text, a ctypes object
-    of the parameter's own type, or a pointer for a pointer."""
-    def refuse(what: str) -> ArgumentTypeError:
-        return ArgumentTypeError(ERR_ARGUMENT, detail=f"{name}: argument {index + 1} must be {what}, "
-                                                      f"not {type(value).__name__}")
-    if argtype is None or argtype in _INT_TYPES:
-        if isinstance(value, ctypes._SimpleCData) and isinstance(value.value, int):
-            value = value.value
-        elif argtype is None and isinstance(value, (ctypes.Array, ctypes.Structure, ctypes._Pointer)) or \
-                argtype is None and type(value).__name__ == "CArgObject":
-            return value  # a buffer or pointer for an export taking one
-        elif isinstance(value, bool) or not hasattr(value, "__index__"):
-            raise refuse("an integer")
-        v = operator.index(value)
-        if not -(1 << 31) <= v < (1 << 32):
-            raise _argument(f"{name}: argument {index + 1} ({v}) does not fit 32 bits")
-        if argtype in (ctypes.c_uint, ctypes.c_uint32):
-            return v & 0xFFFFFFFF
-        return ctypes.c_int32(v).value
-    if argtype is ctypes.c_char_p:
-        if value is not None and not isinstance(value, (bytes, ctypes.Array)):
-            raise refuse("bytes")
-        return value
-    return value  # pointers, arrays and handlers: ctypes checks them against the prototype
-
-
-def _check_call(name: str, args: Tuple[Any, ...]) -> List[Any]:
-    argtypes = prototype(name)
-    if argtypes is not None and len(args) != len(argtypes):
-        raise ArgumentTypeError(ERR_ARGUMENT, detail=f"{name} takes {len(argtypes)} arguments, not {len(args)}")
-    return [_call_argument(name, i, None if argtypes is None else argtypes[i], v) for i, v in enumerate(args)]
-
-
-class _MessageRouter:
-    """Hands the library's messages to the board they were registered for.
-
-    The library calls the handler on its receive thread; the handler only
-    queues the message for the board's own dispatch thread, so the receive
-    path never waits for Python code, and a callback may call the board
-    (even while another thread waits on it) without a deadlock."""
-
-    def __init__(self) -> None:
-        self._lock = threading.Lock()
-        self._targets: Dict[int, "Board"] = {}
-        self._handler: Any = None  # the ctypes thunk, alive as long as the process
-        self._lib: Any = None
-
-    def attach(self, lib: Any, window: int, board: "Board") -> None:
-        with self._lock:
-            if self._handler is None:
-                self._lib = lib
-                self._handler = MessageHandler(self._on_message)
-                lib.VOXA_Set_MessageHandler(self._handler)
-            self._targets[window] = board
-
-    def detach(self, window: int) -> None:
-        with self._lock:
-            self._targets.pop(window, None)
-
-    def _on_message(self, window: Optional[int], message: int, wparam: int, lparam: int) -> None:
-        name_library_thread()
-        with self._lock:
-            board = self._targets.get(window or 0)
-        if board is not None:
-            board._post(message, lparam)
-
-    def shut_down(self) -> None:
-        """Takes the handler back from the library (the thunk itself stays
-        alive: a call in flight may still be using it)."""
-        with self._lock:
-            self._targets.clear()
-            if self._handler is not None:
-                self._lib.VOXA_Set_MessageHandler(MessageHandler(0))
-
-
-class Frame(NamedTuple):
-    """A frame exchanged with a board, start byte to checksum."""
-
-    time: float      # time.monotonic() when the library passed it on
-    direction: str   # "sent" (to the board) or "received"
-    data: bytes
-
-    @property
-    def arrow(self) -> str:
-        return "->" if self.direction == "sent" else "<-"
-
-    def hex(self) -> str:
-        return self.data.hex(" ").upper()
-
-
-# Markers on a board's event queue besides the library's messages.
-_FRAME = object()
-_FLUSH = object()
-
-
-class _FrameTracer:
-    """Hands the library's frame trace to the boards that listen. The trace
-    handler is the library's, process-wide: it is set while any board
-    listens, and it only queues each frame for its board's dispatch thread."""
-
-    def __init__(self) -> None:
-        self._lock = threading.Lock()      # the boards; never held while calling the library
-        self._set_lock = threading.Lock()  # orders the handler's setting and clearing
-        self._boards: Dict[int, "Board"] = {}
-        self._handler = TraceHandler(self._on_frame)  # alive as long as the process
-        self._lib: Any = None
-
-    def attach(self, lib: Any, board: "Board") -> None:
-        with self._set_lock:
-            with self._lock:
-                first = not self._boards
-                self._boards[board.id] = board
-                self._lib = lib
-            if first:
-                lib.VOXA_Set_TraceHandler(self._handler)
-
-    def detach(self, board: "Board") -> None:
-        with self._set_lock:
-            with self._lock:
-                if self._boards.get(board.id) is not board:
-                    return
-                del self._boards[board.id]
-                last = not self._boards
-            if last:
-                self._lib.VOXA_Set_TraceHandler(TraceHandler(0))  # none
-
-    def _on_frame(self, board_id: int, direction: int, frame: Any, length: int) -> None:
-        now = time.monotonic()
-        name_library_thread()
-        with self._lock:
-            board = self._boards.get(board_id)
-        if board is None or not frame or length <= 0:
-            return
-        data = ctypes.string_at(frame, length)
-        board._post(_FRAME, Frame(now, "sent" if direction == 0 else "received", data))
-
-
-_router = _MessageRouter()
-_tracer = _FrameTracer()
-_windows = itertools.count(0x1000)
 _open_boards: "set[Board]" = set()
 _open_lock = threading.Lock()
 
@@ -481,13 +228,9 @@ class Board:
         # Held through sequences of calls that must not be split; single
         # calls and waits never take it.
         self._lock = threading.RLock()
-        self._window = next(_windows)
-        self._events: "queue.SimpleQueue[Any]" = queue.SimpleQueue()
-        self._dispatcher: Optional[threading.Thread] = None
-        self._callbacks: Dict[int, Optional[Callable[[int], Any]]] = {COMPLETE_MESSAGE: None,
-                                                                       COMPARATOR_MESSAGE: None}
+        # The completion, comparator and frame callbacks, on a thread of the board's own.
+        self._events = Dispatcher(board_id)
         self._frame_callback: Optional[Callable[[Frame], Any]] = None
-        self._frame_callbacks: List[Callable[[Frame], Any]] = []
         with _open_lock:
             _open_boards.add(self)
 
@@ -547,20 +290,16 @@ class Board:
             self._closed = True
             lib = self._lib
             if lib.VOXA_Set_ThreadBoardID(self._id):
-                if any(self._callbacks.values()):
+                if self._events.has_callbacks():
                     lib.VOXA_Unregister_Complete_Message()
                     lib.VOXA_Unregister_Comparator_Message()
                 lib.VOXA_Close()
-        _router.detach(self._window)
-        _tracer.detach(self)
+        _router.detach(self._events)
+        _tracer.detach(self._events)
         with _open_lock:
             _open_boards.discard(self)
         log.debug("board %d closed (%s)", self._id, self._description)
-        thread = self._dispatcher
-        if thread is not None:
-            self._events.put(None)
-            if thread is not threading.current_thread():
-                thread.join()
+        self._events.stop()
 
     def __enter__(self) -> "Board":
         return self
@@ -983,46 +722,12 @@ class Board:
             self._select()
             if callback is None:
                 self._call(unregister)
-                self._callbacks[message] = None
+                self._events.set_callback(message, None)
                 return
-            self._start_dispatcher()
-            _router.attach(self._lib, self._window, self)
-            self._callbacks[message] = callback
-            self._call(register, ctypes.c_void_p(self._window), message)
-
-    def _start_dispatcher(self) -> None:
-        with self._lock:
-            if self._dispatcher is None:
-                self._dispatcher = threading.Thread(target=self._dispatch, name=f"voxa-board-{self._id}",
-                                                    daemon=True)
-                self._dispatcher.start()
-
-    def _post(self, message: Any, lparam: Any) -> None:
-        self._events.put((message, lparam))
-
-    def _dispatch(self) -> None:
-        while True:
-            item = self._events.get()
-            if item is None:
-                return
-            message, lparam = item
-            callbacks: List[Optional[Callable[[Any], Any]]]
-            if message is _FRAME:
-                callbacks = list(self._frame_callbacks)
-                argument = lparam
-            elif message is _FLUSH:
-                lparam.set()
-                continue
-            else:
-                callbacks = [self._callbacks.get(message)]
-                argument = lparam & 0xFF if message == COMPLETE_MESSAGE else lparam & 0xFFFFFFFF
-            for callback in callbacks:
-                if callback is None:
-                    continue
-                try:
-                    callback(argument)
-                except BaseException:  # SystemExit and KeyboardInterrupt too: the thread serves on
-                    log.exception("a callback of board %d raised an exception", self._id)
+            self._events.start()
+            _router.attach(self._lib, self._events)
+            self._events.set_callback(message, callback)
+            self._call(register, ctypes.c_void_p(self._events.window), message)
 
     # ------------------------------------------------------------ frame trace
 
@@ -1078,29 +783,16 @@ class Board:
                 out.close()
 
     def _add_frame_callback(self, callback: Callable[[Frame], Any]) -> None:
-        self._select()
-        self._start_dispatcher()
         with self._lock:
-            self._frame_callbacks.append(callback)
-        _tracer.attach(self._lib, self)
+            self._select()
+            self._events.start()
+            self._events.add_frame_callback(callback)
+        _tracer.attach(self._lib, self._events)
 
     def _remove_frame_callback(self, callback: Callable[[Frame], Any]) -> None:
-        with self._lock:
-            self._frame_callbacks.remove(callback)
-            last = not self._frame_callbacks
-        if last:
-            _tracer.detach(self)
-        self._flush()
-
-    def _flush(self) -> None:
-        """Waits until the dispatch thread has handed over everything posted
-        so far (unless called on it)."""
-        thread = self._dispatcher
-        if thread is None or thread is threading.current_thread() or not thread.is_alive():
-            return
-        done = threading.Event()
-        self._events.put((_FLUSH, done))
-        done.wait(5.0)
+        if self._events.remove_frame_callback(callback):
+            _tracer.detach(self._events)
+        self._events.flush()
 
     # ------------------------------------------------------------ axis output and limits
 
