@@ -2,19 +2,18 @@
 (Board.record), and link changes and the library's own lines in the log.
 
 They come through the library's process-wide handlers (state, link, log),
-which never run under a library lock."""
+which never run under a library lock. A recording asks no more of a board
+than LiveSource names, all of it public: Board is one."""
 
 import ctypes
 import logging
 import os
 import threading
 import time
-from typing import TYPE_CHECKING, Any, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
+from typing import Any, ContextManager, Dict, Iterable, Iterator, List, Optional, Protocol, Sequence, Tuple, Union
 
-from ._lib import LinkHandler, LogHandler, StateHandler, name_library_thread
-
-if TYPE_CHECKING:  # pragma: no cover
-    from .board import Board
+from ._checks import Register
+from ._lib import LinkHandler, LogHandler, StateHandler, name_library_thread, voxa_library
 
 log = logging.getLogger("voxa")
 
@@ -45,6 +44,27 @@ _LINK_REASONS = {0: "", 1: "silence", 2: "closed by the board", 3: "system error
                  6: "heartbeats", 7: "held by another host", 8: "board restarted"}
 _LINK_IN_DOUBT, _LINK_RESTARTED = 4, 5
 _LINK_DOWN, _LINK_RECONNECTING, _REASON_CLOSED = 0, 2, 4
+
+
+class LiveSource(Protocol):
+    """What a recording needs of a board (Board has it all): its id, whether
+    it was closed, a word of its register image, immediate() and queued()
+    groups of commands, and call() for the state packet exports
+    (VOXA_Set_StateTimer, VOXA_Clr_StateTimer, VOXA_Get_StateDrops)."""
+
+    @property
+    def id(self) -> int: ...
+
+    @property
+    def closed(self) -> bool: ...
+
+    def reg_word(self, reg: Register, word: int) -> int: ...
+
+    def immediate(self) -> ContextManager[object]: ...
+
+    def queued(self) -> ContextManager[object]: ...
+
+    def call(self, name: str, *args: object) -> Any: ...
 
 
 class Recording:
@@ -110,7 +130,7 @@ def _column(name: str) -> str:
 
 
 class _Recorder:
-    def __init__(self, board: "Board", reads: List[Tuple[int, int]], wanted: int, need_all: bool,
+    def __init__(self, board: LiveSource, reads: List[Tuple[int, int]], wanted: int, need_all: bool,
                  recording: Recording) -> None:
         self.board = board
         self.reads = reads  # (register, axis or word) per column after time
@@ -251,7 +271,7 @@ class _Handlers:
 handlers = _Handlers()
 
 
-def record(board: "Board", signals: Union[str, Iterable[str]], seconds: float, axes: Iterable[int],
+def record(board: LiveSource, signals: Union[str, Iterable[str]], seconds: float, axes: Iterable[int],
            period_ms: Optional[int]) -> Recording:
     if isinstance(signals, str):
         signals = [signals]
@@ -283,21 +303,21 @@ def record(board: "Board", signals: Union[str, Iterable[str]], seconds: float, a
             reads.append((reg, 0 if a is None else a))
     recording = Recording(columns)
     recorder = _Recorder(board, reads, wanted, period_ms is not None, recording)
-    lib = board._lib
+    lib = voxa_library()  # the state handler reads the board through the library's own calls
     restore = None
     selector = 0 if period_ms is None else _PERIODS[period_ms]
 
     def switch_on() -> None:
         # Immediate: a queued write would wait behind the motion it is to show.
         with board.immediate():
-            board._call("VOXA_Set_StateTimer", selector | contents)
+            board.call("VOXA_Set_StateTimer", selector | contents)
 
     if period_ms is not None:
         # State packets for the recording; the board's own settings again after it.
         w0, w1 = board.reg_word(0, 0), board.reg_word(0, 1)
         restore = ((w0 >> 8) & 7, (w1 & 0x3F) << 10)
         switch_on()
-    drops = board._call("VOXA_Get_StateDrops")
+    drops = board.call("VOXA_Get_StateDrops")
     handlers.add(lib, recorder)
     start = time.monotonic()
     try:
@@ -325,14 +345,14 @@ def record(board: "Board", signals: Union[str, Iterable[str]], seconds: float, a
             # With the link down an immediate write is lost; a queued one
             # waits on the host and goes out once the link is back.
             with board.queued() if cut else board.immediate():
-                board._call("VOXA_Clr_StateTimer", 1 | added)
+                board.call("VOXA_Clr_StateTimer", 1 | added)
                 if code:
-                    board._call("VOXA_Set_StateTimer", code + 1)
+                    board.call("VOXA_Set_StateTimer", code + 1)
     recording.duration = max(0.0, recorder.cut_at - start) if cut else seconds
     if cut:
         recording.cut_short, recording.cut_reason = True, recorder.cut_reason
         log.warning("board %d: the recording was cut short after %.2f s of %.2f s: link lost (%s)",
                     board.id, recording.duration, seconds, recorder.cut_reason)
     if not board.closed:
-        recording.drops = (board._call("VOXA_Get_StateDrops") - drops) & 0xFFFFFFFF
+        recording.drops = (board.call("VOXA_Get_StateDrops") - drops) & 0xFFFFFFFF
     return recording
