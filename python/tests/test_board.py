@@ -492,6 +492,27 @@ class RecordTest(SimTestCase):
         with self.assertRaises(ValueError):
             b.record("torque", 0.1)
 
+    def test_a_recording_asks_no_more_of_a_board_than_live_source_names(self):
+        sim, b = self.open_sim()
+        members = [n for n in vars(voxa.live.LiveSource) if not n.startswith("_")]
+        self.assertEqual(sorted(members), ["call", "closed", "id", "immediate", "queued", "reg_word"])
+
+        class Source:
+            """The board's LiveSource members and nothing else."""
+            __slots__ = ()
+
+            def __getattr__(self, name):
+                if name not in members:
+                    raise AttributeError(name)
+                return getattr(b, name)
+
+        before = b.reg_word("CHIPSET", 0)
+        b.line({0: 20000}, cmd_id=1)
+        rec = voxa.live.record(Source(), "position", 0.3, [0], 25)
+        self.assertGreater(len(rec), 0)
+        self.assertEqual(b.reg_word("CHIPSET", 0), before)
+        b.stop()
+
 
 VOXACTL = os.environ.get("VOXACTL") or os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__)))), "build", "tools", "voxactl", "voxactl")

@@ -11,7 +11,7 @@ import os
 import socket
 from typing import Any, Iterable, List, Optional, Tuple, Union
 
-from ._lib import IntArray8, prototype
+from ._lib import IntArray8, prototype, voxa_library
 from .errors import ERR_ARGUMENT, ERR_OPEN, ArgumentTypeError, LinkError, VoxaError
 
 # An axis number or several: 0, [0, 1], range(8).
@@ -154,3 +154,34 @@ def _check_call(name: str, args: Tuple[Any, ...]) -> List[Any]:
     if argtypes is not None and len(args) != len(argtypes):
         raise ArgumentTypeError(ERR_ARGUMENT, detail=f"{name} takes {len(argtypes)} arguments, not {len(args)}")
     return [_call_argument(name, i, None if argtypes is None else argtypes[i], v) for i, v in enumerate(args)]
+
+
+_REG_NAMES: Optional[Tuple[str, ...]] = None
+
+
+def reg_names() -> Tuple[str, ...]:
+    """The 32 register names, CHIPSET ... CUSTOM, by number."""
+    global _REG_NAMES
+    if _REG_NAMES is None:
+        lib = voxa_library()
+        _REG_NAMES = tuple(lib.VOXA_Get_RegName(r).decode("ascii") for r in range(32))
+    return _REG_NAMES
+
+
+def reg_number(reg: Register) -> int:
+    """A register given by number or by name (any case) as its number. Numbers
+    are passed on as they are, for the library to judge."""
+    if isinstance(reg, str):
+        try:
+            return reg_names().index(reg.upper())
+        except ValueError:
+            raise _argument(f"no register is called {reg!r}") from None
+    return _index(reg, "register")
+
+
+def reg_name(reg: int) -> str:
+    """The name of register reg (0..31)."""
+    r = _index(reg, "register")
+    if not 0 <= r < 32:
+        raise _argument(f"register {r} is not 0..31")
+    return reg_names()[r]
