@@ -16,7 +16,7 @@ struct BoardTable {
   struct EndDispatch {
     ~EndDispatch() { dispatch::Shutdown(); }
   } end_dispatch;
-  CQLM207X boards[kBoards];
+  Controller boards[kBoards];
   BoardTable() {
     for (int i = 0; i < kBoards; ++i) boards[i].SetBoardIndex(i);
   }
@@ -45,7 +45,7 @@ thread_local ErrorState t_errors;
 
 }  // namespace
 
-CQLM207X& BoardAt(int id) { return Table().boards[id]; }
+Controller& BoardAt(int id) { return Table().boards[id]; }
 ErrorState& Errors() { return g_errors; }
 std::atomic<int32_t>& CurrentBoard() { return g_current; }
 int32_t& ThreadBoard() { return t_board; }
@@ -97,14 +97,14 @@ void SuccessBeep() {
   if (g_errors.beep.load()) platform::Beep(0);
 }
 
-CQLM207X* Begin() {
+Controller* Begin() {
   CallerErrors().flag.store(0);
   const int32_t b = SelectedBoard();
   if (b < 0 || b >= kBoards) {
     Fail(VOXA_ERR_BOARD_ID);
     return nullptr;
   }
-  CQLM207X& c = BoardAt(b);
+  Controller& c = BoardAt(b);
   if (!c.IsOpen()) {
     Fail(VOXA_ERR_NOT_OPEN);
     return nullptr;

@@ -12,7 +12,7 @@ namespace voxa::api {
 
 constexpr int kBoards = 8;
 
-CQLM207X& BoardAt(int id);  // id 0..7
+Controller& BoardAt(int id);  // id 0..7
 
 // Error state: flag, last code, beep switch.
 struct ErrorState {
@@ -49,7 +49,7 @@ void SuccessBeep();
 
 // Clears the error flag and checks the current board; the controller, or
 // nullptr after recording -10 or -21.
-CQLM207X* Begin();
+Controller* Begin();
 
 // The guard: runs op on the current board's controller and returns its
 // result, or records the failure and returns `failure`. An ArgumentError
@@ -78,7 +78,7 @@ class InCall {
 
 template <class R, class Op>
 R Guard(R failure, Op&& op) noexcept {
-  CQLM207X* c = Begin();
+  Controller* c = Begin();
   if (c == nullptr) return failure;
   InCall call;
   try {
@@ -95,7 +95,7 @@ R Guard(R failure, Op&& op) noexcept {
 // The guard for exports that return no value.
 template <class Op>
 void GuardVoid(Op&& op) noexcept {
-  CQLM207X* c = Begin();
+  Controller* c = Begin();
   if (c == nullptr) return;
   InCall call;
   try {

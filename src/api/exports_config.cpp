@@ -12,7 +12,7 @@ namespace {
 // VOXA_WCHAR is char16_t wherever this library is built for Linux.
 const char16_t* Wide(const VOXA_WCHAR* path) { return reinterpret_cast<const char16_t*>(path); }
 
-int Save(CQLM207X& c, const std::optional<std::string>& path) {
+int Save(Controller& c, const std::optional<std::string>& path) {
   if (!path || !config::SaveConfig(c, *path)) {
     Fail(VOXA_ERR_CONFIG_SAVE);
     return 0;
@@ -22,7 +22,7 @@ int Save(CQLM207X& c, const std::optional<std::string>& path) {
 }
 
 // The load of a file known to exist.
-int LoadExisting(CQLM207X& c, const std::string& path) {
+int LoadExisting(Controller& c, const std::string& path) {
   platform::Log(VOXA_Get_BoardID(), "ok...file exist\n");
   if (!config::LoadConfig(c, path)) {
     Fail(VOXA_ERR_CONFIG_LOAD);
@@ -37,15 +37,15 @@ int LoadExisting(CQLM207X& c, const std::string& path) {
 extern "C" {
 
 VOXA_API int VOXA_CALL VOXA_Save_wConfigFile(const VOXA_WCHAR* path) {
-  return Guard(0, [&](CQLM207X& c) { return Save(c, config::PathFromWide(Wide(path))); });
+  return Guard(0, [&](Controller& c) { return Save(c, config::PathFromWide(Wide(path))); });
 }
 
 VOXA_API int VOXA_CALL VOXA_Save_ConfigFile(const char* path) {
-  return Guard(0, [&](CQLM207X& c) { return Save(c, config::PathFrom8Bit(path)); });
+  return Guard(0, [&](Controller& c) { return Save(c, config::PathFrom8Bit(path)); });
 }
 
 VOXA_API int VOXA_CALL VOXA_Load_wConfigFile(const VOXA_WCHAR* path) {
-  return Guard(0, [&](CQLM207X& c) {
+  return Guard(0, [&](Controller& c) {
     const std::optional<std::string> p = config::PathFromWide(Wide(path));
     if (!p || !platform::PathExists(*p)) {
       platform::Log(VOXA_Get_BoardID(), "file not exist\n");
@@ -56,7 +56,7 @@ VOXA_API int VOXA_CALL VOXA_Load_wConfigFile(const VOXA_WCHAR* path) {
 }
 
 VOXA_API int VOXA_CALL VOXA_Load_ConfigFile(const char* path) {
-  return Guard(0, [&](CQLM207X& c) {
+  return Guard(0, [&](Controller& c) {
     const std::optional<std::string> p = config::PathFrom8Bit(path);
     if (!p || !platform::PathExists(*p)) return 0;
     return LoadExisting(c, *p);

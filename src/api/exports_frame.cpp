@@ -26,7 +26,7 @@ LastOpenError& OpenError() {
   return e;
 }
 
-void RecordOpenFailure(int board, const CQLM207X& c) {
+void RecordOpenFailure(int board, const Controller& c) {
   const OpenFailure f = c.LastOpenFailure();
   const std::string text = c.OpenFailureText();
   {
@@ -131,7 +131,7 @@ VOXA_API int VOXA_CALL VOXA_Set_BoardID(int id) {
 }
 
 VOXA_API int VOXA_CALL VOXA_Get_BoardID(void) {
-  return Guard(-1, [](CQLM207X&) { return SelectedBoard(); });
+  return Guard(-1, [](Controller&) { return SelectedBoard(); });
 }
 
 VOXA_API int VOXA_CALL VOXA_Set_ThreadBoardID(int id) {
@@ -150,7 +150,7 @@ VOXA_API int VOXA_CALL VOXA_Get_LastErr(void) { return CallerErrors().last.load(
 VOXA_API void VOXA_CALL VOXA_Enable_ErrBeep(int on) { Errors().beep.store(on ? 1 : 0); }
 
 VOXA_API int VOXA_CALL VOXA_Is_Link(void) {
-  return Guard(0, [](CQLM207X& c) {
+  return Guard(0, [](Controller& c) {
     if (c.IsLinked() && c.IsOpen()) {
       SuccessBeep();
       return 1;
@@ -165,7 +165,7 @@ VOXA_API void VOXA_CALL VOXA_Get_wDllVer(VOXA_WCHAR* buf, int len) {
 }
 
 VOXA_API void VOXA_CALL VOXA_Get_EngineVer(char* buf, int len) {
-  GuardVoid([&](CQLM207X& c) {
+  GuardVoid([&](Controller& c) {
     const uint32_t w = c.GetRegWord(CHIPSTATUS, 7);
     char text[512];
     std::snprintf(text, sizeof text, "V%02d.%02d %s %s %s", static_cast<int>((w & 0xF000) >> 12),
@@ -176,7 +176,7 @@ VOXA_API void VOXA_CALL VOXA_Get_EngineVer(char* buf, int len) {
 }
 
 VOXA_API int VOXA_CALL VOXA_Open_Comm(int port, int baud) {
-  return OpenFirstFree([&](CQLM207X& c) { return c.OpenComm(static_cast<uint16_t>(port), static_cast<uint32_t>(baud)); });
+  return OpenFirstFree([&](Controller& c) { return c.OpenComm(static_cast<uint16_t>(port), static_cast<uint32_t>(baud)); });
 }
 
 VOXA_API int VOXA_CALL VOXA_Open_CommDevice(const char* path, int baud) {
@@ -184,11 +184,11 @@ VOXA_API int VOXA_CALL VOXA_Open_CommDevice(const char* path, int baud) {
     Fail(VOXA_ERR_ARGUMENT);
     return -1;
   }
-  return OpenFirstFree([&](CQLM207X& c) { return c.OpenDevice(path, static_cast<uint32_t>(baud)); });
+  return OpenFirstFree([&](Controller& c) { return c.OpenDevice(path, static_cast<uint32_t>(baud)); });
 }
 
 VOXA_API int VOXA_CALL VOXA_Open_Tcp(uint32_t address, int port, int rate) {
-  return OpenFirstFree([&](CQLM207X& c) { return c.OpenTcpLink(address, port & 0xFFFF, static_cast<uint32_t>(rate)); });
+  return OpenFirstFree([&](Controller& c) { return c.OpenTcpLink(address, port & 0xFFFF, static_cast<uint32_t>(rate)); });
 }
 
 VOXA_API int VOXA_CALL VOXA_Close(void) {
@@ -203,7 +203,7 @@ VOXA_API int VOXA_CALL VOXA_Close(void) {
 }
 
 VOXA_API int VOXA_CALL VOXA_Change_Comm_Baudrate(int baud) {
-  return Guard(0, [&](CQLM207X& c) { return c.transport().ChangeBaudRate(static_cast<uint32_t>(baud)); });
+  return Guard(0, [&](Controller& c) { return c.ChangeBaudRate(static_cast<uint32_t>(baud)); });
 }
 
 }  // extern "C"
@@ -211,28 +211,28 @@ VOXA_API int VOXA_CALL VOXA_Change_Comm_Baudrate(int baud) {
 extern "C" {
 
 VOXA_API uint32_t VOXA_CALL VOXA_Get_StateDrops(void) {
-  return Guard(0u, [](CQLM207X& c) { return dispatch::StateDrops(c.BoardIndex()); });
+  return Guard(0u, [](Controller& c) { return dispatch::StateDrops(c.BoardIndex()); });
 }
 
 VOXA_API int VOXA_CALL VOXA_Get_RegAge(int reg) {
-  return Guard(-1, [&](CQLM207X& c) {
+  return Guard(-1, [&](Controller& c) {
     if (reg < 0 || reg > 31) throw ArgumentError();
     return c.RegAge(reg);
   });
 }
 
 VOXA_API int VOXA_CALL VOXA_Enable_RestoreAfterRestart(int on) {
-  return Guard(0, [&](CQLM207X& c) {
+  return Guard(0, [&](Controller& c) {
     c.EnableRestoreAfterRestart(on != 0);
     return 1;
   });
 }
 VOXA_API int VOXA_CALL VOXA_Is_RestoreAfterRestart(void) {
-  return Guard(0, [](CQLM207X& c) { return c.RestoreAfterRestart(); });
+  return Guard(0, [](Controller& c) { return c.RestoreAfterRestart(); });
 }
 
 VOXA_API int VOXA_CALL VOXA_Get_InDoubtFrames(void) {
-  return Guard(-1, [](CQLM207X& c) { return static_cast<int>(c.InDoubtFrames()); });
+  return Guard(-1, [](Controller& c) { return static_cast<int>(c.InDoubtFrames()); });
 }
 
 }  // extern "C"

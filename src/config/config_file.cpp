@@ -55,18 +55,18 @@ std::u16string Decimal(uint32_t word) {
 // commands fall between them.
 class ImmediateBracket {
  public:
-  explicit ImmediateBracket(CQLM207X& c) : c_(c) { c_.EnterImCmd(); }
+  explicit ImmediateBracket(Controller& c) : c_(c) { c_.EnterImCmd(); }
   ~ImmediateBracket() { c_.LeaveImCmd(); }
   ImmediateBracket(const ImmediateBracket&) = delete;
   ImmediateBracket& operator=(const ImmediateBracket&) = delete;
 
  private:
-  CQLM207X& c_;
+  Controller& c_;
 };
 
 }  // namespace
 
-bool SaveConfig(CQLM207X& c, const std::string& path) {
+bool SaveConfig(Controller& c, const std::string& path) {
   Document doc;
   std::vector<uint8_t> old;
   // A file that is missing or cannot be read starts an empty document.
@@ -93,7 +93,7 @@ bool SaveConfig(CQLM207X& c, const std::string& path) {
 
 // The load takes about half a second; a window thread that loads keeps
 // dispatching its messages through the pauses.
-bool LoadConfig(CQLM207X& c, const std::string& path) {
+bool LoadConfig(Controller& c, const std::string& path) {
   std::vector<uint8_t> bytes;
   if (platform::ReadWholeFile(path, kMaxDocumentBytes, bytes) != platform::FileReadResult::Ok) return false;
   const Document doc = Document::Parse(bytes);

@@ -15,13 +15,13 @@ inline constexpr char16_t kConfigSection[] = u"VOXA_V01_ENGINE_CONFIG";
 // stored PID setup records into the file, keeping its other sections and
 // entries. False when the file could not be written; the file then holds
 // what it held before.
-bool SaveConfig(CQLM207X& c, const std::string& path);
+bool SaveConfig(Controller& c, const std::string& path);
 
 // Loads an existing file: false, with nothing changed or sent, when it
 // cannot be read or lacks any register word. Otherwise every register word
 // goes to the image and to the board (register 31 down to 0), then the PID
 // setups, the PID resets, an alarm reset, execution enable and a cancel.
-bool LoadConfig(CQLM207X& c, const std::string& path);
+bool LoadConfig(Controller& c, const std::string& path);
 
 // File names from the paths applications pass: 16-bit text, or 8-bit text
 // (UTF-8, bytes that are not UTF-8 taken as Latin-1). Nothing for a null

@@ -25,7 +25,7 @@ constexpr int kRestored[] = {CHIPSET, AXISSET,  AXISAUXSET, GEARRATIO, PULSEOFFS
 
 }  // namespace
 
-void CQLM207::WatchForRestart(int r) {
+void Controller::WatchForRestart(int r) {
   if (!restart_watch_.load() || !Watched(r)) return;
   bool host_set = false;
   bool board_zero = true;
@@ -46,7 +46,7 @@ void CQLM207::WatchForRestart(int r) {
   if (restore_after_restart_.load()) restore_pending_.store(1);
 }
 
-void CQLM207::RestoreSettings() {
+void Controller::RestoreSettings() {
   int sent = 0;
   for (int r : kRestored) sent += SendRegWrite(1, r, 0xFF, kWidth4, kTagConfig);
   const int all = static_cast<int>(sizeof kRestored / sizeof kRestored[0]);

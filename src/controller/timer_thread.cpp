@@ -5,11 +5,11 @@
 
 namespace voxa {
 
-void CQLM207::TimerCallback(void* self) { static_cast<CQLM207*>(self)->TimerTick(); }
+void Controller::TimerCallback(void* self) { static_cast<Controller*>(self)->TimerTick(); }
 
-void CQLM207::TimerThreadMain() {
+void Controller::TimerThreadMain() {
   platform::SetThreadName("voxa-timer");
-  const int timer_id = platform::TimerStart(10, &CQLM207::TimerCallback, this);
+  const int timer_id = platform::TimerStart(10, &Controller::TimerCallback, this);
   uint32_t last = platform::TickCount();
   uint32_t cycle = 1;
   uint32_t heartbeats_seen = counters_.heartbeat.load();
@@ -43,7 +43,7 @@ void CQLM207::TimerThreadMain() {
       } else if (cycle % 31 == 30) {
         const uint32_t hb = counters_.heartbeat.load();
         // A serial device that hung up stays down whatever came before.
-        SetLinkFlag(hb != heartbeats_seen && !transport_.IsHungUp() ? 1 : 0, VOXA_LINK_REASON_HEARTBEAT);
+        SetLinkFlag(hb != heartbeats_seen && !link().IsHungUp() ? 1 : 0, VOXA_LINK_REASON_HEARTBEAT);
         heartbeats_seen = hb;
       }
     }
@@ -53,14 +53,14 @@ void CQLM207::TimerThreadMain() {
   platform::TimerKill(timer_id);
 }
 
-void CQLM207::TimerTick() {
+void Controller::TimerTick() {
   if (open_flag_.load() && !(GetRegWord(CHIPSTATUS, 0) & 1)) {
     const int waiting = static_cast<int>((GetRegWord(CHIPSTATUS, 1) >> 8) & 0xFF);
     int n = 100 - waiting;
     if (n < 0) n = 0;
     if (n > 24) n = 24;
     for (int k = 0; k < n; ++k) {
-      if (soft_queue_.frames() == 0 || (GetRegWord(CHIPSTATUS, 0) & 1)) break;
+      if (soft_queue().frames() == 0 || (GetRegWord(CHIPSTATUS, 0) & 1)) break;
       // Frames wait here while too many are on their way unconfirmed.
       if (!pacer_.MayDrain()) break;
       PopAndSendFrame();

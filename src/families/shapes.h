@@ -15,7 +15,7 @@
 
 namespace voxa::family {
 
-using Board = CQLM207X;
+using Board = Controller;
 
 // The register-write tag set by VOXA_Set_CmdID, as a descriptor's tag.
 constexpr int kRegTag = -1;

@@ -103,7 +103,7 @@ class ConfigFileTest : public ::testing::Test {
   fs::path dir_;
   voxa::test::FakeBoard peer_;
   int id_ = -1;
-  voxa::CQLM207X* board_ = nullptr;
+  voxa::Controller* board_ = nullptr;
 };
 
 }  // namespace voxa::test

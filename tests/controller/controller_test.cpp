@@ -19,7 +19,7 @@ using voxa::test::FakeBoard;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-voxa::CQLM207X& Current() { return voxa::api::BoardAt(VOXA_Get_BoardID()); }
+voxa::Controller& Current() { return voxa::api::BoardAt(VOXA_Get_BoardID()); }
 
 TEST(Controller, QueuedAndImmediateFramesCarryTheirTagsAndFlag) {
   FakeBoard peer;

@@ -22,7 +22,7 @@ class IoBoard : public ::testing::Test {
     peer_.Drain(50);
   }
 
-  CQLM207X& board() { return api::BoardAt(peer_.board()); }
+  Controller& board() { return api::BoardAt(peer_.board()); }
   uint32_t Image(int r, int w) { return board().GetRegWord(r, w); }
   void SetImage(int r, int w, uint32_t v) { board().SetRegWord(r, w, v); }
 

@@ -27,7 +27,7 @@ class MotionBoard : public ::testing::Test {
     if (immediate_) VOXA_Leave_ImCmd();
   }
 
-  CQLM207X& board() { return api::BoardAt(peer_.board()); }
+  Controller& board() { return api::BoardAt(peer_.board()); }
   uint32_t Image(int r, int w) { return board().GetRegWord(r, w); }
   void SetImage(int r, int w, uint32_t v) { board().SetRegWord(r, w, v); }
 

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "platform/listener.h"
-#include "transport/comm.h"
+#include <mutex>
+
+#include "transport/link.h"
 
 namespace voxa::test {
 
@@ -34,27 +36,34 @@ inline bool WaitFor(const std::function<bool()>& pred, int timeout_ms) {
   return true;
 }
 
-// Counts receive callbacks and checks that each one finds bytes in the ring.
-struct RxRecorder {
+// Records what a link tells its owner: receive callbacks (each must find
+// bytes in the ring) and the faults it reports.
+struct LinkRecorder : LinkEvents {
   std::atomic<int> calls{0};
   std::atomic<int> calls_with_empty_ring{0};
-  CComm* comm = nullptr;
+  Link* link = nullptr;
+  std::mutex lock;
+  std::vector<int> faults;  // the system error of each fault
 
-  static void Callback(void* arg) {
-    auto* self = static_cast<RxRecorder*>(arg);
-    if (self->comm->RxIsEmpty()) self->calls_with_empty_ring.fetch_add(1);
-    self->calls.fetch_add(1);
+  void OnReceived() override {
+    if (link != nullptr && link->Received().Empty()) calls_with_empty_ring.fetch_add(1);
+    calls.fetch_add(1);
   }
-  void Attach(CComm& c) {
-    comm = &c;
-    c.SetRxCallback(&RxRecorder::Callback, this);
+  void OnLinkState(int state, int, int os_error) override {
+    if (state != kLinkFault) return;
+    std::lock_guard<std::mutex> g(lock);
+    faults.push_back(os_error);
+  }
+  size_t Faults() {
+    std::lock_guard<std::mutex> g(lock);
+    return faults.size();
   }
 };
 
 // Pops everything from the receive ring into out.
-inline void Drain(CComm& c, std::vector<uint8_t>& out) {
+inline void Drain(Link& c, std::vector<uint8_t>& out) {
   uint8_t buf[4096];
-  while (uint32_t n = c.RxPopBlock(buf, sizeof buf)) out.insert(out.end(), buf, buf + n);
+  while (uint32_t n = c.Received().PopBlock(buf, sizeof buf)) out.insert(out.end(), buf, buf + n);
 }
 
 inline std::vector<uint8_t> Pattern(size_t n, uint8_t seed = 0) {

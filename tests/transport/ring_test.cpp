@@ -5,58 +5,49 @@
 #include <deque>
 #include <random>
 
-#include "transport/comm.h"
+#include "transport/byte_ring.h"
 
 namespace voxa {
 namespace {
 
-TEST(CommQueue, CreateClampsTheSizeAndRunsOnce) {
-  CCommQueue small, large, normal;
-  ASSERT_EQ(small.Create(100), 1);
-  EXPECT_EQ(small.GetSize(), 4096u);
-  ASSERT_EQ(large.Create(100000), 1);
-  EXPECT_EQ(large.GetSize(), 65536u);
-  ASSERT_EQ(normal.Create(0x8000), 1);
-  EXPECT_EQ(normal.GetSize(), 0x8000u);
-
-  ASSERT_EQ(normal.Push(0x42), 1);
-  EXPECT_EQ(normal.Create(4096), 0);  // already created: nothing changes
-  EXPECT_EQ(normal.GetSize(), 0x8000u);
-  EXPECT_EQ(normal.GetCount(), 1);
+TEST(ByteRing, ClampsItsSize) {
+  ByteRing small(100), large(100000), normal(0x8000);
+  EXPECT_EQ(small.Size(), 4096u);
+  EXPECT_EQ(large.Size(), 65536u);
+  EXPECT_EQ(normal.Size(), 0x8000u);
+  EXPECT_TRUE(normal.HasStorage());
 }
 
-TEST(CommQueue, HoldsOneByteLessThanItsSize) {
-  CCommQueue q;
-  ASSERT_EQ(q.Create(0x8000), 1);
-  EXPECT_EQ(q.GetFree(), 0x8000);  // size minus count, not the pushable room
-  EXPECT_TRUE(q.IsEmpty());
-  for (int i = 0; i < 0x7FFF; ++i) ASSERT_EQ(q.Push(static_cast<uint8_t>(i)), 1) << i;
-  EXPECT_EQ(q.Push(0xAA), 0);
-  EXPECT_EQ(q.GetCount(), 0x7FFF);
-  EXPECT_EQ(q.GetFree(), 1);
+TEST(ByteRing, HoldsOneByteLessThanItsSize) {
+  ByteRing q(0x8000);
+  EXPECT_EQ(q.Room(), 0x7FFFu);
+  EXPECT_TRUE(q.Empty());
+  for (int i = 0; i < 0x7FFF; ++i) ASSERT_TRUE(q.Push(static_cast<uint8_t>(i))) << i;
+  EXPECT_FALSE(q.Push(0xAA));
+  EXPECT_EQ(q.Count(), 0x7FFFu);
+  EXPECT_EQ(q.Room(), 0u);
   EXPECT_EQ(q.PushSome(reinterpret_cast<const uint8_t*>("xy"), 2), 0u);
 
   uint8_t b = 0;
-  ASSERT_EQ(q.Pop(&b), 1);
+  ASSERT_TRUE(q.Pop(&b));
   EXPECT_EQ(b, 0);
-  EXPECT_EQ(q.Push(0xBB), 1);
-  EXPECT_EQ(q.Push(0xCC), 0);
+  EXPECT_TRUE(q.Push(0xBB));
+  EXPECT_FALSE(q.Push(0xCC));
   // The full ring drains in order, the late byte last.
   for (int i = 1; i < 0x7FFF; ++i) {
-    ASSERT_EQ(q.Pop(&b), 1);
+    ASSERT_TRUE(q.Pop(&b));
     ASSERT_EQ(b, static_cast<uint8_t>(i));
   }
-  ASSERT_EQ(q.Pop(&b), 1);
+  ASSERT_TRUE(q.Pop(&b));
   EXPECT_EQ(b, 0xBB);
-  EXPECT_EQ(q.Pop(&b), 0);
-  EXPECT_EQ(q.GetCount(), 0);
+  EXPECT_FALSE(q.Pop(&b));
+  EXPECT_EQ(q.Count(), 0u);
 }
 
 // Random block and byte operations against a reference queue: the order
 // survives every wrap of the indices.
-TEST(CommQueue, KeepsOrderAcrossWrapAround) {
-  CCommQueue q;
-  ASSERT_EQ(q.Create(4096), 1);
+TEST(ByteRing, KeepsOrderAcrossWrapAround) {
+  ByteRing q(4096);
   std::deque<uint8_t> model;
   std::mt19937 rng(7);
   uint8_t next = 0;
@@ -76,7 +67,7 @@ TEST(CommQueue, KeepsOrderAcrossWrapAround) {
       case 1: {  // PushBlock
         for (uint32_t i = 0; i < n; ++i) buf[i] = static_cast<uint8_t>(next + i);
         bool fits = n <= 4095 - model.size();
-        ASSERT_EQ(q.PushBlock(buf.data(), n), fits ? 1 : 0);
+        ASSERT_EQ(q.PushBlock(buf.data(), n), fits);
         if (fits) {
           model.insert(model.end(), buf.begin(), buf.begin() + n);
           next = static_cast<uint8_t>(next + n);
@@ -108,24 +99,26 @@ TEST(CommQueue, KeepsOrderAcrossWrapAround) {
         }
       }
     }
-    ASSERT_EQ(q.GetCount(), static_cast<int32_t>(model.size()));
-    ASSERT_EQ(q.IsEmpty(), model.empty() ? 1 : 0);
+    ASSERT_EQ(q.Count(), model.size());
+    ASSERT_EQ(q.Empty(), model.empty());
   }
 }
 
-TEST(CommQueue, WithoutStorageRefusesEverything) {
-  CCommQueue q;
-  uint8_t b = 1;
-  EXPECT_EQ(q.Push(b), 0);
-  EXPECT_EQ(q.Pop(&b), 0);
-  EXPECT_EQ(q.PushSome(&b, 1), 0u);
-  ASSERT_EQ(q.Create(4096), 1);
-  ASSERT_EQ(q.Push(b), 1);
-  q.Release();
-  EXPECT_EQ(q.IsCreated(), 0);
-  EXPECT_EQ(q.Push(b), 0);
-  EXPECT_EQ(q.Pop(&b), 0);
-  EXPECT_EQ(q.Create(4096), 1);  // a released ring can be created again
+// A restart drops what the ring holds and starts a new stream, which the
+// reader learns with the next bytes it takes.
+TEST(ByteRing, ARestartStartsANewStream) {
+  ByteRing q(4096);
+  const uint8_t bytes[] = {1, 2, 3};
+  uint8_t out[8];
+  uint32_t first = 0, second = 0;
+  ASSERT_TRUE(q.PushBlock(bytes, 3));
+  ASSERT_EQ(q.PopBlock(out, 1, &first), 1u);
+  q.Restart();
+  EXPECT_TRUE(q.Empty());
+  ASSERT_TRUE(q.PushBlock(bytes + 2, 1));
+  ASSERT_EQ(q.PopBlock(out, sizeof out, &second), 1u);
+  EXPECT_EQ(out[0], 3);
+  EXPECT_NE(first, second);
 }
 
 }  // namespace

@@ -1,48 +1,32 @@
 // The fixture of the TCP link's tests: a loopback peer stands in for the
-// board and the error reports raised meanwhile are recorded.
+// board, and the faults the link reports are recorded.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
-#include <vector>
 
-#include "controller/dispatch.h"
 #include "helpers.h"
+#include "transport/tcp_link.h"
 
 namespace voxa::test {
 
-// Error reports raised while a test runs.
-inline std::mutex g_reports_lock;
-inline std::vector<std::string> g_reports;
-
-inline void VOXA_CALL RecordReport(const char* caption, const char*) {
-  std::lock_guard<std::mutex> g(g_reports_lock);
-  g_reports.emplace_back(caption);
-}
-
 class Tcp : public ::testing::Test {
  protected:
-  void SetUp() override {
-    {
-      std::lock_guard<std::mutex> g(g_reports_lock);
-      g_reports.clear();
-    }
-    voxa::dispatch::SetErrorReportHandler(&RecordReport);
-  }
-  void TearDown() override { voxa::dispatch::SetErrorReportHandler(nullptr); }
-  // Reports reach the handler from the dispatch thread.
-  static size_t Reports() {
-    voxa::dispatch::Drain();
-    std::lock_guard<std::mutex> g(g_reports_lock);
-    return g_reports.size();
+  // Faults the link reported (a system error it met).
+  size_t Reports() { return rec_.Faults(); }
+  // Opens the link to address:port; 1 or 0.
+  static int Open(TcpLink& link, const char* address, uint16_t port, uint32_t connect_timeout_ms,
+                  uint32_t idle_timeout_ms, bool wait = true) {
+    link.SetTarget(address, port, connect_timeout_ms, idle_timeout_ms, wait);
+    return link.Open() ? 1 : 0;
   }
   // A port nothing listens on.
   static uint16_t ClosedPort() {
     LoopbackPeer p;
     return p.port();
   }
+  LinkRecorder rec_;
 };
 
 }  // namespace voxa::test

@@ -15,8 +15,6 @@ namespace voxa {
 namespace {
 
 using test::ElapsedMs;
-using test::g_reports;
-using test::g_reports_lock;
 using test::LoopbackPeer;
 using test::SteadyClock;
 using test::Tcp;
@@ -39,17 +37,10 @@ struct RawListener {
 };
 
 TEST_F(Tcp, SocketCreationFailureIsReported) {
-  CVX_Comm_Socket comm;
+  TcpLink comm(rec_);
   // Closed once while descriptors are left: the type checks of a sanitizer
   // build need a descriptor the first time they look at an object's type.
-  static_cast<CComm&>(comm).ClosePort();
-  // Likewise the dispatch thread, which delivers the report: started here.
-  dispatch::ErrorReport("warm", "up");
-  ASSERT_EQ(Reports(), 1u);
-  {
-    std::lock_guard<std::mutex> g(g_reports_lock);
-    g_reports.clear();
-  }
+  comm.Close();
   // No descriptor left for a socket.
   int lowest_free = dup(0);
   ASSERT_GE(lowest_free, 0);
@@ -59,12 +50,11 @@ TEST_F(Tcp, SocketCreationFailureIsReported) {
   rlimit tight = old;
   tight.rlim_cur = static_cast<rlim_t>(lowest_free);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
-  int opened = comm.OpenTcp("127.0.0.1", 1000, 0, 300, 5000);
+  int opened = Open(comm, "127.0.0.1", 1000, 300, 5000);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &old), 0);
   EXPECT_EQ(opened, 0);
   ASSERT_EQ(Reports(), 1u);
-  std::lock_guard<std::mutex> g(g_reports_lock);
-  EXPECT_EQ(g_reports[0], "TCP ERROR-(" + std::to_string(EMFILE) + ")");
+  EXPECT_EQ(rec_.faults[0], EMFILE);
 }
 
 TEST_F(Tcp, UnansweredConnectFailsAfterTheTimeout) {
@@ -81,36 +71,36 @@ TEST_F(Tcp, UnansweredConnectFailsAfterTheTimeout) {
     fillers.push_back(fd);
   }
   std::this_thread::sleep_for(test::Ms(50));
-  CVX_Comm_Socket comm;
+  TcpLink comm(rec_);
   auto start = SteadyClock::now();
-  EXPECT_EQ(comm.OpenTcp("127.0.0.1", peer.port, 0, 300, 5000), 0);
+  EXPECT_EQ(Open(comm, "127.0.0.1", peer.port, 300, 5000), 0);
   long took = ElapsedMs(start);
   EXPECT_GE(took, 280);
   EXPECT_LT(took, 800);
-  EXPECT_EQ(comm.IsOpen(), 0);
+  EXPECT_FALSE(comm.IsOpen());
   EXPECT_EQ(Reports(), 0u);
 
   // Without waiting the open succeeds at once; a close in the middle of the
   // worker's reconnect wait returns at once.
   start = SteadyClock::now();
-  ASSERT_EQ(comm.OpenTcpNoWait("127.0.0.1", peer.port, 0, 300, 200), 1);
+  ASSERT_EQ(Open(comm, "127.0.0.1", peer.port, 300, 200, false), 1);
   EXPECT_LT(ElapsedMs(start), 100);
-  EXPECT_EQ(comm.IsOpen(), 1);
+  EXPECT_TRUE(comm.IsOpen());
   std::this_thread::sleep_for(test::Ms(450));  // idle 200 + pause 100: now waiting for the board
   start = SteadyClock::now();
   comm.Close();
   EXPECT_LT(ElapsedMs(start), 200);
-  EXPECT_EQ(comm.IsOpen(), 0);
+  EXPECT_FALSE(comm.IsOpen());
   for (int fd : fillers) close(fd);
 }
 
 TEST_F(Tcp, OpenCloseCyclesLeaveNoDescriptorOrThread) {
   LoopbackPeer peer;
-  auto comm = std::make_unique<CVX_Comm_Socket>();
+  auto comm = std::make_unique<TcpLink>(rec_);
   const int fds = test::CountOpenFds();
   const int threads = test::CountThreads();
   for (int i = 0; i < 200; ++i) {
-    ASSERT_EQ(comm->OpenTcp("127.0.0.1", peer.port(), 0, 1000, 5000), 1) << i;
+    ASSERT_EQ(Open(*comm, "127.0.0.1", peer.port(), 1000, 5000), 1) << i;
     ASSERT_TRUE(peer.Accept()) << i;
     if (i % 2) {
       ASSERT_TRUE(peer.SendBytes({1}));
@@ -122,7 +112,7 @@ TEST_F(Tcp, OpenCloseCyclesLeaveNoDescriptorOrThread) {
   EXPECT_EQ(test::CountThreads(), threads);
 
   // Destroying an open transport stops its worker first.
-  ASSERT_EQ(comm->OpenTcp("127.0.0.1", peer.port(), 0, 1000, 5000), 1);
+  ASSERT_EQ(Open(*comm, "127.0.0.1", peer.port(), 1000, 5000), 1);
   ASSERT_TRUE(peer.Accept());
   comm.reset();
   EXPECT_TRUE(peer.SeesClose(1000));

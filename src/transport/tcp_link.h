@@ -1,23 +1,22 @@
-// The TCP link of a transport: connects to the board, runs the worker that
-// receives into the owner's receive ring, sends the owner's transmit ring,
-// and re-establishes the connection after a link error or a silence longer
-// than the idle timeout.
+// The TCP link: connects to the board, runs the worker that receives into
+// the receive ring and sends what the socket could not take at once, and
+// re-establishes the connection after a link error or a silence longer than
+// the idle timeout. A system error it meets goes up as a kLinkFault state.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "platform/net.h"
 #include "platform/platform.h"
-#include "transport/comm.h"
+#include "transport/link.h"
 
 namespace voxa {
 
-class CVX_Comm_Socket;
-
-class CSocketEngine {
+class TcpLink final : public Link {
  public:
   static constexpr uint32_t kBufferSize = 0x10000;
   // Reconnect timing: pause after closing the lost socket, the wait for the
@@ -40,30 +39,47 @@ class CSocketEngine {
   static constexpr uint32_t kTurnAwayGraceMs = 100;
   static constexpr uint32_t kHeldRetryPauseMs = 1000;
 
-  explicit CSocketEngine(CVX_Comm_Socket& owner);
-  ~CSocketEngine();
-  CSocketEngine(const CSocketEngine&) = delete;
-  CSocketEngine& operator=(const CSocketEngine&) = delete;
+  // Worker keys posted to the poller.
+  static constexpr int kLinkErrorKey = 2;
+  static constexpr int kSendKey = 3;  // bytes wait for room in the socket
+  static constexpr int kStopKey = 9999;
 
-  // 1 connected (or already connected: the link is then re-established by
-  // the worker), 0 failed.
-  int Connect(const char* address, uint16_t port, uint32_t connect_timeout_ms, uint32_t idle_timeout_ms);
-  // As Connect, but the link counts as up at once; the worker connects.
-  int ConnectNoWait(const char* address, uint16_t port, uint32_t connect_timeout_ms, uint32_t idle_timeout_ms);
-  // Stops the worker (at once, even during a reconnect) and closes the
-  // socket. Returns 1.
-  int Disconnect();
-  // Sends the owner's transmit ring; 1 sent, 0 failed.
+  explicit TcpLink(LinkEvents& events);
+  ~TcpLink() override;
+
+  // The board the next open connects to: dotted IPv4 text and a port. With
+  // wait, the open waits up to connect_timeout_ms for the board (and fails
+  // without it); without, the link counts as up at once and the worker
+  // connects. The link re-establishes itself after a link error or
+  // idle_timeout_ms (0: never) without received bytes; IsOpen stays true
+  // meanwhile.
+  void SetTarget(const std::string& address, uint16_t port, uint32_t connect_timeout_ms, uint32_t idle_timeout_ms,
+                 bool wait);
+
+  // Open while already connected re-establishes the link at once.
+  bool Open() override;
+  // Stops the worker (at once, even during a reconnect); a working link
+  // sends what waits first and ends the connection in order.
+  void Close() override;
+  bool IsOpen() const override { return connected_.load() != 0; }
+  bool IsUp() const override { return connected_.load() != 0 && link_ready_.load() != 0; }
+  bool IsTcp() const override { return true; }
+  uint32_t LinkErrorCount() const override { return link_errors_.load(std::memory_order_relaxed); }
+
+  // Sends what the socket takes of the transmit ring now, never blocking;
+  // the worker sends the rest once the socket has room. 1 sent or under
+  // way, 0 failed (the bytes are dropped and the worker re-establishes the
+  // link).
   int Send();
 
-  int IsConnected() const { return connected_.load(); }
-  int IsLinkReady() const { return link_ready_.load(); }
-  uint32_t LinkErrorCount() const { return link_errors_.load(std::memory_order_relaxed); }
+ protected:
+  void Transmit() override;
 
  private:
   enum class Attempt { kUp, kFailed, kHeld, kStopped };
 
-  int Open(const char* address, uint16_t port, uint32_t connect_timeout_ms, uint32_t idle_timeout_ms, bool wait);
+  // The new stream of a fresh connection, with the bytes the board sent at once.
+  void StartStream(uint32_t early);
   void Worker();
   // Replaces the socket with a new connection to the peer.
   Attempt Reconnect();
@@ -88,8 +104,10 @@ class CSocketEngine {
   void Linger();
   void Report(int err);
 
-  CVX_Comm_Socket& owner_;
-  std::mutex control_;    // Connect, ConnectNoWait and Disconnect one at a time
+  std::string address_;
+  uint16_t port_ = 0;
+  bool wait_ = true;
+  std::mutex control_;    // Open and Close one at a time
   std::mutex send_lock_;  // one Send at a time (the send buffer)
   std::mutex sock_lock_;  // the socket and poller handles against Send and Post
   platform::TcpSocket sock_;

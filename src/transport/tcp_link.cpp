@@ -1,13 +1,10 @@
-#include "transport/socket_engine.h"
+#include "transport/tcp_link.h"
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <new>
 
-#include "controller/dispatch.h"
 #include "voxa/voxa.h"
-#include "transport/comm.h"
 
 namespace voxa {
 namespace {
@@ -24,60 +21,54 @@ int MsUntil(Clock::time_point deadline) {
 
 }  // namespace
 
-CSocketEngine::CSocketEngine(CVX_Comm_Socket& owner) : owner_(owner) {}
+TcpLink::TcpLink(LinkEvents& events) : Link(events) {}
 
-CSocketEngine::~CSocketEngine() { Disconnect(); }
+TcpLink::~TcpLink() { Close(); }
 
-void CSocketEngine::Report(int err) {
-  char caption[64];
-  char text[256];
-  std::snprintf(caption, sizeof caption, "TCP ERROR-(%d)", err);
-  // From the dispatch thread: the application's report may wait for a user
-  // and may close the board, which joins this worker.
-  dispatch::ErrorReport(caption, platform::SystemErrorText(err, text, sizeof text));
+void TcpLink::SetTarget(const std::string& address, uint16_t port, uint32_t connect_timeout_ms,
+                        uint32_t idle_timeout_ms, bool wait) {
+  std::lock_guard<std::mutex> control(control_);
+  address_ = address;
+  port_ = port;
+  connect_timeout_ms_ = connect_timeout_ms;
+  idle_timeout_ms_.store(idle_timeout_ms);
+  wait_ = wait;
 }
 
-void CSocketEngine::PostKey(uint32_t key) {
+// The owner tells the application; the link never waits for it.
+void TcpLink::Report(int err) { events_.OnLinkState(kLinkFault, err, err); }
+
+void TcpLink::PostKey(uint32_t key) {
   std::lock_guard<std::mutex> g(sock_lock_);
   poller_.Post(key);
 }
 
-void CSocketEngine::ReleaseHandles() {
+void TcpLink::ReleaseHandles() {
   std::lock_guard<std::mutex> g(sock_lock_);
   sock_.Close();
   poller_.Close();
 }
 
-int CSocketEngine::Connect(const char* address, uint16_t port, uint32_t connect_timeout_ms,
-                           uint32_t idle_timeout_ms) {
-  return Open(address, port, connect_timeout_ms, idle_timeout_ms, true);
-}
-
-int CSocketEngine::ConnectNoWait(const char* address, uint16_t port, uint32_t connect_timeout_ms,
-                                 uint32_t idle_timeout_ms) {
-  return Open(address, port, connect_timeout_ms, idle_timeout_ms, false);
-}
-
-int CSocketEngine::Open(const char* address, uint16_t port, uint32_t connect_timeout_ms, uint32_t idle_timeout_ms,
-                        bool wait) {
+bool TcpLink::Open() {
   std::lock_guard<std::mutex> control(control_);
+  const bool wait = wait_;
   link_ready_.store(0);
   if (connected_.load()) {
     // Already up: the worker re-establishes the link at once.
-    PostKey(CVX_Comm_Socket::kLinkErrorKey);
-    return 1;
+    PostKey(kLinkErrorKey);
+    return true;
   }
   auto failed = [this](OpenFailureKind kind, int err) {
-    owner_.SetOpenFailure(kind, err);
+    SetOpenFailure(kind, err);
     ReleaseHandles();
-    return 0;
+    return false;
   };
-  if (!owner_.IsInitialised()) return failed(OpenFailureKind::kSystem, ENOMEM);
+  if (!rx_.HasStorage() || !tx_.HasStorage()) return failed(OpenFailureKind::kSystem, ENOMEM);
   worker_.Join();  // a worker that ended on its own (closed from its callback)
   ReleaseHandles();
 
   platform::Ipv4Endpoint peer;
-  if (!platform::ParseIpv4(address, port, &peer)) return failed(OpenFailureKind::kSystem, EINVAL);
+  if (!platform::ParseIpv4(address_.c_str(), port_, &peer)) return failed(OpenFailureKind::kSystem, EINVAL);
   if (!rx_buf_) rx_buf_.reset(new (std::nothrow) uint8_t[kBufferSize]);
   if (!tx_buf_) tx_buf_.reset(new (std::nothrow) uint8_t[kBufferSize]);
   if (!rx_buf_ || !tx_buf_) return failed(OpenFailureKind::kSystem, ENOMEM);
@@ -93,14 +84,13 @@ int CSocketEngine::Open(const char* address, uint16_t port, uint32_t connect_tim
     return failed(OpenFailureKind::kSystem, err);
   }
   peer_ = peer;
-  connect_timeout_ms_ = connect_timeout_ms;
 
   bool up = true;
   uint32_t early = 0;  // bytes the board sent at once, before the worker runs
   err = s.StartConnect(peer);
   if (err == EINPROGRESS && wait) {
     bool stopped = false;
-    err = WaitConnected(s, connect_timeout_ms, false, &stopped);
+    err = WaitConnected(s, connect_timeout_ms_, false, &stopped);
     // A reset that meets the connect: the board took it and ended it at once.
     if (err == ECONNRESET) return failed(OpenFailureKind::kHeld, 0);
     if (err != 0) {
@@ -119,14 +109,8 @@ int CSocketEngine::Open(const char* address, uint16_t port, uint32_t connect_tim
   if (wait && up && TurnedAway(s, false, &early) != Attempt::kUp) return failed(OpenFailureKind::kHeld, 0);
 
   // A new stream: nothing of an earlier connection is parsed with it.
-  owner_.RxRestart();
-  owner_.TxClear();
-  if (early > 0) {
-    owner_.RxPushSome(rx_buf_.get(), early);
-    owner_.AddRxBytes(early);
-  }
-  owner_.SetOpenFailure(OpenFailureKind::kNone, 0);
-  idle_timeout_ms_.store(idle_timeout_ms);
+  StartStream(early);
+  SetOpenFailure(OpenFailureKind::kNone, 0);
   {
     std::lock_guard<std::mutex> g(sock_lock_);
     sock_ = std::move(s);
@@ -138,12 +122,18 @@ int CSocketEngine::Open(const char* address, uint16_t port, uint32_t connect_tim
     connected_.store(0);
     link_ready_.store(0);
     ReleaseHandles();
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
-CSocketEngine::Attempt CSocketEngine::TurnedAway(platform::TcpSocket& s, bool watch_stop, uint32_t* early) {
+void TcpLink::StartStream(uint32_t early) {
+  rx_.Restart();
+  tx_.Clear();
+  if (early > 0) KeepReceived(rx_buf_.get(), early);
+}
+
+TcpLink::Attempt TcpLink::TurnedAway(platform::TcpSocket& s, bool watch_stop, uint32_t* early) {
   // A board that serves another host accepts the connection and ends it at
   // once, before it says anything. Whatever it does say meanwhile is the
   // start of the new stream and is kept.
@@ -166,19 +156,19 @@ CSocketEngine::Attempt CSocketEngine::TurnedAway(platform::TcpSocket& s, bool wa
   }
 }
 
-int CSocketEngine::Disconnect() {
+void TcpLink::Close() {
   std::lock_guard<std::mutex> control(control_);
   const bool working = connected_.load() && link_ready_.load();
   connected_.store(0);
   link_ready_.store(0);
-  PostKey(CVX_Comm_Socket::kStopKey);
+  PostKey(kStopKey);
   worker_.Join();  // every wait of the worker ends on the stop key
   if (working) Linger();
   ReleaseHandles();
-  return 1;
+  tx_.WakeWaiters();
 }
 
-void CSocketEngine::Linger() {
+void TcpLink::Linger() {
   // A socket closed while the board's bytes wait unread in it resets the
   // connection, and the board may then throw away commands it had not yet
   // read. So what was handed to the link goes out first, the sending side
@@ -187,19 +177,19 @@ void CSocketEngine::Linger() {
   std::lock_guard<std::mutex> one_sender(send_lock_);
   uint8_t buf[4096];
   for (;;) {
-    const uint32_t n = owner_.TxPeek(buf, sizeof buf);
+    const uint32_t n = tx_.Peek(buf, sizeof buf);
     if (n == 0) break;
     int err = 0;
     const long w = sock_.SendSome(buf, n, &err);
     if (w < 0) break;
-    owner_.TxDiscard(static_cast<uint32_t>(w));
+    tx_.Discard(static_cast<uint32_t>(w));
     if (w == 0) {
       platform::Poller::Result r;
       poller_.Wait(&sock_, platform::Poller::Interest::kWritable, MsUntil(deadline), &r);
       if (Clock::now() >= deadline) break;
     }
   }
-  owner_.TxClear();
+  tx_.Clear();
   sock_.ShutdownSend();
   while (Clock::now() < deadline) {
     platform::Poller::Result r;
@@ -211,18 +201,18 @@ void CSocketEngine::Linger() {
   }
 }
 
-int CSocketEngine::Send() {
+int TcpLink::Send() {
   std::lock_guard<std::mutex> one_sender(send_lock_);
   if (!connected_.load() || !link_ready_.load()) {
     // Closed, or the link is being re-established: nothing can go out.
-    if (owner_.TxIsEmpty()) return 1;
-    owner_.TxClear();
+    if (tx_.Empty()) return 1;
+    tx_.Clear();
     return 0;
   }
   // What the socket takes now; the rest stays in the ring for the worker,
   // which sends it once the socket has room. Never blocks.
   for (;;) {
-    const uint32_t n = owner_.TxPeek(tx_buf_.get(), kBufferSize);
+    const uint32_t n = tx_.Peek(tx_buf_.get(), kBufferSize);
     if (n == 0) return 1;
     int err = 0;
     long w;
@@ -232,22 +222,28 @@ int CSocketEngine::Send() {
       if (w < 0) {
         // The bytes are lost; the worker re-establishes the link.
         link_ready_.store(0);
-        poller_.Post(CVX_Comm_Socket::kLinkErrorKey);
+        poller_.Post(kLinkErrorKey);
       } else if (static_cast<uint32_t>(w) < n) {
-        poller_.Post(CVX_Comm_Socket::kSendKey);
+        poller_.Post(kSendKey);
       }
     }
     if (w < 0) {
-      owner_.TxClear();
+      tx_.Clear();
       return 0;
     }
-    owner_.NotifySent(tx_buf_.get(), static_cast<uint32_t>(w));
-    owner_.TxDiscard(static_cast<uint32_t>(w));
+    tx_.Discard(static_cast<uint32_t>(w));
     if (static_cast<uint32_t>(w) < n) return 1;
   }
 }
 
-int CSocketEngine::WaitConnected(platform::TcpSocket& s, uint32_t timeout_ms, bool watch_stop, bool* stopped) {
+void TcpLink::Transmit() {
+  if (connected_.load())
+    Send();
+  else
+    tx_.Clear();
+}
+
+int TcpLink::WaitConnected(platform::TcpSocket& s, uint32_t timeout_ms, bool watch_stop, bool* stopped) {
   const auto deadline = Clock::now() + milliseconds(timeout_ms);
   for (;;) {
     platform::Poller::Result r;
@@ -264,11 +260,11 @@ int CSocketEngine::WaitConnected(platform::TcpSocket& s, uint32_t timeout_ms, bo
   }
 }
 
-bool CSocketEngine::StopSeen(const platform::Poller::Result& r) const {
-  return !connected_.load() || r.Has(CVX_Comm_Socket::kStopKey);
+bool TcpLink::StopSeen(const platform::Poller::Result& r) const {
+  return !connected_.load() || r.Has(kStopKey);
 }
 
-bool CSocketEngine::Pause(uint32_t ms) {
+bool TcpLink::Pause(uint32_t ms) {
   const auto deadline = Clock::now() + milliseconds(ms);
   for (;;) {
     if (!connected_.load()) return false;
@@ -280,7 +276,7 @@ bool CSocketEngine::Pause(uint32_t ms) {
   }
 }
 
-CSocketEngine::Attempt CSocketEngine::Reconnect() {
+TcpLink::Attempt TcpLink::Reconnect() {
   {
     std::lock_guard<std::mutex> g(sock_lock_);
     link_ready_.store(0);
@@ -289,8 +285,8 @@ CSocketEngine::Attempt CSocketEngine::Reconnect() {
   if (!Pause(kReconnectClosePauseMs)) return Attempt::kStopped;
 
   auto fail = [this] {
-    owner_.RxRestart();
-    owner_.TxClear();
+    rx_.Restart();
+    tx_.Clear();
     return Attempt::kFailed;
   };
   platform::TcpSocket s;
@@ -325,39 +321,34 @@ CSocketEngine::Attempt CSocketEngine::Reconnect() {
     // The new connection is a new stream: a frame the old one broke off
     // in the middle must not swallow the first bytes of this one, and
     // nothing the old one was sending goes out half.
-    owner_.RxRestart();
-    owner_.TxClear();
-    if (early > 0) {
-      owner_.RxPushSome(rx_buf_.get(), early);
-      owner_.AddRxBytes(early);
-    }
+    StartStream(early);
     sock_ = std::move(s);
     last_reported_ = 0;
     link_ready_.store(1);
   }
-  owner_.NotifyLink(VOXA_LINK_RECONNECTED, VOXA_LINK_REASON_NONE, 0);
+  events_.OnLinkState(VOXA_LINK_RECONNECTED, VOXA_LINK_REASON_NONE, 0);
   return Attempt::kUp;
 }
 
-uint32_t CSocketEngine::Receive(bool* link_lost, int* reason, int* os_error) {
+uint32_t TcpLink::Receive(bool* link_lost, int* reason, int* os_error) {
   // Take no more than the receive ring has room for: the rest waits in the
   // socket (and holds the board back) instead of being thrown away.
-  uint32_t room = owner_.RxRoom();
+  rx_.ArmRoomWait();
+  uint32_t room = rx_.Room();
   if (room == 0) {
     // The receiver is still busy with earlier bytes; once it takes some
     // out, the worker reads on. The short limit keeps a close prompt.
-    owner_.NotifyReceived();
-    owner_.WaitRxRoom(kRoomWaitMs);
+    events_.OnReceived();
+    rx_.WaitRoom(kRoomWaitMs);
     return 0;
   }
   if (room > kBufferSize) room = kBufferSize;
   int err = 0;
   long n = sock_.Receive(rx_buf_.get(), room, &err);
   if (n > 0) {
-    // One lock for the whole chunk; bytes that do not fit are dropped.
-    owner_.RxPushSome(rx_buf_.get(), static_cast<uint32_t>(n));
-    owner_.AddRxBytes(static_cast<uint32_t>(n));
-    owner_.NotifyReceived();
+    // One lock for the whole chunk; no more came than the ring has room for.
+    KeepReceived(rx_buf_.get(), static_cast<uint32_t>(n));
+    events_.OnReceived();
     return static_cast<uint32_t>(n);
   }
   // Zero bytes: the board closed the connection. Any error but "nothing
@@ -370,7 +361,7 @@ uint32_t CSocketEngine::Receive(bool* link_lost, int* reason, int* os_error) {
   return 0;
 }
 
-void CSocketEngine::Worker() {
+void TcpLink::Worker() {
   platform::SetThreadName("voxa-tcp");
   auto idle_start = Clock::now();
   // Reconnect attempts start no closer together than the retry pause, also
@@ -386,7 +377,7 @@ void CSocketEngine::Worker() {
     if (a == Attempt::kHeld) {
       // Another host has the board: say so once, and ask again only now
       // and then, so that the two hosts do not push each other out.
-      if (!held) owner_.NotifyLink(VOXA_LINK_RECONNECTING, VOXA_LINK_REASON_HELD, 0);
+      if (!held) events_.OnLinkState(VOXA_LINK_RECONNECTING, VOXA_LINK_REASON_HELD, 0);
       held = true;
       if (!Pause(kHeldRetryPauseMs)) return false;
       idle_start = Clock::now();
@@ -405,7 +396,7 @@ void CSocketEngine::Worker() {
   int lost_error = 0;
   bool outage = false;
   auto outage_begins = [&](int reason, int err) {
-    if (!outage) owner_.NotifyLink(VOXA_LINK_RECONNECTING, reason, err);
+    if (!outage) events_.OnLinkState(VOXA_LINK_RECONNECTING, reason, err);
     outage = true;
     lost_reason = VOXA_LINK_REASON_ERROR;
     lost_error = 0;
@@ -421,7 +412,7 @@ void CSocketEngine::Worker() {
     const uint32_t idle = idle_timeout_ms_.load();
     const auto idle_deadline = idle_start + milliseconds(idle);
     // Room to write is waited for only while bytes wait to be sent.
-    const bool sending = !owner_.TxIsEmpty();
+    const bool sending = !tx_.Empty();
     platform::Poller::Result r;
     poller_.Wait(&sock_, sending ? platform::Poller::Interest::kReadWrite : platform::Poller::Interest::kReadable,
                  idle > 0 ? MsUntil(idle_deadline) : -1, &r);
