@@ -30,8 +30,8 @@ struct Mover {
   int vstate = kStopped;
 
   // Bends a straight mover from start to end into an arc in the plane of
-  // axes a and b around (cx, cy), clockwise or not; a sweep of zero is a
-  // full circle.
+  // axes a and b around (centre_a, centre_b), clockwise or not; an arc that
+  // ends where it starts is a full circle.
   void BendToArc(int a, int b, double centre_a, double centre_b, bool cw);
   // Advances the mover by dt seconds (held: decelerating to a halt without
   // ending); true once it has ended, at its end or stopped.
