@@ -41,7 +41,7 @@ class BoardTest : public ::testing::Test {
   }
   void Line(uint8_t mask, std::initializer_list<int64_t> ends, int tag = -1) {
     Write(CAL0, mask, ends, false, tag);
-    Send(HostAction(0x5B, mask, tag));
+    Send(HostAction(Op::kLine, mask, tag));
   }
   // Frames the board sent of the given packet type since the last Take.
   std::vector<Bytes> Take(int type = -1) {
@@ -73,14 +73,14 @@ class BoardTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(BoardTest, KeepAliveGetsTheHeartbeatPacket) {
-  Send(HostSystem(0x89, 0xFD));
+  Send(HostSystem(Op::kKeepAlive | Op::kImmediate, 0xFD));
   auto f = Take();
   ASSERT_EQ(f.size(), 1u);
   EXPECT_EQ(f[0], (Bytes{0xFE, 0x04, 0x00, 0x09, 0x00, 0x0B}));
-  Send(HostSystem(0x09));
+  Send(HostSystem(Op::kKeepAlive));
   EXPECT_EQ(Take(kHeartbeat).size(), 1u);
   board_.SetHeartbeatReply(false);
-  Send(HostSystem(0x89, 0xFD));
+  Send(HostSystem(Op::kKeepAlive | Op::kImmediate, 0xFD));
   EXPECT_TRUE(Take().empty());
 }
 
@@ -138,7 +138,7 @@ TEST_F(BoardTest, QueuedWriteThenActionUsesTheWrittenOperands) {
 
 TEST_F(BoardTest, QueueDepthIdsAndBusyBitAreReported) {
   board_.HoldQueue(true);
-  for (int i = 0; i < 30; ++i) Send(HostAction(0x5B, 0x01, 10 + i));
+  for (int i = 0; i < 30; ++i) Send(HostAction(Op::kLine, 0x01, 10 + i));
   const uint32_t w1 = board_.Reg(CHIPSTATUS, 1);
   EXPECT_EQ((w1 >> 8) & 0xFF, 30u);
   EXPECT_EQ((w1 >> 16) & 0xFF, 10u);                  // next ready
@@ -192,7 +192,7 @@ TEST_F(BoardTest, MotionTakesTimeAtTheDriveVelocity) {
 TEST_F(BoardTest, PerAxisDriveVelocityWinsOverBoardWide) {
   Write(DRIVEVEL, 0x03, {100u << 16, 4000});
   Write(CAL0, 0x02, {2000});
-  Send(HostAction(0x5B, 0x02));
+  Send(HostAction(Op::kLine, 0x02));
   EXPECT_NEAR(RunIdle(5000), 500, 10);
 }
 
@@ -234,7 +234,7 @@ TEST_F(BoardTest, NoCompletePacketWhenSwitchedOffOrUntagged) {
 TEST_F(BoardTest, NotifyCompleteWaitsForWhatWasQueuedBefore) {
   Profile(1000, 0);
   Line(0x01, {300}, 1);
-  Send(HostSystem(0x0A, 5));
+  Send(HostSystem(Op::kNotifyComplete, 5));
   board_.Advance(100);
   EXPECT_TRUE(Take(kCompleteState).empty());
   RunIdle(2000);
@@ -243,7 +243,7 @@ TEST_F(BoardTest, NotifyCompleteWaitsForWhatWasQueuedBefore) {
   EXPECT_EQ(f[0][4], 5);
   // Immediate: at once, even while a motion runs.
   Line(0x01, {0}, 1);
-  Send(HostSystem(0x8A, 6));
+  Send(HostSystem(Op::kNotifyComplete | Op::kImmediate, 6));
   f = Take(kCompleteState);
   ASSERT_EQ(f.size(), 1u);
   EXPECT_EQ(f[0][4], 6);
@@ -265,7 +265,7 @@ TEST_F(BoardTest, ArcFollowsTheCircle) {
   // CCW quarter circle around (0,0) from (1000,0) to (0,1000).
   Write(CAL0, 0x03, {0, 1000});
   Write(CAL1, 0x03, {0, 0});
-  Send(HostAction(0x5D, 0x03, 3));
+  Send(HostAction(Op::kArcCCW, 0x03, 3));
   double max_err = 0;
   bool y_positive = true;
   while (!board_.Idle()) {
@@ -280,7 +280,7 @@ TEST_F(BoardTest, ArcFollowsTheCircle) {
   EXPECT_EQ(Pos(1), 1000);
   // CW from (0,1000) to (1000,0) around (0,0): a quarter, staying at y >= 0.
   Write(CAL0, 0x03, {1000, 0});
-  Send(HostAction(0x5C, 0x03));
+  Send(HostAction(Op::kArcCW, 0x03));
   uint32_t t = 0;
   while (!board_.Idle()) {
     board_.Advance(2);
@@ -294,12 +294,12 @@ TEST_F(BoardTest, IMoveIsRelativeCMoveAbsolute) {
   Profile(20000, 0);
   Write(CURPOS, 0x01, {100}, true);
   Write(CAL0, 0x03, {50, 70});
-  Send(HostAction(0x59, 0x03));
+  Send(HostAction(Op::kIMove, 0x03));
   RunIdle(1000);
   EXPECT_EQ(Pos(0), 150);
   EXPECT_EQ(Pos(1), 70);
   Write(CAL0, 0x01, {-40});
-  Send(HostAction(0x5A, 0x01));
+  Send(HostAction(Op::kCMove, 0x01));
   RunIdle(1000);
   EXPECT_EQ(Pos(0), -40);
 }
@@ -309,7 +309,7 @@ TEST_F(BoardTest, HomeSeeksTheSensorAndSetsTheHomeValue) {
   board_.SetHomeSensor(0, -400);
   Write(HOMERETURN, 0x01, {5000}, true);  // seek velocity 5000 pulses/s
   Write(CAL0, 0x01, {123});
-  Send(HostAction(0x58, 0x01, 9));
+  Send(HostAction(Op::kHome, 0x01, 9));
   board_.Advance(20);
   EXPECT_NE(board_.Reg(AXISSTATUS, 0) & 0x4000, 0u);  // home return in progress
   const uint32_t t = RunIdle(2000);
@@ -327,7 +327,7 @@ TEST_F(BoardTest, DecStopDeceleratesAndDropsTheQueue) {
   Line(0x01, {0}, 2);
   board_.Advance(1000);
   Take();
-  Send(HostAction(0xD1, 0x00, 0xD3));
+  Send(HostAction(Op::kDecStop | Op::kImmediate, 0x00, 0xD3));
   EXPECT_EQ(board_.QueueDepth(), 0);
   board_.Advance(200);
   EXPECT_FALSE(board_.Idle());  // still decelerating
@@ -345,7 +345,7 @@ TEST_F(BoardTest, ImStopLatchesUntilAlarmReset) {
   Line(0x01, {0}, 2);
   board_.Advance(500);
   const int32_t at = Pos(0);
-  Send(HostAction(0x50, 0x00, 0xD3));
+  Send(HostAction(Op::kImStop, 0x00, 0xD3));
   EXPECT_TRUE(board_.Idle());
   board_.Advance(100);
   EXPECT_EQ(Pos(0), at);
@@ -353,7 +353,7 @@ TEST_F(BoardTest, ImStopLatchesUntilAlarmReset) {
   Line(0x01, {0}, 3);
   board_.Advance(100);
   EXPECT_EQ(Pos(0), at);  // held while e-stopped
-  Send(HostSystem(0x03, 0xD3));
+  Send(HostSystem(Op::kAlarmReset, 0xD3));
   EXPECT_EQ(board_.Reg(CHIPSTATUS, 0) & 0x90, 0u);
   RunIdle(20000);
   EXPECT_EQ(Pos(0), 0);
@@ -363,13 +363,13 @@ TEST_F(BoardTest, PauseHoldsAndResumeContinues) {
   Profile(10000, 0);
   Line(0x01, {2000});
   board_.Advance(100);
-  Send(HostAction(0x57, 0x00, 0xD3));
+  Send(HostAction(Op::kPause, 0x00, 0xD3));
   board_.Advance(20);
   const int32_t held = Pos(0);
   board_.Advance(200);
   EXPECT_EQ(Pos(0), held);
   EXPECT_EQ(board_.Reg(CHIPSTATUS, 0) & 0x90, 0x10u);  // paused: bit 4 only
-  Send(HostSystem(0x04, 0xD3));
+  Send(HostSystem(Op::kResume, 0xD3));
   RunIdle(2000);
   EXPECT_EQ(Pos(0), 2000);
 }
@@ -379,7 +379,7 @@ TEST_F(BoardTest, CancelEndsTheCurrentCommandOnly) {
   Line(0x01, {100000}, 1);
   Line(0x01, {-50}, 2);
   board_.Advance(100);
-  Send(HostAction(0x55, 0x00, 0xD3));
+  Send(HostAction(Op::kCancel, 0x00, 0xD3));
   RunIdle(2000);
   EXPECT_EQ(Pos(0), -50);
 }
@@ -387,10 +387,10 @@ TEST_F(BoardTest, CancelEndsTheCurrentCommandOnly) {
 TEST_F(BoardTest, ClearQueueAndReset) {
   board_.HoldQueue(true);
   Line(0x01, {100}, 1);
-  Send(HostSystem(0x88, 0xD3));
+  Send(HostSystem(Op::kClearQueue | Op::kImmediate, 0xD3));
   EXPECT_EQ(board_.QueueDepth(), 0);
   Line(0x01, {100}, 1);
-  Send(HostSystem(0x00, 0xD3));
+  Send(HostSystem(Op::kReset, 0xD3));
   EXPECT_EQ(board_.QueueDepth(), 0);
   EXPECT_TRUE(board_.Idle());
 }
@@ -398,7 +398,7 @@ TEST_F(BoardTest, ClearQueueAndReset) {
 TEST_F(BoardTest, ImmediateMotionRunsAtOnce) {
   Profile(10000, 0);
   Write(CAL0, 0x01, {1000}, true);
-  Send(HostAction(0xDB, 0x01, 4));
+  Send(HostAction(Op::kLine | Op::kImmediate, 0x01, 4));
   board_.Advance(20);
   EXPECT_GT(Pos(0), 0);
   RunIdle(1000);
@@ -418,7 +418,7 @@ TEST_F(BoardTest, HardLimitStopsMotionTowardsIt) {
   EXPECT_NE(board_.Reg(AXISSTATUS, 0) & 0x80, 0u);  // axis alarm
   EXPECT_NE(board_.Reg(CHIPSTATUS, 0) & 0x80, 0u);
   EXPECT_EQ(board_.QueueDepth(), 0);
-  Send(HostSystem(0x03));
+  Send(HostSystem(Op::kAlarmReset));
   EXPECT_EQ(board_.Reg(AXISSTATUS, 0) & 0x80, 0u);
   // Scripted input: the lower switch blocks a move down at once.
   board_.SetLimitInput(0, true, false);
@@ -437,7 +437,7 @@ TEST_F(BoardTest, SoftLimitsOnNewEnginesOnly) {
   RunIdle(1000);
   EXPECT_EQ(Pos(0), 300);
   EXPECT_NE(board_.Reg(AXISSTATUS, 0) & 0x20, 0u);
-  Send(HostSystem(0x03));
+  Send(HostSystem(Op::kAlarmReset));
   board_.SetEngineVersion(2, 5);  // the host handles soft limits of old engines
   Line(0x01, {1000});
   RunIdle(1000);
@@ -448,21 +448,21 @@ TEST_F(BoardTest, SpindleRotatesUntilStopped) {
   Write(CHIPSET, 0x01, {kCompleteOn}, true);
   Write(ACC, 0x01, {10u << 16}, true);
   Write(CAL0, 0x04, {static_cast<uint32_t>(-2000)});
-  Send(HostAction(0x5F, 0x04, 8));
+  Send(HostAction(Op::kSpindle, 0x04, 8));
   board_.Advance(300);
   EXPECT_EQ(Take(kCompleteState).size(), 1u);  // up to speed
   const int32_t p = Pos(2);
   board_.Advance(100);
   EXPECT_NEAR(Pos(2) - p, -200, 5);
   EXPECT_FALSE(board_.Idle());
-  Send(HostAction(0x51, 0x00, 0xD3));
+  Send(HostAction(Op::kDecStop, 0x00, 0xD3));
   RunIdle(2000);
   EXPECT_TRUE(board_.Idle());
 }
 
 TEST_F(BoardTest, DelayWaitsItsTime) {
   Write(CAL0, 0x01, {150});
-  Send(HostAction(0x56, 0x00));
+  Send(HostAction(Op::kDelay, 0x00));
   board_.Advance(100);
   EXPECT_EQ(board_.Reg(CHIPSTATUS, 5), 50u);
   EXPECT_NEAR(RunIdle(1000), 50, 4);
@@ -521,7 +521,7 @@ TEST_F(BoardTest, BusyAndInterruptPackets) {
   Write(CHIPSET, 0x01, {(1u << 28) | (1u << 30)}, true);
   Take();
   board_.HoldQueue(true);
-  for (int i = 0; i < 25; ++i) Send(HostAction(0x52, 0x00));
+  for (int i = 0; i < 25; ++i) Send(HostAction(Op::kWait, 0x00));
   auto busy = Take(kBusyState);
   // The interrupt packets follow CHIPSTATUS word 0 bits 0-15; one busy
   // packet goes out when the busy bit rises.
@@ -553,11 +553,11 @@ TEST_F(BoardTest, AnImmediateSpindleBesideARunningMoveStartsAndStopsAtOnce) {
   Line(0x01, {100000});  // axis 0 moves for a long while
   board_.Advance(10);
   Write(CAL0, 0x40, {2000}, true);
-  Send(HostAction(0xDF, 0x40));
+  Send(HostAction(Op::kSpindle | Op::kImmediate, 0x40));
   board_.Advance(200);
   EXPECT_GT(board_.Position(6), 0) << "the jog waited for the move";
   Write(CAL0, 0x40, {0}, true);
-  Send(HostAction(0xDF, 0x40));
+  Send(HostAction(Op::kSpindle | Op::kImmediate, 0x40));
   board_.Advance(500);
   const double at = board_.Position(6);
   board_.Advance(200);

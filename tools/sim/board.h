@@ -1,5 +1,7 @@
-// The simulated board's engine: its 32 registers of eight words, its command
-// queue, a simple motion model and the packets it sends of its own accord.
+// The simulated board's engine, its protocol side: its 32 registers of eight
+// words, its command queue, the replies to the host's commands and the
+// packets it sends of its own accord. The axes, the running job and the
+// spindles are the motion model's (motion.h), which the engine drives.
 //
 // Pure and single-threaded: fed decoded host commands (Handle) and simulated
 // time (Advance), it hands every frame it sends to the emit function. The
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "codec.h"
+#include "motion.h"
 
 namespace voxa_sim {
 
@@ -24,11 +27,6 @@ constexpr uint32_t EngineWord(int major, int minor) {
 }
 constexpr int kDefaultEngineMajor = 2;
 constexpr int kDefaultEngineMinor = 7;
-
-// Alarm codes in CHIPSTATUS word 0 bits 16-31 (OR-ed together).
-constexpr uint32_t kAlarmHardLimit = 0x0001;
-constexpr uint32_t kAlarmSoftLimit = 0x0002;
-constexpr uint32_t kAlarmEStop = 0x0004;
 
 // The board's queue holds this many commands at most; beyond, commands are
 // dropped (the host never sends past 100 waiting).
@@ -42,6 +40,8 @@ class Board {
   using Emit = std::function<void(std::vector<uint8_t> frame)>;
 
   explicit Board(Emit emit, uint32_t tick_ms = 2);
+  Board(const Board&) = delete;
+  Board& operator=(const Board&) = delete;
 
   // One host command, as decoded from a frame.
   void Handle(const HostCommand& cmd);
@@ -56,7 +56,7 @@ class Board {
   // Sets a word as a host write would (CURPOS moves the axis, ENCPOS sets
   // the encoder), except that status registers are written too.
   void SetReg(int r, int w, uint32_t v);
-  double Position(int axis) const;
+  double Position(int axis) const { return motion_.Position(axis); }
 
   // Test hooks.
   void SetHeartbeatReply(bool on) { heartbeat_ = on; }
@@ -79,7 +79,7 @@ class Board {
   void SendPacket(uint8_t type, const uint8_t* payload, size_t size);
 
   // State.
-  bool Idle() const { return !job_ && queue_.empty() && rotations_.empty(); }
+  bool Idle() const { return motion_.Idle() && queue_.empty(); }
   int QueueDepth() const { return static_cast<int>(queue_.size()); }
   bool Paused() const { return paused_; }
   bool EStopped() const { return estop_; }
@@ -93,93 +93,33 @@ class Board {
     uint32_t cal1[kWords] = {};
   };
 
-  // One path that some axes follow, with a trapezoidal velocity profile
-  // over its length. Kinds: straight line, arc in the plane of two axes
-  // (other axes linear), endless rotation of one axis.
-  struct Mover {
-    enum Kind { kLine, kArc, kRotate } kind = kLine;
-    uint8_t axes = 0;
-    double start[kWords] = {};
-    double end[kWords] = {};
-    int ax_a = -1, ax_b = -1;  // arc plane
-    double cx = 0, cy = 0, r0 = 0, r1 = 0, th0 = 0, dth = 0;
-    int dir = 1;               // rotation direction
-    double length = 0;         // path length in pulses (rotation: endless)
-    double s = 0;              // distance travelled
-    double v = 0;              // path velocity, pulses/s
-    double vstart = 0, vmax = 0, acc = 0, dec = 0;  // pulses/s, pulses/s^2 (0 = no ramp)
-    bool stopping = false;     // decelerate to a halt, then end
-    bool finished = false;
-    int vstate = 0;            // 0 stopped, 1 accelerating, 2 constant, 3 decelerating
-  };
-
-  struct Job {
-    HostCommand cmd;
-    enum Type { kMotion, kDelay, kSpindle } type = kMotion;
-    std::vector<Mover> movers;
-    double delay_left_ms = 0;
-    bool home = false;
-    uint8_t home_axes = 0;
-    int32_t home_values[kWords] = {};
-  };
-
-  struct Axis {
-    double pos = 0;
-    double vel = 0;  // signed, pulses/s, over the last tick
-    double enc_offset = 0;
-    bool alarm = false;
-    bool home_alarm = false;
-    bool ccw = false;
-    int vstate = 0;
-    std::optional<bool> lim_lo_in, lim_hi_in;
-    bool lim_pos = false;
-    int32_t lim_lo = 0, lim_hi = 0;
-    double home_sensor = 0;
-  };
-
-  void Tick(double dt_s);
   void Pump();
   void Execute(QueueEntry& e);
   void StartAction(const HostCommand& cmd, const uint32_t* cal0, const uint32_t* cal1);
-  bool StartMotion(const HostCommand& cmd, const uint32_t* cal0, const uint32_t* cal1);
-  void FinishJob(bool report, bool normal);
+  void JobDone(const HostCommand& cmd);
   void ReportComplete(const HostCommand& cmd);
   void ApplyWrite(const HostCommand& cmd);
   void Control(const HostCommand& cmd);
-  void StopAll(bool immediate, bool clear_queue);
+  void StopAll(bool immediate);
   void ResetBoard();
   void AlarmReset();
   void ReadReply(const HostCommand& cmd);
-  bool StepMover(Mover& m, double dt, bool hold);
-  void PlaceAxes(const Mover& m);
-  bool LimitStop(int axis, double before, double after, bool* soft);
-  void SetAxisPosition(int axis, double p);
   void RefreshStatus();
   void AfterEvent();
   void PeriodicPackets();
   void Reschedule();
   void CheckComparators();
-  bool LimitLower(int axis) const;
-  bool LimitUpper(int axis) const;
   bool BusyNow() const;
   int WaitingNow() const;
-  // Velocity profile of an axis from the registers, pulses/s and pulses/s^2.
-  void Profile(int axis, double* vstart, double* vmax, double* acc, double* dec) const;
   void EmitBody(const std::vector<uint8_t>& body);
-  int EngineVersion() const;
 
   Emit emit_;
   uint32_t tick_ms_;
   uint64_t now_ms_ = 0;
   uint32_t carry_ms_ = 0;
-  uint32_t reg_[kRegisters][kWords] = {};
-  Axis axis_[kWords];
+  RegisterFile reg_ = {};
+  Motion motion_;  // reads reg_
   std::deque<QueueEntry> queue_;
-  // The axes the running job moves, and a spindle started beside it.
-  uint8_t JobAxes() const;
-  void SpindleBeside(const HostCommand& cmd);
-  std::optional<Job> job_;
-  std::vector<Mover> rotations_;  // spindles turning after their command completed
   bool heartbeat_ = true;
   bool paused_ = false;
   bool estop_ = false;

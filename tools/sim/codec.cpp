@@ -142,10 +142,10 @@ bool DecodeCommand(const uint8_t* body, int size, HostCommand* out) {
   };
   if (size < 1) return fail("empty body");
   out->opcode = body[0];
-  out->code = body[0] & 0x7F;
-  out->immediate = (body[0] & 0x80) != 0;
+  out->code = body[0] & Op::kCodeBits;
+  out->immediate = (body[0] & Op::kImmediate) != 0;
   const uint8_t c = out->code;
-  if (c < 0x10) {
+  if (c < Op::kReadReg) {
     out->kind = CmdKind::kSystem;
     if (size == 1) return true;
     if (size == 2) {
@@ -154,15 +154,15 @@ bool DecodeCommand(const uint8_t* body, int size, HostCommand* out) {
     }
     return fail("system command of wrong length");
   }
-  if (c >= 0x50) {
+  if (c >= Op::kFirstAction) {
     out->kind = CmdKind::kAction;
     if (size < 2 || size > 3) return fail("action command of wrong length");
     out->mask = body[1];
     if (size == 3) out->tag = body[2];
     return true;
   }
-  out->reg = (c - 0x10) >> 1;
-  const bool write = (c & 1) != 0;
+  out->reg = (c - Op::kReadReg) >> 1;
+  const bool write = ((c - Op::kReadReg) & 1) != 0;
   out->kind = write ? CmdKind::kRegisterWrite : CmdKind::kReadRequest;
   if (size < 3) return fail("register command too short");
   out->mask = body[1];
@@ -264,7 +264,7 @@ std::vector<uint8_t> HostAction(uint8_t opcode, uint8_t mask, int tag) {
 }
 
 std::vector<uint8_t> HostRead(int reg, uint8_t mask, bool immediate, int tag) {
-  std::vector<uint8_t> b{static_cast<uint8_t>(0x10 + 2 * (reg & 31) + (immediate ? 0x80 : 0)), mask,
+  std::vector<uint8_t> b{static_cast<uint8_t>(Op::ReadReg(reg) | (immediate ? Op::kImmediate : 0)), mask,
                          static_cast<uint8_t>(0x20 | PopCount(mask))};
   if (tag >= 0 && tag != kNoTag) b.push_back(static_cast<uint8_t>(tag));
   return BuildFrame(b);
@@ -272,7 +272,7 @@ std::vector<uint8_t> HostRead(int reg, uint8_t mask, bool immediate, int tag) {
 
 std::vector<uint8_t> HostWrite(int reg, uint8_t mask, const uint32_t (&words)[kWords], bool immediate, int tag,
                                int width) {
-  std::vector<uint8_t> b{static_cast<uint8_t>(0x11 + 2 * (reg & 31) + (immediate ? 0x80 : 0))};
+  std::vector<uint8_t> b{static_cast<uint8_t>(Op::WriteReg(reg) | (immediate ? Op::kImmediate : 0))};
   AppendUnit(&b, mask, words, width, true);
   if (tag >= 0 && tag != kNoTag) b.push_back(static_cast<uint8_t>(tag));
   return BuildFrame(b);

@@ -32,6 +32,32 @@ constexpr int kRegisters = 32;
 constexpr int kWords = 8;
 const char* RegName(int r);
 
+// Command codes: the opcode's bits 0-6 (HostCommand::code); bit 7 is the
+// immediate flag. 0x00-0x0F are system commands, 0x10 + 2r and 0x11 + 2r the
+// read request and write of register r, 0x50-0x7F action commands.
+namespace Op {
+enum Code : uint8_t {
+  // System commands.
+  kReset = 0x00, kEnableExe = 0x02, kAlarmReset = 0x03, kResume = 0x04, kClearQueue = 0x08,
+  kKeepAlive = 0x09, kNotifyComplete = 0x0A, kUpdateBaudrate = 0x0B, kEnterImCmd = 0x0C, kLeaveImCmd = 0x0D,
+  // Register commands of register 0; register r adds 2r.
+  kReadReg = 0x10, kWriteReg = 0x11,
+  // Action commands.
+  kFirstAction = 0x50,
+  kImStop = 0x50, kDecStop = 0x51, kWait = 0x52, kSync = 0x53, kCancel = 0x55, kDelay = 0x56, kPause = 0x57,
+  kHome = 0x58, kIMove = 0x59, kCMove = 0x5A, kLine = 0x5B, kArcCW = 0x5C, kArcCCW = 0x5D, kBitPattern = 0x5E,
+  kSpindle = 0x5F, kXMove = 0x60, kIHome = 0x61, kMIExe = 0x63, kEnableMI = 0x64, kDisableMI = 0x65,
+  kEnableCLV = 0x6A, kDisableCLV = 0x6B, kEnableCExe = 0x6C, kDisableCExe = 0x6D,
+  kSetBitGOut = 0x70, kClrBitGOut = 0x71, kPulseGOut = 0x72, kWaitGIO = 0x73, kGIOPatternChunk = 0x77,
+  kGIOPatternStart = 0x78, kLockVelOverride = 0x79, kUnlockVelOverride = 0x7A,
+};
+constexpr uint8_t kImmediate = 0x80;  // the immediate flag
+constexpr uint8_t kCodeBits = 0x7F;
+// The read request and write of register r.
+constexpr uint8_t ReadReg(int r) { return static_cast<uint8_t>(kReadReg + 2 * (r & 31)); }
+constexpr uint8_t WriteReg(int r) { return static_cast<uint8_t>(kWriteReg + 2 * (r & 31)); }
+}  // namespace Op
+
 // Packet types the board sends.
 enum PacketType : uint8_t {
   kHeartbeat = 9, kEventState = 10, kState = 11, kBusyState = 13, kCompleteState = 14,

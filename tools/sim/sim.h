@@ -3,7 +3,7 @@
 //
 //   auto sim = voxa_sim::SimBoard::StartTcp();      // 127.0.0.1, ephemeral port
 //   VOXA_Open_Tcp(voxa_sim::LoopbackAddress(), sim->Port(), 0);
-//   ... sim->WaitFrame([](const RxFrame& f) { return f.cmd.code == 0x5B; }, 2s);
+//   ... sim->WaitFrame([](const RxFrame& f) { return f.cmd.code == voxa_sim::Op::kLine; }, 2s);
 //
 // One event-loop thread per board serves the link (a listening socket and
 // the accepted connection, or a pseudo-terminal), feeds received bytes to the
