@@ -5,12 +5,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "api/board_table.h"
 #include "support/eventually.h"
 #include "support/peer.h"
+#include "transport/loopback_link.h"
 #include "voxa/voxa.h"
 
 namespace {
@@ -389,3 +391,41 @@ TEST(Controller, ARefreshIsAnsweredOnlyByItsOwnRequest) {
   peer.Close();
 }
 
+
+namespace {
+
+// The controller over an in-process link: no socket, no thread of the link's
+// own. Frames reach the peer whole and in order; the board's completion
+// report, delivered on another thread, ends a wait.
+TEST(Controller, RunsOverAnInProcessLink) {
+  voxa::Controller c;
+  std::mutex lock;
+  std::vector<uint8_t> wire;
+  voxa::LoopbackLink link(c.Events(), [&](const uint8_t* p, uint32_t n) {
+    std::lock_guard<std::mutex> g(lock);
+    wire.insert(wire.end(), p, p + n);
+  });
+  ASSERT_EQ(c.OpenLink(link, "in-process"), 1);
+  EXPECT_EQ(c.IsTcp(), 0);
+  c.SetCommandMode(voxa::kImmediate);
+  c.NoteIdSent(5);
+  ASSERT_EQ(c.System(0x0A, 5), 1);  // notify complete, ID 5
+  {
+    std::lock_guard<std::mutex> g(lock);
+    const auto f = voxa::test::DecodeHostFrame(wire);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->opcode, 0x8A);
+    EXPECT_EQ(f->tag, 5);
+  }
+  std::thread board([&] {
+    const auto report = voxa::test::Packet(14, {5, 0, 0, 0});
+    link.Deliver(report.data(), static_cast<uint32_t>(report.size()));
+  });
+  EXPECT_EQ(c.WaitMotion(5, 2000), 1);
+  EXPECT_EQ(c.WaitReason(), VOXA_COMPLETE_ENDED);
+  board.join();
+  c.Unlink();
+  EXPECT_FALSE(link.IsOpen());
+}
+
+}  // namespace
