@@ -90,9 +90,12 @@ int CompletionWaits::WaitMotion(uint8_t id, uint32_t timeout_ms) {
     wait_reason_ = VOXA_COMPLETE_NONE;
     ++waiters_;
   }
-  // The caller may be an application's window thread: its messages are
-  // dispatched while it waits.
-  const bool signalled = timeout_ms == 0 ? completion_.Test() : completion_.WaitUntilDispatching(deadline);
+  // A board on a fast link answers within tens of microseconds: a short
+  // spin first spares the wake-up of a sleeping thread. Then the caller,
+  // which may be an application's window thread, sleeps with its messages
+  // dispatched.
+  const bool signalled = timeout_ms == 0 ? completion_.Test()
+                                         : completion_.Spin(kWaitSpinUs) || completion_.WaitUntilDispatching(deadline);
   platform::Locked g(parts_.StateLock());
   --waiters_;
   // A close ends the wait without a completion. A match that came between

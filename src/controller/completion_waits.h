@@ -15,6 +15,9 @@ class CommandSender;
 
 class CompletionWaits {
  public:
+  // How long a completion wait spins before it sleeps.
+  static constexpr uint32_t kWaitSpinUs = 50;
+
   CompletionWaits(BoardParts& parts, CommandSender& sender);
   CompletionWaits(const CompletionWaits&) = delete;
   CompletionWaits& operator=(const CompletionWaits&) = delete;

@@ -59,6 +59,10 @@ class Event {
   // dispatched while it waits, so a window thread stays alive.
   bool WaitUntilDispatching(Clock::time_point deadline);
   void WaitForever();
+  // Spins at most us microseconds for the event, without sleeping: true when
+  // it was set. For a wait whose answer is likely within microseconds, where
+  // a sleeping thread's wake-up would cost more than the spin.
+  bool Spin(uint32_t us);
   // Tests the event without waiting (consumes it when auto-reset).
   bool Test() { return Take(); }
 

@@ -1,5 +1,6 @@
 #include <climits>
 #include <cstdint>
+#include <thread>
 
 #include "platform/backend.h"
 #include "platform/platform.h"
@@ -29,6 +30,16 @@ bool Event::WaitUntil(Clock::time_point deadline, bool dispatching) {
     else
       backend::AddressWait(&value_, 0, ns);
     waiters_.fetch_sub(1);
+  }
+}
+
+bool Event::Spin(uint32_t us) {
+  const auto deadline = Clock::now() + std::chrono::microseconds(us);
+  for (;;) {
+    for (int k = 0; k < 64; ++k)
+      if (value_.load(std::memory_order_acquire) != 0) return Take();
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::yield();
   }
 }
 
