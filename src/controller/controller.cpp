@@ -32,8 +32,7 @@ int Controller::OpenComm(uint16_t port, uint32_t baud) {
   if (port == kLoopbackPort) {
     link_name_ = "127.0.0.1:1000";
     tcp_.SetTarget("127.0.0.1", 1000, 3000, 5000, false);
-    ok = StartLink(tcp_);
-    loopback_link_.store(ok);
+    ok = StartLink(tcp_, true);
   } else if (port == kStoredTcpPort) {
     char dotted[20];
     const uint32_t a = board_address_;
@@ -78,14 +77,17 @@ int Controller::OpenLink(Link& link, const std::string& name) {
   return StartLink(link);
 }
 
-int Controller::StartLink(Link& link) {
+int Controller::StartLink(Link& link, bool loopback_port) {
   if (!IsReady()) return 0;
   // A slot whose threads failed to start last time still holds an open
   // link; close it before opening again.
   if (link_.load()->IsOpen() || rx_thread_.Joinable() || timer_thread_.Joinable()) Unlink();
-  loopback_link_.store(0);
+  loopback_link_.store(loopback_port ? 1 : 0);
   link_.store(&link);
-  if (!link.Open()) return 0;
+  if (!link.Open()) {
+    loopback_link_.store(0);
+    return 0;
+  }
   tcp_flag_.store(link.IsTcp() ? 1 : 0);
   return StartThreads();
 }

@@ -108,7 +108,9 @@ class Controller final : public BoardParts,
   void OnReceived() override;
   void OnLinkState(int state, int reason, int os_error) override;
 
-  int StartLink(Link& link);
+  // Opens the link and starts the board's threads; the loopback port's link
+  // counts as linked without heartbeats.
+  int StartLink(Link& link, bool loopback_port = false);
   int StartThreads();
   void ReceiveThreadMain();
   // Pops every received byte and dispatches the frames; the caller holds
