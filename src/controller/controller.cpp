@@ -1,6 +1,6 @@
 #include "controller/controller.h"
 
-#include "controller/dispatch.h"
+#include "dispatch/dispatch.h"
 #include "platform/serial.h"
 
 #include <climits>

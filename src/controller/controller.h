@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "controller/dispatch.h"
+#include "dispatch/dispatch.h"
 #include "controller/frame.h"
 #include "controller/pacing.h"
 #include "controller/soft_queue.h"

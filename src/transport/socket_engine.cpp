@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <new>
 
-#include "controller/dispatch.h"
+#include "dispatch/dispatch.h"
 #include "voxa/voxa.h"
 #include "transport/comm.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "controller/dispatch.h"
+#include "dispatch/dispatch.h"
 #include "helpers.h"
 
 namespace voxa::test {

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "controller/dispatch.h"
+#include "dispatch/dispatch.h"
 #include "tcp_fixture.h"
 
 namespace voxa {
