@@ -177,8 +177,6 @@ class Dispatcher {
   // kIdleEnd (or the library unloads), then ends. It waits without a
   // timer tick meanwhile: one timed wait, then the end.
   void Run() {
-    t_dispatching = true;
-    platform::SetThreadName("voxa-dispatch");
     std::unique_lock<std::mutex> g(m_);
     for (;;) {
       if (q_.empty() && !shut_) {
@@ -274,6 +272,8 @@ class Dispatcher {
     running_ = true;
     std::thread previous = std::move(thread_);
     thread_ = std::thread([this, previous = std::move(previous)]() mutable {
+      t_dispatching = true;
+      platform::SetThreadName("voxa-dispatch");
       if (previous.joinable()) previous.join();
       Run();
     });
