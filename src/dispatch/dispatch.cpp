@@ -142,25 +142,24 @@ class Dispatcher {
     return done_cv_.wait_for(g, std::chrono::milliseconds(ms), [&] { return !running_; });
   }
 
+  // At exit: from now on a dispatch thread ends as soon as it is idle;
+  // the one running is waited for (bounded) and joined, so that none is
+  // left unjoined. Later posts (boards closing at unload) still go out.
+  void EndAtExit() {
+    std::unique_lock<std::mutex> g(m_);
+    end_when_idle_ = true;
+    cv_.notify_all();
+    JoinThread(g);
+  }
+
   void Shutdown() {
-    std::thread t;
-    bool ended = false;
-    {
-      std::unique_lock<std::mutex> g(m_);
-      shut_ = true;
-      q_.clear();
-      for (Ring& r : rings_) r.count = r.in_flight = 0;
-      cv_.notify_all();
-      done_cv_.notify_all();
-      if (t_dispatching) return;  // from a handler: the thread ends once it returns
-      ended = done_cv_.wait_for(g, kUnloadWait, [&] { return !running_; });
-      t = std::move(thread_);
-    }
-    if (!t.joinable()) return;
-    if (ended)
-      t.join();  // it has left its loop: only its return is left
-    else
-      t.detach();
+    std::unique_lock<std::mutex> g(m_);
+    shut_ = true;
+    q_.clear();
+    for (Ring& r : rings_) r.count = r.in_flight = 0;
+    cv_.notify_all();
+    done_cv_.notify_all();
+    JoinThread(g);
   }
 
   uint32_t StateDrops(int b) {
@@ -182,7 +181,7 @@ class Dispatcher {
       if (q_.empty() && !shut_) {
         idle_ = true;
         const auto until = std::chrono::steady_clock::now() + kIdleEnd;
-        while (q_.empty() && !shut_ && cv_.wait_until(g, until) == std::cv_status::no_timeout) {
+        while (q_.empty() && !shut_ && !end_when_idle_ && cv_.wait_until(g, until) == std::cv_status::no_timeout) {
         }
         idle_ = false;
       }
@@ -278,6 +277,22 @@ class Dispatcher {
       Run();
     });
   }
+  // Joins the dispatch thread once it has ended. One waiting idle ends at
+  // once (and at a Windows process exit it is gone already); one in a
+  // handler is waited for a bounded time, then left to finish on its own.
+  // Not from a handler: there the thread ends once the handler returns.
+  void JoinThread(std::unique_lock<std::mutex>& g) {
+    if (t_dispatching) return;
+    const bool ended = idle_ || done_cv_.wait_for(g, kUnloadWait, [&] { return !running_; });
+    std::thread t = std::move(thread_);
+    g.unlock();
+    if (!t.joinable()) return;
+    if (ended)
+      t.join();  // it has left its loop: only its return is left
+    else
+      t.detach();
+  }
+
   // Wakes the dispatch thread if it sleeps, after letting go of the lock so
   // that it does not wake only to wait for it.
   void WakeAfter(std::unique_lock<std::mutex>& g) {
@@ -310,6 +325,7 @@ class Dispatcher {
   bool idle_ = false;     // the thread waits for notes
   bool running_ = false;  // a dispatch thread serves the queue: true whenever the queue is not empty
   bool shut_ = false;
+  bool end_when_idle_ = false;  // at exit: no idle wait
   std::thread thread_;  // the latest dispatch thread, running or ended
 };
 
@@ -319,6 +335,12 @@ Dispatcher& D() {
   static Dispatcher* d = new Dispatcher;
   return *d;
 }
+
+// At exit the dispatch thread is ended and joined even where no board
+// table was ever built (and so never shuts the dispatcher down).
+struct EndAtExit {
+  ~EndAtExit() { D().EndAtExit(); }
+} g_end_at_exit;
 
 }  // namespace
 
