@@ -8,6 +8,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -133,6 +134,7 @@ class Dispatcher {
     if (t_dispatching) return;
     std::unique_lock<std::mutex> g(m_);
     const uint64_t target = posted_;
+    if (!running_ && !q_.empty()) Start();
     if (idle_ && !q_.empty()) cv_.notify_one();
     done_cv_.wait(g, [&] { return shut_ || finished_ >= target; });
   }
@@ -267,15 +269,26 @@ class Dispatcher {
   }
   // Starts a dispatch thread for what was just queued. The thread that
   // ended before it (idle) is joined by the new one, so no poster waits.
+  // Where the system has no thread to give, the notes wait for the next
+  // post to try again.
   void Start() {
-    running_ = true;
-    std::thread previous = std::move(thread_);
-    thread_ = std::thread([this, previous = std::move(previous)]() mutable {
-      t_dispatching = true;
-      platform::SetThreadName("voxa-dispatch");
-      if (previous.joinable()) previous.join();
-      Run();
-    });
+    retired_ = std::move(thread_);
+    try {
+      thread_ = std::thread([this] {
+        t_dispatching = true;
+        platform::SetThreadName("voxa-dispatch");
+        std::thread previous;
+        {
+          std::lock_guard<std::mutex> g(m_);
+          previous = std::move(retired_);
+        }
+        if (previous.joinable()) previous.join();
+        Run();
+      });
+      running_ = true;
+    } catch (const std::system_error&) {
+      thread_ = std::move(retired_);
+    }
   }
   // Joins the dispatch thread once it has ended. One waiting idle ends at
   // once (and at a Windows process exit it is gone already); one in a
@@ -326,7 +339,8 @@ class Dispatcher {
   bool running_ = false;  // a dispatch thread serves the queue: true whenever the queue is not empty
   bool shut_ = false;
   bool end_when_idle_ = false;  // at exit: no idle wait
-  std::thread thread_;  // the latest dispatch thread, running or ended
+  std::thread thread_;   // the latest dispatch thread, running or ended
+  std::thread retired_;  // the one that ended before it, until it joins it
 };
 
 // Never destroyed: boards that close during static destruction still post
