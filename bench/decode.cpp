@@ -8,7 +8,7 @@
 #include <chrono>
 #include <vector>
 
-#include "controller/dispatch.h"
+#include "dispatch/dispatch.h"
 #include "state/receive.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "controller/dispatch.h"
+#include "dispatch/dispatch.h"
 
 namespace voxa::api {
 namespace {
@@ -90,11 +90,11 @@ void Fail(int code) {
   ErrorState& e = CallerErrors();
   e.last.store(code);
   e.flag.store(1);
-  if (g_errors.beep.load()) platform::Beep(16);
+  if (g_errors.beep.load()) dispatch::Beep(16);
 }
 
 void SuccessBeep() {
-  if (g_errors.beep.load()) platform::Beep(0);
+  if (g_errors.beep.load()) dispatch::Beep(0);
 }
 
 Controller* Begin() {

@@ -1,8 +1,8 @@
 // The configuration file exports.
 #include "api/board_table.h"
 #include "config/config_file.h"
+#include "dispatch/dispatch.h"
 #include "platform/file.h"
-#include "platform/platform.h"
 
 using namespace voxa;
 using namespace voxa::api;
@@ -23,7 +23,7 @@ int Save(Controller& c, const std::optional<std::string>& path) {
 
 // The load of a file known to exist.
 int LoadExisting(Controller& c, const std::string& path) {
-  platform::Log(VOXA_Get_BoardID(), "ok...file exist\n");
+  dispatch::LogNow(VOXA_Get_BoardID(), "ok...file exist\n");
   if (!config::LoadConfig(c, path)) {
     Fail(VOXA_ERR_CONFIG_LOAD);
     return 0;
@@ -48,7 +48,7 @@ VOXA_API int VOXA_CALL VOXA_Load_wConfigFile(const VOXA_WCHAR* path) {
   return Guard(0, [&](Controller& c) {
     const std::optional<std::string> p = config::PathFromWide(Wide(path));
     if (!p || !platform::PathExists(*p)) {
-      platform::Log(VOXA_Get_BoardID(), "file not exist\n");
+      dispatch::LogNow(VOXA_Get_BoardID(), "file not exist\n");
       return 0;
     }
     return LoadExisting(c, *p);

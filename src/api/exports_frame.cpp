@@ -4,7 +4,7 @@
 #include <string>
 
 #include "api/board_table.h"
-#include "controller/dispatch.h"
+#include "dispatch/dispatch.h"
 
 using namespace voxa;
 using namespace voxa::api;
@@ -40,7 +40,7 @@ void RecordOpenFailure(int board, const Controller& c) {
   if (f.kind == OpenFailureKind::kHeld) {
     char line[400];
     std::snprintf(line, sizeof line, "open failed: %s\n", text.c_str());
-    platform::Log(board, line);
+    dispatch::LogNow(board, line);
   }
 }
 
@@ -79,7 +79,7 @@ const char* StageWord(uint32_t stage) { return stage == 2 ? "Beta" : stage == 4 
 
 extern "C" {
 
-VOXA_API void VOXA_CALL VOXA_Set_BeepHandler(VOXA_BeepHandler handler) { platform::SetBeepHandler(handler); }
+VOXA_API void VOXA_CALL VOXA_Set_BeepHandler(VOXA_BeepHandler handler) { dispatch::SetBeepHandler(handler); }
 VOXA_API void VOXA_CALL VOXA_Set_MessageHandler(VOXA_MessageHandler handler) { dispatch::SetMessageHandler(handler); }
 VOXA_API void VOXA_CALL VOXA_Set_BoardMessageHandler(VOXA_BoardMessageHandler handler) {
   dispatch::SetBoardMessageHandler(handler);
@@ -90,7 +90,7 @@ VOXA_API void VOXA_CALL VOXA_Set_ErrorReportHandler(VOXA_ErrorReportHandler hand
 VOXA_API void VOXA_CALL VOXA_Set_TraceHandler(VOXA_TraceHandler handler) { dispatch::SetTraceHandler(handler); }
 VOXA_API void VOXA_CALL VOXA_Set_StateHandler(VOXA_StateHandler handler) { dispatch::SetStateHandler(handler); }
 VOXA_API void VOXA_CALL VOXA_Set_LinkHandler(VOXA_LinkHandler handler) { dispatch::SetLinkHandler(handler); }
-VOXA_API void VOXA_CALL VOXA_Set_LogHandler(VOXA_LogHandler handler) { platform::SetLogHandler(handler); }
+VOXA_API void VOXA_CALL VOXA_Set_LogHandler(VOXA_LogHandler handler) { dispatch::SetLogHandler(handler); }
 
 VOXA_API const char* VOXA_CALL VOXA_Get_ErrText(int code) {
   switch (code) {

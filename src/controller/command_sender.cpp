@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "controller/completion_waits.h"
-#include "controller/dispatch.h"
+#include "dispatch/dispatch.h"
 
 namespace voxa {
 

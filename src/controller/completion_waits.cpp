@@ -5,6 +5,7 @@
 
 #include "controller/command_sender.h"
 #include "controller/frame.h"
+#include "voxa/voxa.h"
 
 namespace voxa {
 namespace {

@@ -24,7 +24,7 @@
 #include "controller/board_parts.h"
 #include "controller/command_sender.h"
 #include "controller/completion_waits.h"
-#include "controller/dispatch.h"
+#include "dispatch/dispatch.h"
 #include "state/receive.h"
 #include "transport/serial_link.h"
 #include "transport/tcp_link.h"

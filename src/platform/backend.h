@@ -5,8 +5,6 @@
 #include <atomic>
 #include <cstdint>
 
-#include "voxa/voxa.h"
-
 namespace voxa::platform::backend {
 
 // Sleeps while *addr holds expected, at most timeout_ns (negative: no
@@ -24,12 +22,6 @@ void SleepDispatching(int64_t timeout_ns);
 
 // Names the calling thread (already cut to 15 characters).
 void NameThread(const char* name);
-
-// The application services when no handler replaces them.
-void VOXA_CALL DefaultBeep(unsigned type);
-void VOXA_CALL DefaultErrorReport(const char* caption, const char* text);
-// Null where the system has no window messages.
-VOXA_MessageHandler DefaultMessageHandler();
 
 // The periodic timer asks for the system's finest timer resolution while
 // any timer runs.

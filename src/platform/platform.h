@@ -1,6 +1,9 @@
-// The platform layer: threads, locks, events, time and the application hooks.
-// It is the only code that talks to the operating system; serial ports,
-// sockets and the poller live beside it (serial.h, net.h).
+// The platform layer: threads, locks, events, time and the system's own
+// services (beep, error box, window messages, standard output). It is the
+// only code that talks to the operating system; serial ports, sockets and
+// the poller live beside it (serial.h, net.h). It includes nothing of the
+// library's: the application's handlers are kept by the dispatch layer,
+// which falls back on the services here.
 #pragma once
 
 #include <atomic>
@@ -10,8 +13,6 @@
 #include <functional>
 #include <mutex>
 #include <thread>
-
-#include "voxa/voxa.h"
 
 namespace voxa::platform {
 
@@ -123,18 +124,19 @@ using TimerCallback = void (*)(void* arg);
 int TimerStart(uint32_t period_ms, TimerCallback cb, void* arg);
 void TimerKill(int id);
 
-// Application services: the beep, the posted message and the error report.
-// The library calls the last two from its dispatch thread only.
-void SetBeepHandler(VOXA_BeepHandler h);
-void SetMessageHandler(VOXA_MessageHandler h);
-void SetErrorReportHandler(VOXA_ErrorReportHandler h);
-void Beep(unsigned type);
-void PostToWindow(VOXA_HWND window, unsigned message, uintptr_t wparam, intptr_t lparam);
-void ReportError(const char* caption, const char* text);
-// The library's diagnostic lines (standard output unless the application
-// routes them), on the calling thread; never called with a library lock held.
-void SetLogHandler(VOXA_LogHandler h);
-void Log(int board, const char* text);
+// The system's own services, for what the application has not taken over.
+// A beep of the given type (a system sound on Windows; elsewhere a bell on
+// standard error when that is a terminal).
+void SystemBeep(unsigned type);
+// Shows an error to the user (a message box on Windows; elsewhere one line
+// on standard error).
+void SystemErrorReport(const char* caption, const char* text);
+// Posts a message to one of the application's windows, as Windows' message
+// queues do; null where the system has no window messages.
+using WindowPoster = void (*)(void* window, unsigned message, uintptr_t wparam, intptr_t lparam);
+WindowPoster SystemWindowPoster();
+// Writes a diagnostic line to standard output.
+void SystemLog(const char* text);
 // The text of a system error number (the system's message for it).
 const char* SystemErrorText(int err, char* buf, size_t len);
 int LastSystemError();

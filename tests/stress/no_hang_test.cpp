@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "api/board_table.h"
-#include "controller/dispatch.h"
+#include "dispatch/dispatch.h"
 #include "stress_support.h"
 
 using namespace voxa::stress;

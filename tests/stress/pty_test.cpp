@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "api/board_table.h"
-#include "controller/dispatch.h"
+#include "dispatch/dispatch.h"
 #include "platform/pty.h"
 #include "stress_support.h"
 

@@ -38,7 +38,11 @@ void AddressWake(std::atomic<uint32_t>* addr, bool all) {
 
 void NameThread(const char* name) { pthread_setname_np(pthread_self(), name); }
 
-void VOXA_CALL DefaultBeep(unsigned) {
+void FineTimers(bool) {}
+
+}  // namespace backend
+
+void SystemBeep(unsigned) {
   if (isatty(STDERR_FILENO)) {
     const char bel = '\a';
     ssize_t r = write(STDERR_FILENO, &bel, 1);
@@ -46,16 +50,12 @@ void VOXA_CALL DefaultBeep(unsigned) {
   }
 }
 
-void VOXA_CALL DefaultErrorReport(const char* caption, const char* text) {
+void SystemErrorReport(const char* caption, const char* text) {
   // One line, never blocking on a user.
   std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
 }
 
-VOXA_MessageHandler DefaultMessageHandler() { return nullptr; }
-
-void FineTimers(bool) {}
-
-}  // namespace backend
+WindowPoster SystemWindowPoster() { return nullptr; }
 
 int LastSystemError() { return errno; }
 

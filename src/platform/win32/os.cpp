@@ -193,20 +193,6 @@ void NameThread(const char* name) {
   describe(GetCurrentThread(), wide);
 }
 
-void VOXA_CALL DefaultBeep(unsigned type) { MessageBeep(type); }
-
-void VOXA_CALL DefaultErrorReport(const char* caption, const char* text) {
-  MessageBoxW(nullptr, win32::Widen(text).c_str(), win32::Widen(caption).c_str(), MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
-}
-
-namespace {
-void VOXA_CALL PostToApplicationWindow(VOXA_HWND window, unsigned message, uintptr_t wparam, intptr_t lparam) {
-  PostMessageA(static_cast<HWND>(window), message, static_cast<WPARAM>(wparam), static_cast<LPARAM>(lparam));
-}
-}  // namespace
-
-VOXA_MessageHandler DefaultMessageHandler() { return &PostToApplicationWindow; }
-
 void FineTimers(bool on) {
   if (on)
     timeBeginPeriod(1);
@@ -215,6 +201,21 @@ void FineTimers(bool on) {
 }
 
 }  // namespace backend
+
+void SystemBeep(unsigned type) { MessageBeep(type); }
+
+void SystemErrorReport(const char* caption, const char* text) {
+  MessageBoxW(nullptr, win32::Widen(text ? text : "").c_str(), win32::Widen(caption ? caption : "").c_str(),
+              MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+namespace {
+void PostToWindow(void* window, unsigned message, uintptr_t wparam, intptr_t lparam) {
+  PostMessageA(static_cast<HWND>(window), message, static_cast<WPARAM>(wparam), static_cast<LPARAM>(lparam));
+}
+}  // namespace
+
+WindowPoster SystemWindowPoster() { return &PostToWindow; }
 
 int LastSystemError() { return win32::ErrnoFromSystem(GetLastError()); }
 

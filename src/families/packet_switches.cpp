@@ -1,10 +1,7 @@
-#include "state/packet_switches.h"
+#include "families/packet_switches.h"
 
-namespace voxa::state {
+namespace voxa::family {
 namespace {
-
-using family::BoardBit;
-using family::Flag;
 
 // The busy switch takes any nonzero flag; the others look at its low byte.
 constexpr BoardBit kPacketBits[] = {
@@ -37,13 +34,13 @@ constexpr ContentFlag kContents[] = {
 constexpr uint32_t kRegisterField = 0x2F0000;
 constexpr uint32_t kCustomContents = 0x40;
 
-void SendWord0(Board& c) { family::Write(c, CHIPSET, 0x01); }
-void SendWord1(Board& c) { family::Write(c, CHIPSET, 0x02); }
+void SendWord0(Board& c) { Write(c, CHIPSET, 0x01); }
+void SendWord1(Board& c) { Write(c, CHIPSET, 0x02); }
 
 }  // namespace
 
-int EnablePacket(Board& c, Packet p, int flag) { return family::SetBoardBit(c, kPacketBits[static_cast<int>(p)], flag); }
-int IsPacket(Board& c, Packet p) { return family::GetBoardBit(c, kPacketBits[static_cast<int>(p)]); }
+int EnablePacket(Board& c, Packet p, int flag) { return SetBoardBit(c, kPacketBits[static_cast<int>(p)], flag); }
+int IsPacket(Board& c, Packet p) { return GetBoardBit(c, kPacketBits[static_cast<int>(p)]); }
 
 void SetPacketCount(Board& c, Packet p, uint32_t count) {
   platform::Locked g(c.StateLock());
@@ -107,4 +104,4 @@ int IsStateTimer(Board& c, uint32_t flags) {
   return r;
 }
 
-}  // namespace voxa::state
+}  // namespace voxa::family

@@ -1,6 +1,7 @@
 // The dispatch thread's state notes: posted in batches by the receive path,
 // delivered in order among the board's other notes, merged only when the
-// handler falls behind, never lost.
+// handler falls behind, never lost. The thread itself ends when idle and
+// starts again for the next note.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "controller/dispatch.h"
+#include "dispatch/dispatch.h"
 
 namespace {
 
@@ -93,6 +94,19 @@ TEST_F(DispatchStates, AreMergedWhenTheHandlerFallsBehindAndNothingIsLost) {
   EXPECT_EQ(g_masks, all);
   EXPECT_EQ(g_seen.back(), 20000u);
   EXPECT_TRUE(std::is_sorted(g_seen.begin(), g_seen.end()));
+}
+
+TEST_F(DispatchStates, ThreadEndsWhenIdleAndTheNextNoteStartsItAgain) {
+  batch.Add(1, 1, 1);
+  batch.Flush(1, true);
+  voxa::dispatch::Drain();
+  // A second with nothing queued ends it (allowing a slow machine more).
+  EXPECT_TRUE(voxa::dispatch::AwaitThreadEnd(5000));
+  batch.Add(1, 2, 2);
+  batch.Flush(1, true);
+  voxa::dispatch::Drain();
+  std::lock_guard<std::mutex> g(g_lock);
+  EXPECT_EQ(g_seen, (std::vector<uint64_t>{1, 2}));
 }
 
 }  // namespace

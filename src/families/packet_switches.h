@@ -7,9 +7,7 @@
 
 #include "families/shapes.h"
 
-namespace voxa::state {
-
-using family::Board;
+namespace voxa::family {
 
 enum class Packet { Busy, Complete, Interrupt, Event };
 
@@ -23,4 +21,4 @@ int GetStateTimer(Board& c, uint32_t selector);  // throws ArgumentError for a b
 int ClrStateTimer(Board& c, uint32_t flags);
 int IsStateTimer(Board& c, uint32_t flags);
 
-}  // namespace voxa::state
+}  // namespace voxa::family

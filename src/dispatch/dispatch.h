@@ -1,9 +1,15 @@
-// The dispatch thread: every call of an application handler (messages,
-// frame traces, error reports, state and link notifications) is queued here
-// and made from one process-wide thread, in the order the calls were
-// posted. No library lock is held while a handler runs and no close ever
-// waits for this thread, so a handler may call any export, VOXA_Close
-// included, and may wait for a thread that is itself closing a board.
+// The dispatch layer: it keeps every handler the application may set and
+// makes every call of one. Messages, frame traces, error reports, state and
+// link notifications (and diagnostic lines said on a thread a close joins)
+// are queued here and handed over from one process-wide dispatch thread, in
+// the order they were posted. No library lock is held while a handler runs
+// and no close ever waits for this thread, so a handler may call any
+// export, VOXA_Close included, and may wait for a thread that is itself
+// closing a board. The thread ends after a second with nothing to do and
+// starts again with the next post, so an idle library keeps no thread of
+// its own alive. Where the application set no handler, the system's own
+// service stands in (platform.h): window messages, error boxes, the beep,
+// standard output.
 #pragma once
 
 #include <cstdint>
@@ -60,6 +66,13 @@ void Link(int board, int state, int reason, int os_error);
 // handler gets it from the dispatch thread.
 void Log(int board, const char* text);
 
+// A diagnostic line, said on the calling thread (never with a library lock
+// held).
+void LogNow(int board, const char* text);
+// A beep, on the calling thread: the export that failed, or the open, link
+// query or configuration-file export that succeeded.
+void Beep(unsigned type);
+
 // Handlers. Setting one returns once no call of the handler it replaces is
 // running, unless it is set from within a handler (on the dispatch thread).
 void SetMessageHandler(VOXA_MessageHandler h);
@@ -68,6 +81,10 @@ void SetTraceHandler(VOXA_TraceHandler h);
 void SetErrorReportHandler(VOXA_ErrorReportHandler h);
 void SetStateHandler(VOXA_StateHandler h);
 void SetLinkHandler(VOXA_LinkHandler h);
+// The beep and log handlers run on the calling thread; setting them does
+// not wait.
+void SetBeepHandler(VOXA_BeepHandler h);
+void SetLogHandler(VOXA_LogHandler h);
 
 // State notifications of a board that were merged into a later one because
 // the handler fell behind.
@@ -78,7 +95,11 @@ uint64_t Dropped();
 // Waits until everything posted before the call has been handled (not from
 // a handler). For tests and for an orderly unload.
 void Drain();
-// Ends the dispatch thread (at library unload); later posts are dropped.
+// Waits at most ms milliseconds until no dispatch thread runs (it ends
+// once idle); true when none does. For tests.
+bool AwaitThreadEnd(uint32_t ms);
+// Ends the dispatch thread (at library unload); later posts are dropped. A
+// handler that does not return holds it up for a bounded time only.
 void Shutdown();
 
 }  // namespace voxa::dispatch

@@ -1,12 +1,14 @@
-#include "controller/dispatch.h"
+#include "dispatch/dispatch.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -24,6 +26,17 @@ constexpr int kStateBacklog = 2048;
 // Traces and messages queue up to this many; past it they are counted and
 // left out, so a handler that stopped returning cannot eat the memory.
 constexpr size_t kQueueLimit = 1u << 18;
+// The dispatch thread ends after this long with nothing queued.
+constexpr auto kIdleEnd = std::chrono::seconds(1);
+// At unload, a handler call still running is waited for this long; past
+// it the thread is left to finish on its own.
+constexpr auto kUnloadWait = std::chrono::seconds(2);
+
+thread_local bool t_dispatching = false;  // on a dispatch thread
+
+void VOXA_CALL SystemBeep(unsigned type) { platform::SystemBeep(type); }
+void VOXA_CALL SystemErrorReport(const char* caption, const char* text) { platform::SystemErrorReport(caption, text); }
+void VOXA_CALL SystemLog(int, const char* text) { platform::SystemLog(text); }
 
 struct Note {
   Kind kind = Kind::kMessage;
@@ -52,7 +65,10 @@ struct Note {
 
 class Dispatcher {
  public:
-  std::atomic<VOXA_MessageHandler> message{nullptr};
+  std::atomic<VOXA_MessageHandler> message{nullptr};  // null: the system's window messages
+  std::atomic<VOXA_ErrorReportHandler> error_report{&SystemErrorReport};
+  std::atomic<VOXA_BeepHandler> beep{&SystemBeep};
+  std::atomic<VOXA_LogHandler> log{&SystemLog};
   std::atomic<VOXA_BoardMessageHandler> board_message{nullptr};
   std::atomic<VOXA_TraceHandler> trace{nullptr};
   std::atomic<VOXA_StateHandler> state{nullptr};
@@ -107,33 +123,45 @@ class Dispatcher {
   }
 
   void AwaitCallsOf(Kind k) {
+    if (t_dispatching) return;
     std::unique_lock<std::mutex> g(m_);
-    if (std::this_thread::get_id() == thread_.get_id()) return;
     if (!in_call_ || calling_ != k) return;
     const uint64_t call = delivered_;
     done_cv_.wait(g, [&] { return !in_call_ || delivered_ != call; });
   }
 
   void Drain() {
+    if (t_dispatching) return;
     std::unique_lock<std::mutex> g(m_);
-    if (std::this_thread::get_id() == thread_.get_id()) return;
     const uint64_t target = posted_;
+    if (!running_ && !q_.empty()) Start();
     if (idle_ && !q_.empty()) cv_.notify_one();
     done_cv_.wait(g, [&] { return shut_ || finished_ >= target; });
   }
 
+  bool AwaitThreadEnd(uint32_t ms) {
+    std::unique_lock<std::mutex> g(m_);
+    return done_cv_.wait_for(g, std::chrono::milliseconds(ms), [&] { return !running_; });
+  }
+
+  // At exit: from now on a dispatch thread ends as soon as it is idle;
+  // the one running is waited for (bounded) and joined, so that none is
+  // left unjoined. Later posts (boards closing at unload) still go out.
+  void EndAtExit() {
+    std::unique_lock<std::mutex> g(m_);
+    end_when_idle_ = true;
+    cv_.notify_all();
+    JoinThread(g);
+  }
+
   void Shutdown() {
-    std::thread t;
-    {
-      std::lock_guard<std::mutex> g(m_);
-      shut_ = true;
-      q_.clear();
-      for (Ring& r : rings_) r.count = r.in_flight = 0;
-      cv_.notify_all();
-      done_cv_.notify_all();
-      if (std::this_thread::get_id() != thread_.get_id()) t = std::move(thread_);
-    }
-    if (t.joinable()) t.join();
+    std::unique_lock<std::mutex> g(m_);
+    shut_ = true;
+    q_.clear();
+    for (Ring& r : rings_) r.count = r.in_flight = 0;
+    cv_.notify_all();
+    done_cv_.notify_all();
+    JoinThread(g);
   }
 
   uint32_t StateDrops(int b) {
@@ -146,16 +174,25 @@ class Dispatcher {
   }
 
  private:
+  // A dispatch thread: serves the queue until it has been idle for
+  // kIdleEnd (or the library unloads), then ends. It waits without a
+  // timer tick meanwhile: one timed wait, then the end.
   void Run() {
-    platform::SetThreadName("voxa-dispatch");
     std::unique_lock<std::mutex> g(m_);
     for (;;) {
-      while (q_.empty() && !shut_) {
+      if (q_.empty() && !shut_) {
         idle_ = true;
-        cv_.wait(g);
+        const auto until = std::chrono::steady_clock::now() + kIdleEnd;
+        while (q_.empty() && !shut_ && !end_when_idle_ && cv_.wait_until(g, until) == std::cv_status::no_timeout) {
+        }
         idle_ = false;
       }
-      if (shut_) return;
+      if (shut_ || q_.empty()) {
+        // Ended; the next post starts a new thread, which joins this one.
+        running_ = false;
+        done_cv_.notify_all();
+        return;
+      }
       Note n;
       bool whole = true;  // the queue note is done with this call
       if (q_.front().kind == Kind::kState) {
@@ -195,14 +232,18 @@ class Dispatcher {
   void Deliver(const Note& n) {
     switch (n.kind) {
       case Kind::kMessage:
-        platform::PostToWindow(n.window, n.message, n.wparam, n.lparam);
+        if (auto h = message.load()) {
+          h(n.window, n.message, n.wparam, n.lparam);
+        } else if (auto post = platform::SystemWindowPoster()) {
+          post(n.window, n.message, n.wparam, n.lparam);
+        }
         if (auto h = board_message.load()) h(n.board, n.window, n.message, n.wparam, n.lparam);
         break;
       case Kind::kTrace:
         if (auto h = trace.load()) h(n.board, n.direction, n.frame, n.length);
         break;
       case Kind::kErrorReport:
-        platform::ReportError(n.caption.c_str(), n.text.c_str());
+        error_report.load()(n.caption.c_str(), n.text.c_str());
         break;
       case Kind::kState:
         for (int i = 0; i < n.count; ++i) {
@@ -214,7 +255,7 @@ class Dispatcher {
         if (auto h = link.load()) h(n.board, n.state, n.reason, n.os_error);
         break;
       case Kind::kLog:
-        platform::Log(n.board, n.text.c_str());
+        log.load()(n.board, n.text.c_str());
         break;
       default:
         break;
@@ -224,8 +265,47 @@ class Dispatcher {
   void Enqueue(Note&& n) {
     q_.push_back(std::move(n));
     ++posted_;
-    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+    if (!running_) Start();
   }
+  // Starts a dispatch thread for what was just queued. The thread that
+  // ended before it (idle) is joined by the new one, so no poster waits.
+  // Where the system has no thread to give, the notes wait for the next
+  // post to try again.
+  void Start() {
+    retired_ = std::move(thread_);
+    try {
+      thread_ = std::thread([this] {
+        t_dispatching = true;
+        platform::SetThreadName("voxa-dispatch");
+        std::thread previous;
+        {
+          std::lock_guard<std::mutex> g(m_);
+          previous = std::move(retired_);
+        }
+        if (previous.joinable()) previous.join();
+        Run();
+      });
+      running_ = true;
+    } catch (const std::system_error&) {
+      thread_ = std::move(retired_);
+    }
+  }
+  // Joins the dispatch thread once it has ended. One waiting idle ends at
+  // once (and at a Windows process exit it is gone already); one in a
+  // handler is waited for a bounded time, then left to finish on its own.
+  // Not from a handler: there the thread ends once the handler returns.
+  void JoinThread(std::unique_lock<std::mutex>& g) {
+    if (t_dispatching) return;
+    const bool ended = idle_ || done_cv_.wait_for(g, kUnloadWait, [&] { return !running_; });
+    std::thread t = std::move(thread_);
+    g.unlock();
+    if (!t.joinable()) return;
+    if (ended)
+      t.join();  // it has left its loop: only its return is left
+    else
+      t.detach();
+  }
+
   // Wakes the dispatch thread if it sleeps, after letting go of the lock so
   // that it does not wake only to wait for it.
   void WakeAfter(std::unique_lock<std::mutex>& g) {
@@ -255,9 +335,12 @@ class Dispatcher {
   uint64_t delivered_ = 0;
   bool in_call_ = false;
   Kind calling_ = Kind::kCount;
-  bool idle_ = false;
+  bool idle_ = false;     // the thread waits for notes
+  bool running_ = false;  // a dispatch thread serves the queue: true whenever the queue is not empty
   bool shut_ = false;
-  std::thread thread_;
+  bool end_when_idle_ = false;  // at exit: no idle wait
+  std::thread thread_;   // the latest dispatch thread, running or ended
+  std::thread retired_;  // the one that ended before it, until it joins it
 };
 
 // Never destroyed: boards that close during static destruction still post
@@ -266,6 +349,12 @@ Dispatcher& D() {
   static Dispatcher* d = new Dispatcher;
   return *d;
 }
+
+// At exit the dispatch thread is ended and joined even where no board
+// table was ever built (and so never shuts the dispatcher down).
+struct EndAtExit {
+  ~EndAtExit() { D().EndAtExit(); }
+} g_end_at_exit;
 
 }  // namespace
 
@@ -328,8 +417,11 @@ void Log(int board, const char* text) {
   D().Post(std::move(n));
 }
 
+void LogNow(int board, const char* text) { D().log.load()(board, text ? text : ""); }
+void Beep(unsigned type) { D().beep.load()(type); }
+
 void SetMessageHandler(VOXA_MessageHandler h) {
-  platform::SetMessageHandler(h);
+  D().message.store(h);
   D().AwaitCallsOf(Kind::kMessage);
 }
 void SetBoardMessageHandler(VOXA_BoardMessageHandler h) {
@@ -341,7 +433,7 @@ void SetTraceHandler(VOXA_TraceHandler h) {
   D().AwaitCallsOf(Kind::kTrace);
 }
 void SetErrorReportHandler(VOXA_ErrorReportHandler h) {
-  platform::SetErrorReportHandler(h);
+  D().error_report.store(h ? h : &SystemErrorReport);
   D().AwaitCallsOf(Kind::kErrorReport);
 }
 void SetStateHandler(VOXA_StateHandler h) {
@@ -353,9 +445,13 @@ void SetLinkHandler(VOXA_LinkHandler h) {
   D().AwaitCallsOf(Kind::kLink);
 }
 
+void SetBeepHandler(VOXA_BeepHandler h) { D().beep.store(h ? h : &SystemBeep); }
+void SetLogHandler(VOXA_LogHandler h) { D().log.store(h ? h : &SystemLog); }
+
 uint32_t StateDrops(int board) { return D().StateDrops(board); }
 uint64_t Dropped() { return D().Dropped(); }
 void Drain() { D().Drain(); }
+bool AwaitThreadEnd(uint32_t ms) { return D().AwaitThreadEnd(ms); }
 void Shutdown() { D().Shutdown(); }
 
 }  // namespace voxa::dispatch
