@@ -1,3 +1,5 @@
+// `save` and `load`: configuration files, saved with the registers as the
+// board reports them.
 #include <unistd.h>
 
 #include <algorithm>
@@ -168,17 +170,17 @@ Command CmdLoad(Args& args) {
 
 std::span<const CommandSpec> ConfigCommands() {
   static constexpr CommandSpec kCommands[] = {
-    {"save", "save FILE",
-     "Saves the board's registers to a configuration file (other sections of an existing file\n"
-     "stay): every register is read from the board first, and nothing is written when the\n"
-     "board does not answer them all. The PID setups are saved as this process knows them\n"
-     "(none): keep those of a file saved by the application that set them up.",
-     &CmdSave},
-    {"load", "load FILE",
-     "Loads a configuration file onto the board (about half a second), with a progress bar on\n"
-     "a terminal. A file that cannot be loaded is named with what is wrong in it (missing\n"
-     "register entries, no board section, text that is not UTF-16LE).",
-     &CmdLoad},
+      {"save", "save FILE",
+       "Saves the board's registers to a configuration file (other sections of an existing file\n"
+       "stay): every register is read from the board first, and nothing is written when the\n"
+       "board does not answer them all. The PID setups are saved as this process knows them\n"
+       "(none): keep those of a file saved by the application that set them up.",
+       &CmdSave},
+      {"load", "load FILE",
+       "Loads a configuration file onto the board (about half a second), with a progress bar on\n"
+       "a terminal. A file that cannot be loaded is named with what is wrong in it (missing\n"
+       "register entries, no board section, text that is not UTF-16LE).",
+       &CmdLoad},
   };
   return kCommands;
 }

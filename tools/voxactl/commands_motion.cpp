@@ -1,3 +1,6 @@
+// The motion commands (`move`, `line`, `home`) and the execution control
+// (`stop`, `reset`, `enable`, `disable`). Nothing moves while the board
+// reports an alarm or an emergency stop, or does not answer.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -267,38 +270,38 @@ Command CmdLine(Args& args) { return CmdMove(args, true); }
 
 std::span<const CommandSpec> MotionCommands() {
   static constexpr CommandSpec kCommands[] = {
-    {"move", "move [--relative] [--vel V] [--acc A] [--timeout MS] [--no-wait] AXIS=POS...",
-     "Moves each axis on its own to POS (absolute), or by POS with --relative, and waits for\n"
-     "the board to report the move complete (default timeout 60000 ms). --vel sets the axes'\n"
-     "drive velocity, --acc their acceleration and deceleration. Waiting switches the board's\n"
-     "complete state packets on. Nothing is sent while the board does not answer or reports\n"
-     "an alarm or an emergency stop. A wait that ends without the completion (timeout,\n"
-     "Ctrl-C, the board falling silent) stops the axes and clears the board's and the\n"
-     "host's queues. A completion that follows a stop from this host is reported as a stop\n"
-     "before the end, with the positions, and fails.",
-     &CmdMoveEach},
-    {"line", "line [--vel V] [--acc A] [--timeout MS] [--no-wait] AXIS=POS...",
-     "Linear interpolation of the axes to the absolute positions; otherwise as move.",
-     &CmdLine},
-    {"home", "home [--vel V] [--value N] [--timeout MS] [--no-wait] AXIS...",
-     "Home return of the axes; their position becomes N (default 0) at home. --vel sets the\n"
-     "home seek velocity. Otherwise as move.",
-     &CmdHome},
-    {"stop", "stop [--now]",
-     "Stops every axis: decelerating, or at once with --now (an emergency stop: 'reset' ends\n"
-     "it). The board's queue is emptied. Fails when the board does not answer afterwards.",
-     &CmdStop},
-    {"reset", "reset",
-     "Clears the host's and the board's queues, resets the board's alarm (and emergency stop),\n"
-     "then resumes execution; prints the state left. Motion queued before the reset never runs.",
-     &CmdExecution},
-    {"enable", "enable", "Enables execution on the board and resumes it; prints the state left.",
-     &CmdExecution},
-    {"disable", "disable",
-     "Holds execution: the board pauses (it stays enabled, so the state reads 'enabled, paused'):\n"
-     "a running move decelerates and holds, queued commands wait until 'enable' or 'reset'.\n"
-     "Prints the state left.",
-     &CmdExecution},
+      {"move", "move [--relative] [--vel V] [--acc A] [--timeout MS] [--no-wait] AXIS=POS...",
+       "Moves each axis on its own to POS (absolute), or by POS with --relative, and waits for\n"
+       "the board to report the move complete (default timeout 60000 ms). --vel sets the axes'\n"
+       "drive velocity, --acc their acceleration and deceleration. Waiting switches the board's\n"
+       "complete state packets on. Nothing is sent while the board does not answer or reports\n"
+       "an alarm or an emergency stop. A wait that ends without the completion (timeout,\n"
+       "Ctrl-C, the board falling silent) stops the axes and clears the board's and the\n"
+       "host's queues. A completion that follows a stop from this host is reported as a stop\n"
+       "before the end, with the positions, and fails.",
+       &CmdMoveEach},
+      {"line", "line [--vel V] [--acc A] [--timeout MS] [--no-wait] AXIS=POS...",
+       "Linear interpolation of the axes to the absolute positions; otherwise as move.",
+       &CmdLine},
+      {"home", "home [--vel V] [--value N] [--timeout MS] [--no-wait] AXIS...",
+       "Home return of the axes; their position becomes N (default 0) at home. --vel sets the\n"
+       "home seek velocity. Otherwise as move.",
+       &CmdHome},
+      {"stop", "stop [--now]",
+       "Stops every axis: decelerating, or at once with --now (an emergency stop: 'reset' ends\n"
+       "it). The board's queue is emptied. Fails when the board does not answer afterwards.",
+       &CmdStop},
+      {"reset", "reset",
+       "Clears the host's and the board's queues, resets the board's alarm (and emergency stop),\n"
+       "then resumes execution; prints the state left. Motion queued before the reset never runs.",
+       &CmdExecution},
+      {"enable", "enable", "Enables execution on the board and resumes it; prints the state left.",
+       &CmdExecution},
+      {"disable", "disable",
+       "Holds execution: the board pauses (it stays enabled, so the state reads 'enabled, paused'):\n"
+       "a running move decelerates and holds, queued commands wait until 'enable' or 'reset'.\n"
+       "Prints the state left.",
+       &CmdExecution},
   };
   return kCommands;
 }

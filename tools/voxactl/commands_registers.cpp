@@ -1,3 +1,5 @@
+// `regs`, `get` and `set`: register words as the board reports them (the
+// library's reported words), or as this process's register image holds them.
 #include <cstdio>
 
 #include "commands.h"
@@ -151,23 +153,23 @@ Command CmdSet(Args& args) {
 
 std::span<const CommandSpec> RegisterCommands() {
   static constexpr CommandSpec kCommands[] = {
-    {"regs", "regs [--dec] [--host] [--json]",
-     "Prints the registers as the board reports them, a table of register names and eight\n"
-     "words each ('-' for words it did not report), once it has answered a read of every\n"
-     "polled register. --host shows this process's register image instead: the settings\n"
-     "registers as this process set them (a fresh process has set none). --dec prints signed\n"
-     "decimals; --json one JSON object (null for words not reported).",
-     &CmdRegs},
-    {"get", "get [--host] [--json] REG WORD",
-     "Prints word WORD (0..7) of register REG (number 0..31 or name, e.g. CURPOS) as the board\n"
-     "reports it, or from this process's register image with --host. --json prints one JSON\n"
-     "object.",
-     &CmdGet},
-    {"set", "set REG WORD VALUE",
-     "Sets word WORD of register REG to VALUE (decimal, or hex with 0x; negative values are\n"
-     "taken as 32-bit two's complement) in the register image and writes it to the board.\n"
-     "The registers only the board writes (CHIPSTATUS, AXISSTATUS, CURVEL, FEEDBACK) are refused.",
-     &CmdSet},
+      {"regs", "regs [--dec] [--host] [--json]",
+       "Prints the registers as the board reports them, a table of register names and eight\n"
+       "words each ('-' for words it did not report), once it has answered a read of every\n"
+       "polled register. --host shows this process's register image instead: the settings\n"
+       "registers as this process set them (a fresh process has set none). --dec prints signed\n"
+       "decimals; --json one JSON object (null for words not reported).",
+       &CmdRegs},
+      {"get", "get [--host] [--json] REG WORD",
+       "Prints word WORD (0..7) of register REG (number 0..31 or name, e.g. CURPOS) as the board\n"
+       "reports it, or from this process's register image with --host. --json prints one JSON\n"
+       "object.",
+       &CmdGet},
+      {"set", "set REG WORD VALUE",
+       "Sets word WORD of register REG to VALUE (decimal, or hex with 0x; negative values are\n"
+       "taken as 32-bit two's complement) in the register image and writes it to the board.\n"
+       "The registers only the board writes (CHIPSTATUS, AXISSTATUS, CURVEL, FEEDBACK) are refused.",
+       &CmdSet},
   };
   return kCommands;
 }

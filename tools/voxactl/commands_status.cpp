@@ -1,3 +1,4 @@
+// `status` and `monitor`: the board's state, once or live, as a table or JSON.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -167,19 +168,19 @@ Command CmdMonitor(Args& args) {
 
 std::span<const CommandSpec> StatusCommands() {
   static constexpr CommandSpec kCommands[] = {
-    {"status", "status [--wait MS] [--json]",
-     "Prints one snapshot of the board: link (up or down), engine version, execution state\n"
-     "('<enabled|disabled>, <emergency stop|alarm|paused|moving|running|at rest>'), queues and,\n"
-     "per axis, position, encoder, velocity, limit and alarm bits. Waits up to MS (default\n"
-     "3000) for the board to report its status registers. --json prints one JSON object.",
-     &CmdStatus},
-    {"monitor", "monitor [--interval MS] [--period MS | --passive] [--json]",
-     "Shows the status live, refreshing in place every MS (default 200), until Ctrl-C;\n"
-     "--json prints one JSON object per line instead (as status --json, with time_s).\n"
-     "Switches the board's state packets on at --period MS (25, 50, 100, 200, 250, 500,\n"
-     "1000; default 100) for fresh values, and off again on the way out; --passive leaves\n"
-     "the board's settings alone and shows what the register polls bring (about 1.5 s old).",
-     &CmdMonitor},
+      {"status", "status [--wait MS] [--json]",
+       "Prints one snapshot of the board: link (up or down), engine version, execution state\n"
+       "('<enabled|disabled>, <emergency stop|alarm|paused|moving|running|at rest>'), queues and,\n"
+       "per axis, position, encoder, velocity, limit and alarm bits. Waits up to MS (default\n"
+       "3000) for the board to report its status registers. --json prints one JSON object.",
+       &CmdStatus},
+      {"monitor", "monitor [--interval MS] [--period MS | --passive] [--json]",
+       "Shows the status live, refreshing in place every MS (default 200), until Ctrl-C;\n"
+       "--json prints one JSON object per line instead (as status --json, with time_s).\n"
+       "Switches the board's state packets on at --period MS (25, 50, 100, 200, 250, 500,\n"
+       "1000; default 100) for fresh values, and off again on the way out; --passive leaves\n"
+       "the board's settings alone and shows what the register polls bring (about 1.5 s old).",
+       &CmdMonitor},
   };
   return kCommands;
 }

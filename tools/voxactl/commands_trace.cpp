@@ -1,3 +1,4 @@
+// `trace`: the frames of this connection both ways as they pass.
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,15 +49,15 @@ Command CmdTrace(Args& args) {
 
 std::span<const CommandSpec> TraceCommands() {
   static constexpr CommandSpec kCommands[] = {
-    {.name = "trace",
-     .usage = "trace [--duration MS] [--count N] [--no-polls]",
-     .help = "Prints every frame both ways as it passes: time since the start in seconds, direction\n"
-     "(-> to the board, <- from it), the decoded command or packet and the bytes in hex.\n"
-     "Runs until Ctrl-C, for MS milliseconds or for N frames. --no-polls leaves out the\n"
-     "library's register polls and keep-alives and the board's answers to them. Shows the\n"
-     "frames of voxactl's own connection only, not those of other programs.",
-     .parse = &CmdTrace,
-     .captures = true},
+      {.name = "trace",
+       .usage = "trace [--duration MS] [--count N] [--no-polls]",
+       .help = "Prints every frame both ways as it passes: time since the start in seconds, direction\n"
+               "(-> to the board, <- from it), the decoded command or packet and the bytes in hex.\n"
+               "Runs until Ctrl-C, for MS milliseconds or for N frames. --no-polls leaves out the\n"
+               "library's register polls and keep-alives and the board's answers to them. Shows the\n"
+               "frames of voxactl's own connection only, not those of other programs.",
+       .parse = &CmdTrace,
+       .captures = true},
   };
   return kCommands;
 }

@@ -1,3 +1,4 @@
+// `voxactl plot`: a recording read back from CSV and drawn as SVG.
 #include "plot.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// `voxactl record`: the board's state reports, sampled through the state
+// handler, written as CSV.
 #include "record.h"
 
 #include <algorithm>
