@@ -25,6 +25,7 @@
 #include "../frame_text.h"
 #include "../session.h"
 #include "gate.h"
+#include "jogs.h"
 #include "panel_page.h"
 #include "voxa/voxa.h"
 
@@ -51,8 +52,6 @@ constexpr Ms kQuietPush{500};
 constexpr Ms kKeepAlive{200};
 // The frame trace goes out in batches this far apart.
 constexpr Ms kTraceInterval{100};
-// A held jog lasts this long unless the page renews it.
-constexpr Ms kJogLease{750};
 // A browser that reads slower than this much behind is dropped.
 constexpr size_t kMaxBacklog = 8u << 20;
 constexpr int kServerThreads = 48;
@@ -201,255 +200,6 @@ class Hub {
   std::map<uint64_t, std::shared_ptr<Client>> clients_;
   uint64_t next_id_ = 1;
   bool closed_ = false;
-};
-
-// ---------------------------------------------------------------- jogs
-
-// Held jogs, a dead-man switch each: a jog runs while its page renews it
-// and its stream is open, and is stopped when either ends.
-class Jogs {
- public:
-  // What the board last reported of an axis.
-  struct Seen {
-    bool link = false;      // the link is up
-    bool moving = false;    // the axis is reported in motion
-    bool board_moving = false;  // any axis is
-    uint64_t report_us = 0;  // when that report came (0: never)
-  };
-  struct Board {
-    std::function<bool(int axis)> send_stop;  // an immediate spindle stop; false when it did not go out
-    std::function<Seen(int axis)> seen;
-    std::function<void(const std::string&)> note;
-  };
-  enum class Press { kStart, kRenewed, kRefused };
-
-  explicit Jogs(Board board) : board_(std::move(board)), thread_([this] {
-    pthread_setname_np(pthread_self(), "panel-jogs");
-    Watch();
-  }) {}
-  ~Jogs() {
-    {
-      std::lock_guard<std::mutex> g(mu_);
-      quit_ = true;
-    }
-    cv_.notify_all();
-    thread_.join();
-  }
-  // A press of `client` holds `axis`: kStart when the jog is to be started
-  // (a new press), kRenewed when it runs already, kRefused when that press
-  // has ended (released, lapsed, its page gone, the link lost): a late
-  // renewal never starts a jog again.
-  Press Hold(int axis, int dir, uint64_t client, uint64_t press) {
-    std::lock_guard<std::mutex> g(mu_);
-    if (press <= ended_[client]) return Press::kRefused;
-    auto it = active_.find(axis);
-    if (it != active_.end() && it->second.client == client && it->second.press == press && it->second.dir == dir) {
-      it->second.until = Clock::now() + kJogLease;
-      return Press::kRenewed;
-    }
-    if (it != active_.end()) End(it->second);
-    // A new press takes over the axis from a stop still being confirmed.
-    stopping_.erase(axis);
-    active_[axis] = Jog{dir, client, press, Clock::now() + kJogLease};
-    poked_ = true;
-    cv_.notify_all();
-    return Press::kStart;
-  }
-  // The start did not go out: the press is over, nothing to stop.
-  void Failed(int axis, uint64_t client, uint64_t press) {
-    std::lock_guard<std::mutex> g(mu_);
-    auto it = active_.find(axis);
-    if (it != active_.end() && it->second.client == client && it->second.press == press) {
-      End(it->second);
-      active_.erase(it);
-    }
-  }
-  // The operator let go: the jog of `axis` stops, whichever press holds it.
-  void Release(int axis, uint64_t client, uint64_t press, const char* why) {
-    {
-      std::lock_guard<std::mutex> g(mu_);
-      if (client) ended_[client] = std::max(ended_[client], press);
-      auto it = active_.find(axis);
-      if (it != active_.end()) {
-        End(it->second);
-        active_.erase(it);
-      }
-      StopLocked(axis, why);
-    }
-    cv_.notify_all();
-  }
-  // Every jog stops (the panel ends, the link was lost).
-  void StopAll(const char* why) {
-    {
-      std::lock_guard<std::mutex> g(mu_);
-      for (auto& [axis, jog] : active_) {
-        End(jog);
-        StopLocked(axis, why);
-      }
-      active_.clear();
-    }
-    cv_.notify_all();
-  }
-  // The stream of `client` ended: its jogs stop now.
-  void Gone(uint64_t client) {
-    {
-      std::lock_guard<std::mutex> g(mu_);
-      for (auto it = active_.begin(); it != active_.end();) {
-        if (it->second.client == client) {
-          StopLocked(it->first, "its page's connection closed");
-          it = active_.erase(it);
-        } else {
-          ++it;
-        }
-      }
-      ended_[client] = UINT64_MAX;
-    }
-    cv_.notify_all();
-  }
-  // The board reported, or its link changed: stops are checked again; after
-  // a link change each unconfirmed stop goes out again.
-  void Poke(bool link_changed) {
-    {
-      std::lock_guard<std::mutex> g(mu_);
-      if (!stopping_.empty()) poked_ = true;
-      if (link_changed)
-        for (auto& [axis, s] : stopping_) s.resend = true;
-    }
-    cv_.notify_all();
-  }
-  // Waits until every stop is confirmed or the deadline passes; true when all are.
-  bool WaitSettled(Clock::time_point deadline) {
-    std::unique_lock<std::mutex> g(mu_);
-    return cv_.wait_until(g, deadline, [&] { return stopping_.empty(); });
-  }
-
- private:
-  struct Jog {
-    int dir;
-    uint64_t client;
-    uint64_t press;
-    Clock::time_point until;
-  };
-  // A stop not yet confirmed by the board.
-  struct Stop {
-    const char* why;
-    Clock::time_point asked;  // when the jog was to stop
-    uint64_t sent_us = 0;     // the last time the stop went out (0: not yet)
-    Clock::time_point next_send;
-    bool resend = true;
-    int sends = 0;
-    bool moved = false;  // the axis was seen in motion since
-  };
-  // Resent this often until the board reports the axis at rest.
-  static constexpr Ms kResend{500};
-  // A stop this old should show on the board.
-  static constexpr Ms kInFlight{150};
-  // After this long a stop is given up as unconfirmed (and said so).
-  static constexpr Ms kGiveUp{30000};
-
-  void End(const Jog& j) { ended_[j.client] = std::max(ended_[j.client], j.press); }
-  // Under mu_; the watch looks at it at once.
-  void StopLocked(int axis, const char* why) {
-    poked_ = true;
-    if (stopping_.count(axis)) {
-      stopping_[axis].resend = true;
-      return;
-    }
-    Stop s;
-    s.why = why;
-    s.asked = Clock::now();
-    s.next_send = s.asked;
-    stopping_[axis] = s;
-  }
-
-  void Watch() {
-    std::unique_lock<std::mutex> g(mu_);
-    while (!quit_) {
-      const auto now = Clock::now();
-      for (auto it = active_.begin(); it != active_.end();) {
-        if (it->second.until <= now) {
-          End(it->second);
-          StopLocked(it->first, "its page stopped holding it");
-          it = active_.erase(it);
-        } else {
-          ++it;
-        }
-      }
-      poked_ = false;
-      // Each stop: confirmed by a report taken after it went out, or sent
-      // (again) when due. The board is asked without the lock held.
-      std::map<int, Stop> work = stopping_;
-      g.unlock();
-      std::vector<int> done;
-      std::vector<std::pair<int, uint64_t>> sent;
-      std::vector<std::string> notes;
-      std::vector<int> moved;
-      for (auto& [axis, s] : work) {
-        const Seen seen = board_.seen(axis);
-        if (seen.moving) moved.push_back(axis);
-        // At rest in a report taken after the stop went out. A jog that
-        // never showed motion while other motion runs may still wait on the
-        // board to start: it is watched on until that motion ends.
-        if (s.sends > 0 && seen.link && !seen.moving && seen.report_us > s.sent_us &&
-            (s.moved || !seen.board_moving)) {
-          done.push_back(axis);
-          const auto ms = std::chrono::duration_cast<Ms>(Clock::now() - s.asked).count();
-          notes.push_back(Fmt("jog of axis %d stopped (%s): the board reports it at rest, %lld ms after", axis, s.why,
-                              static_cast<long long>(ms)));
-          continue;
-        }
-        if (Clock::now() - s.asked > kGiveUp) {
-          done.push_back(axis);
-          notes.push_back(Fmt("jog of axis %d (%s): the board never reported it at rest; check the machine", axis,
-                              s.why));
-          continue;
-        }
-        if (!seen.link) continue;  // goes out once the link is back
-        // Again when due, and soon when the axis is seen moving after the
-        // stop had time to arrive (a start the board held back has run).
-        const bool moving_late = seen.moving && seen.report_us > s.sent_us + kInFlight.count() * 1000;
-        if (s.resend || Clock::now() >= s.next_send || moving_late) {
-          const uint64_t at = NowUs();
-          const bool ok = board_.send_stop(axis);
-          sent.push_back({axis, ok ? at : 0});
-          if (s.sends == 0) notes.push_back(Fmt("jog of axis %d stopping: %s", axis, s.why));
-        }
-      }
-      for (const std::string& n : notes) board_.note(n);
-      g.lock();
-      for (int a : moved)
-        if (stopping_.count(a)) stopping_[a].moved = true;
-      for (int a : done) stopping_.erase(a);
-      for (auto& [axis, at] : sent) {
-        auto it = stopping_.find(axis);
-        if (it == stopping_.end()) continue;
-        it->second.resend = at == 0;  // not sent: again at the next report
-        if (at) it->second.sent_us = at;
-        ++it->second.sends;
-        it->second.next_send = Clock::now() + kResend;
-      }
-      if (!done.empty()) cv_.notify_all();
-      auto next = Clock::time_point::max();
-      for (auto& [axis, jog] : active_) next = std::min(next, jog.until);
-      // Besides the resend timer, every report wakes the watch (Poke).
-      for (auto& [axis, s] : stopping_) next = std::min(next, s.next_send);
-      const auto wake = [&] { return quit_ || poked_; };
-      if (next == Clock::time_point::max())
-        cv_.wait(g, wake);
-      else
-        cv_.wait_until(g, next, wake);
-    }
-  }
-
-  Board board_;
-  std::mutex mu_;
-  std::condition_variable cv_;
-  std::map<int, Jog> active_;
-  std::map<int, Stop> stopping_;
-  std::map<uint64_t, uint64_t> ended_;  // per page: the last press that ended
-  bool poked_ = false;
-  bool quit_ = false;
-  std::thread thread_;
 };
 
 // ---------------------------------------------------------------- the panel
@@ -896,7 +646,7 @@ std::string Panel::Hello(uint64_t client) {
   char dll[64] = "";
   VOXA_Get_DllVer(dll, static_cast<int>(sizeof dll));
   return Fmt("{\"client\":%" PRIu64 ",\"board\":", client) + JsonString(board_text_) +
-         ",\"library\":" + JsonString(dll) + Fmt(",\"jogLeaseMs\":%d}", static_cast<int>(kJogLease.count()));
+         ",\"library\":" + JsonString(dll) + Fmt(",\"jogLeaseMs\":%d}", static_cast<int>(Jogs::kLease.count()));
 }
 
 void Panel::Stream(const httplib::Request&, httplib::Response& res, bool trace) {
