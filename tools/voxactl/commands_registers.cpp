@@ -155,10 +155,11 @@ std::span<const CommandSpec> RegisterCommands() {
   static constexpr CommandSpec kCommands[] = {
       {"regs", "regs [--dec] [--host] [--json]",
        "Prints the registers as the board reports them, a table of register names and eight\n"
-       "words each ('-' for words it did not report), once it has answered a read of every\n"
-       "polled register. --host shows this process's register image instead: the settings\n"
-       "registers as this process set them (a fresh process has set none). --dec prints signed\n"
-       "decimals; --json one JSON object (null for words not reported).",
+       "words each ('-' for a register it has not reported), once it has answered a read of\n"
+       "every polled register. --host shows this process's register image instead: the\n"
+       "settings registers as this process set them (a fresh process has set none). --dec\n"
+       "prints signed decimals; --json one JSON object (null for the words of registers not\n"
+       "reported).",
        &CmdRegs},
       {"get", "get [--host] [--json] REG WORD",
        "Prints word WORD (0..7) of register REG (number 0..31 or name, e.g. CURPOS) as the board\n"
