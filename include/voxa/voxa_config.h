@@ -24,6 +24,16 @@ extern "C" {
  * the running command. */
 VOXA_API int VOXA_CALL VOXA_Save_wConfigFile(const VOXA_WCHAR* path); /* saves to a UTF-16 path: 1, or 0 (-40) */
 VOXA_API int VOXA_CALL VOXA_Save_ConfigFile(const char* path);        /* saves to an 8-bit path: 1, or 0 (-40) */
+/* As VOXA_Save_ConfigFile (extension), but every register the board has
+ * reported since the link came up (state packet or read reply) is saved
+ * with the words the board reported; the others as the register image holds
+ * them. The settings registers of the image hold only what this process
+ * set, so this saves what the board holds, whoever set it. The board
+ * reports the settings registers to the library's polls about every 1.5 s:
+ * VOXA_Refresh them first for the words as they are now (VOXA_Get_RegAge
+ * tells how old they are). The status registers are saved as 0, as by
+ * VOXA_Save_ConfigFile. Returns 1, or 0 (-40). */
+VOXA_API int VOXA_CALL VOXA_Save_ReportedConfigFile(const char* path);
 VOXA_API int VOXA_CALL VOXA_Load_wConfigFile(const VOXA_WCHAR* path); /* loads from a UTF-16 path: 1; 0 missing, or 0 (-41) */
 VOXA_API int VOXA_CALL VOXA_Load_ConfigFile(const char* path);        /* loads from an 8-bit path: 1; 0 missing, or 0 (-41) */
 

@@ -12,8 +12,8 @@ namespace {
 // VOXA_WCHAR is char16_t wherever this library is built for Linux.
 const char16_t* Wide(const VOXA_WCHAR* path) { return reinterpret_cast<const char16_t*>(path); }
 
-int Save(Controller& c, const std::optional<std::string>& path) {
-  if (!path || !config::SaveConfig(c, *path)) {
+int Save(Controller& c, const std::optional<std::string>& path, bool reported = false) {
+  if (!path || !(reported ? config::SaveReportedConfig(c, *path) : config::SaveConfig(c, *path))) {
     Fail(VOXA_ERR_CONFIG_SAVE);
     return 0;
   }
@@ -42,6 +42,10 @@ VOXA_API int VOXA_CALL VOXA_Save_wConfigFile(const VOXA_WCHAR* path) {
 
 VOXA_API int VOXA_CALL VOXA_Save_ConfigFile(const char* path) {
   return Guard(0, [&](Controller& c) { return Save(c, config::PathFrom8Bit(path)); });
+}
+
+VOXA_API int VOXA_CALL VOXA_Save_ReportedConfigFile(const char* path) {
+  return Guard(0, [&](Controller& c) { return Save(c, config::PathFrom8Bit(path), true); });
 }
 
 VOXA_API int VOXA_CALL VOXA_Load_wConfigFile(const VOXA_WCHAR* path) {

@@ -64,19 +64,14 @@ class ImmediateBracket {
   Controller& c_;
 };
 
-}  // namespace
-
-bool SaveConfig(Controller& c, const std::string& path) {
+// Writes `image` (kImageWords words; the status registers as 0) and the
+// stored PID setups into the file, keeping its other sections and entries.
+bool SaveWords(Controller& c, const std::string& path, const uint32_t* image) {
   Document doc;
   std::vector<uint8_t> old;
   // A file that is missing or cannot be read starts an empty document.
   if (platform::ReadWholeFile(path, kMaxDocumentBytes, old) == platform::FileReadResult::Ok) doc = Document::Parse(old);
 
-  uint32_t image[kImageWords];
-  {
-    platform::Locked hold(c.StateLock());
-    std::memcpy(image, c.mirror().Image(), sizeof image);
-  }
   for (int r = 0; r < kRegisters; ++r)
     for (int w = 0; w < kWords; ++w)
       doc.Set(kConfigSection, RegKey(r, w), Decimal(IsStatusRegister(r) ? 0 : image[r * kWords + w]));
@@ -89,6 +84,33 @@ bool SaveConfig(Controller& c, const std::string& path) {
 
   const std::vector<uint8_t> bytes = doc.Serialize();
   return platform::ReplaceWholeFile(path, bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+bool SaveConfig(Controller& c, const std::string& path) {
+  uint32_t image[kImageWords];
+  {
+    platform::Locked hold(c.StateLock());
+    std::memcpy(image, c.mirror().Image(), sizeof image);
+  }
+  return SaveWords(c, path, image);
+}
+
+bool SaveReportedConfig(Controller& c, const std::string& path) {
+  uint32_t words[kImageWords];
+  // Which registers the board has reported is asked before the words are
+  // copied: a register marked reported has its words in the mirror by then.
+  bool reported[kRegisters];
+  for (int r = 0; r < kRegisters; ++r) reported[r] = c.RegAge(r) >= 0;
+  {
+    platform::Locked hold(c.StateLock());
+    std::memcpy(words, c.mirror().Image(), sizeof words);
+    const uint32_t* received = c.mirror().Received();
+    for (int r = 0; r < kRegisters; ++r)
+      if (reported[r]) std::memcpy(words + r * kWords, received + r * kWords, kWords * sizeof(uint32_t));
+  }
+  return SaveWords(c, path, words);
 }
 
 // The load takes about half a second; a window thread that loads keeps

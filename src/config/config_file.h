@@ -16,6 +16,11 @@ inline constexpr char16_t kConfigSection[] = u"VOXA_V01_ENGINE_CONFIG";
 // entries. False when the file could not be written; the file then holds
 // what it held before.
 bool SaveConfig(Controller& c, const std::string& path);
+// As SaveConfig, but every register the board has reported on this link is
+// saved with the words it reported (for the settings registers, what the
+// board holds rather than what this process set); the others come from the
+// register image.
+bool SaveReportedConfig(Controller& c, const std::string& path);
 
 // Loads an existing file: false, with nothing changed or sent, when it
 // cannot be read or lacks any register word. Otherwise every register word

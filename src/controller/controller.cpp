@@ -241,6 +241,12 @@ void Controller::OnComplete(uint32_t payload_word) {
 }
 
 void Controller::OnReadReply(int r, int tag) {
+  // Its age is known before the reply wakes a refresh: a refresh that
+  // returned finds the register reported.
+  if (r >= 0 && r < kRegisters)
+    reg_seen_ms_[r].store(
+        std::chrono::duration_cast<std::chrono::milliseconds>(platform::Clock::now().time_since_epoch()).count(),
+        std::memory_order_relaxed);
   if (tag == kTagPoll || tag == kTagRefresh) pacer_.PollAnswered(r);
   if (tag == kTagPoll) WatchForRestart(r);
   if (tag == kTagRefresh) RefreshAnswered(r);

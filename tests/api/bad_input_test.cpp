@@ -143,7 +143,7 @@ namespace {
   X(VOXA_Is_StopRotateByAlarm) X(VOXA_Enable_CaptureMode) X(VOXA_CaptureSync) X(VOXA_Is_CaptureMode) \
   X(VOXA_Is_CaptureSync) X(VOXA_Init_Capture) X(VOXA_Get_CaptureCnt) X(VOXA_Get_Capture) \
   /* voxa_config.h */ \
-  X(VOXA_Save_wConfigFile) X(VOXA_Save_ConfigFile) X(VOXA_Load_wConfigFile) X(VOXA_Load_ConfigFile) \
+  X(VOXA_Save_wConfigFile) X(VOXA_Save_ConfigFile) X(VOXA_Save_ReportedConfigFile) X(VOXA_Load_wConfigFile) X(VOXA_Load_ConfigFile) \
   /* voxa_tools.h */ \
   X(VOXA_Get_RegWord) X(VOXA_Set_RegWord) X(VOXA_Get_RegName) X(VOXA_Get_ReportedRegWord)
 
@@ -351,6 +351,7 @@ std::map<std::string, std::function<void(int)>> SpecialWalks() {
 const std::set<std::string> kNotWalked = {
     "VOXA_Open_Comm",        "VOXA_Open_Tcp",          "VOXA_Open_CommDevice",        "VOXA_Close",
     "VOXA_Save_ConfigFile",  "VOXA_Save_wConfigFile",  "VOXA_Load_ConfigFile",        "VOXA_Load_wConfigFile",
+    "VOXA_Save_ReportedConfigFile",
     "VOXA_Set_BeepHandler",  "VOXA_Set_MessageHandler", "VOXA_Set_ErrorReportHandler", "VOXA_Set_TraceHandler",
     "VOXA_Set_BoardMessageHandler", "VOXA_Set_StateHandler", "VOXA_Set_LinkHandler",
     "VOXA_Set_LogHandler",
@@ -437,7 +438,8 @@ TEST_F(BadInput, NullPointersAreRejectedAndNothingIsSent) {
       EXPECT_EQ(result, e.name == "VOXA_Open_CommDevice" ? -1 : 0) << e.name;
       // A null file name fails like a name of no file: -40 for a save, no
       // error for a load; everything else rejects the argument.
-      if (e.name == "VOXA_Save_ConfigFile" || e.name == "VOXA_Save_wConfigFile") {
+      if (e.name == "VOXA_Save_ConfigFile" || e.name == "VOXA_Save_wConfigFile" ||
+          e.name == "VOXA_Save_ReportedConfigFile") {
         EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_CONFIG_SAVE) << e.name;
       } else if (e.name != "VOXA_Load_ConfigFile" && e.name != "VOXA_Load_wConfigFile") {
         EXPECT_EQ(VOXA_Is_Err(), 1) << e.name;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "config_fixture.h"
+#include "support/eventually.h"
 
 using namespace voxa::test;
 
@@ -240,6 +241,28 @@ TEST_F(ConfigFileTest, SaveKeepsOtherSectionsAndEntriesInPlace) {
   EXPECT_EQ(mine[2].key, u"REG[00].01");
   EXPECT_EQ(d.sections()[2].name, u"Tail");
   EXPECT_EQ(*d.Find(u"Tail", u"x"), u"y");
+}
+
+// A setting the board reports that this process never set is saved as the
+// board holds it; a register the board has not reported comes from the image.
+TEST_F(ConfigFileTest, ReportedSaveHoldsTheBoardsSettings) {
+  board_->SetRegWord(voxa::DRIVEVEL, 0, 100);
+  board_->SetRegWord(voxa::CAL1, 1, 7);
+  peer_.SendReadReply(voxa::DRIVEVEL, 0x03, {2500, 0xFFFFFFFF});
+  ASSERT_TRUE(Eventually([] { return VOXA_Get_RegAge(voxa::DRIVEVEL) >= 0; }, std::chrono::seconds(2)));
+
+  const fs::path reported = dir_ / "reported.ini", host = dir_ / "host.ini";
+  ASSERT_EQ(VOXA_Save_ReportedConfigFile(reported.string().c_str()), 1);
+  ASSERT_EQ(VOXA_Save_ConfigFile(host.string().c_str()), 1);
+  const Document r = Document::Parse(ReadBytes(reported)), h = Document::Parse(ReadBytes(host));
+  auto value = [](const Document& d, std::u16string_view key) { return *d.Find(u"VOXA_V01_ENGINE_CONFIG", key); };
+  EXPECT_EQ(value(r, u"REG[17].00"), u"2500");
+  EXPECT_EQ(value(r, u"REG[17].01"), u"-1");
+  EXPECT_EQ(value(r, u"REG[08].01"), u"7");
+  EXPECT_EQ(value(h, u"REG[17].00"), u"100");
+  EXPECT_EQ(board_->GetRegWord(voxa::DRIVEVEL, 0), 100u);  // the image keeps the host's value
+  EXPECT_EQ(VOXA_Save_ReportedConfigFile((dir_ / "no-such-dir" / "c.ini").string().c_str()), 0);
+  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_CONFIG_SAVE);
 }
 
 namespace {

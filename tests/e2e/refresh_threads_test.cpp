@@ -60,6 +60,11 @@ TEST_F(Refresh, GettersShowWhereTheBoardStoppedAfterAWait) {
   const uint64_t mark = a_.sim->FrameCount();
   ASSERT_EQ(VOXA_WaitMotion(1, 5000), 1);
   ASSERT_EQ(VOXA_Refresh(VOXA_REFRESH_STATUS, 500), 1);
+  // A register a refresh had answered counts as reported by then.
+  for (int r = 0; r < 32; ++r)
+    if (VOXA_REFRESH_STATUS & (1u << r)) {
+      EXPECT_GE(VOXA_Get_RegAge(r), 0) << r;
+    }
   EXPECT_EQ(VOXA_Get_CurPos(0x01), 1000);
   EXPECT_EQ(VOXA_Get_CurPos(0x02), 2000);
   EXPECT_EQ(VOXA_Is_Complete(), 1);

@@ -1,5 +1,5 @@
-// voxactl's reading of traced frames: the descriptions, the poll filter, the
-// registers a frame refreshes and the words the board reports.
+// voxactl's showing of traced frames: the descriptions, the poll filter and
+// the configuration writes.
 #include "frame_text.h"
 
 #include <gtest/gtest.h>
@@ -64,16 +64,6 @@ TEST(FrameText, DescribesPacketsAndTellsPollTrafficApart) {
   EXPECT_FALSE(IsPollTraffic(kSent, line.data(), static_cast<int>(line.size())));
 }
 
-TEST(FrameText, RegistersCarriedByRepliesAndStatePackets) {
-  const auto reply = Frame({0x1C, 0x05, 0x22, 0x10, 0x27, 0, 0, 0x20, 0x4E, 0, 0});
-  EXPECT_EQ(RegistersCarried(reply.data(), static_cast<int>(reply.size())), 1u << 6);
-  const auto state = Frame({0x0B, 0x3F, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
-  EXPECT_EQ(RegistersCarried(state.data(), static_cast<int>(state.size())),
-            (1u << 1) | (1u << 3) | (1u << 6) | (1u << 12) | (1u << 18) | (1u << 29) | (1u << 30));
-  const auto line = Frame({0x5B, 0x03});
-  EXPECT_EQ(RegistersCarried(line.data(), static_cast<int>(line.size())), 0u);
-}
-
 TEST(FrameText, ConfigurationWritesAreThoseTaggedForALoad) {
   const auto load = Frame({0xCF, 0x01, 0x21, 0x01, 0x02, 0x03, 0x04, 0xE6});
   EXPECT_TRUE(IsConfigWrite(load.data(), static_cast<int>(load.size())));
@@ -82,29 +72,6 @@ TEST(FrameText, ConfigurationWritesAreThoseTaggedForALoad) {
   // An untagged write whose last value byte happens to be E6.
   const auto untagged = Frame({0xCF, 0x01, 0x21, 0x01, 0x02, 0x03, 0xE6});
   EXPECT_FALSE(IsConfigWrite(untagged.data(), static_cast<int>(untagged.size())));
-}
-
-TEST(FrameText, ReportedWordsFollowTheDataUnitRules) {
-  ReportedRegisters rep;
-  auto apply = [&](const std::vector<uint8_t>& f) { return ApplyReadReply(rep, f.data(), static_cast<int>(f.size())); };
-  // Mask 0x0F with two values: words 0..3 take A, B, B, B.
-  ASSERT_TRUE(apply(Frame({0x32, 0x0F, 0x22, 0x01, 0, 0, 0, 0x78, 0x56, 0, 0})));
-  EXPECT_EQ(rep.seen[17], 0x0F);
-  EXPECT_EQ(rep.words[17][0], 1u);
-  EXPECT_EQ(rep.words[17][3], 0x5678u);
-  // A 1-byte absolute value replaces the low byte; deltas are signed.
-  ASSERT_TRUE(apply(Frame({0x32, 0x08, 0x01, 0x12})));
-  EXPECT_EQ(rep.words[17][3], 0x5612u);
-  ASSERT_TRUE(apply(Frame({0x32, 0x08, 0x51, 0xFF, 0xFF})));
-  EXPECT_EQ(rep.words[17][3], 0x5611u);
-  // Rejected without a change: descriptor bit 7, width code 3, values
-  // missing, and frames that are no read reply.
-  EXPECT_FALSE(apply(Frame({0x32, 0x01, 0xA1, 0x07, 0, 0, 0})));
-  EXPECT_FALSE(apply(Frame({0x32, 0x01, 0x31, 0x07})));
-  EXPECT_FALSE(apply(Frame({0x32, 0x03, 0x22, 0x07, 0, 0, 0})));
-  EXPECT_FALSE(apply(Frame({0x0B, 0x04, 0x01, 0x21, 0x07, 0, 0, 0})));
-  EXPECT_EQ(rep.words[17][0], 1u);
-  EXPECT_EQ(rep.seen[0], 0);
 }
 
 }  // namespace

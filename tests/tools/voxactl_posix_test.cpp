@@ -58,7 +58,7 @@ TEST_F(Voxactl, MonitorsAsJsonAndFindsTheBoardByName) {
   EXPECT_NE(r.out.find("cannot find the IPv4 address of 'no-such-board.invalid'"), std::string::npos) << r.out;
 }
 
-// The manual covers every command the help lists.
+// The manual covers every command the help lists, with its options.
 TEST(VoxactlManual, CoversEveryCommand) {
   const std::filesystem::path page =
       std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "tools" / "voxactl" / "voxactl.1";
@@ -71,6 +71,13 @@ TEST(VoxactlManual, CoversEveryCommand) {
   for (auto it = std::sregex_iterator(help.out.begin(), help.out.end(), command); it != std::sregex_iterator(); ++it, ++n)
     EXPECT_TRUE(std::regex_search(man, std::regex("\n\\.BR? (.*[ \"])?" + (*it)[1].str() + "[ \"\n]"))) << (*it)[1];
   EXPECT_GE(n, 18) << help.out;
+  // And every option of their usages (the manual writes '-' as '\-').
+  const size_t commands = help.out.find("commands:");
+  ASSERT_NE(commands, std::string::npos) << help.out;
+  const std::string usages = help.out.substr(commands);
+  const std::regex option(R"(--[a-z][a-z-]*)");
+  for (auto it = std::sregex_iterator(usages.begin(), usages.end(), option); it != std::sregex_iterator(); ++it)
+    EXPECT_NE(man.find(std::regex_replace(it->str(), std::regex("-"), "\\-")), std::string::npos) << it->str();
   EXPECT_EQ(Shell(std::string(VOXACTL_PATH) + " plot --help").out.find("--tcp"), std::string::npos);
 }
 

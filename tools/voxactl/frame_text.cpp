@@ -72,7 +72,6 @@ struct Unit {
   uint8_t mask = 0;
   int count = 0;
   int width = 0;
-  bool delta = false;
   const uint8_t* values = nullptr;
   int size = 0;  // bytes from the mask byte to the last value
 };
@@ -85,7 +84,6 @@ bool ReadUnit(const uint8_t* p, int avail, Unit& u) {
   const int code = (d >> 4) & 0x03;
   if (code == 3 || u.count == 0 || u.count > 8) return false;
   u.width = 1 << code;
-  u.delta = (d & 0x40) != 0;
   u.values = p + 2;
   u.size = 2 + u.count * u.width;
   return u.size <= avail;
@@ -221,27 +219,6 @@ std::string HexBytes(const uint8_t* frame, int length) {
   return s;
 }
 
-uint32_t RegistersCarried(const uint8_t* frame, int length) {
-  const int size = BodySize(frame, length);
-  if (size == 0) return 0;
-  const uint8_t* body = frame + 3;
-  const uint8_t type = body[0] & 0x7F;
-  if (type >= 16 && type <= 78 && (type & 1) == 0) return 1u << ((type - 16) >> 1);
-  if (type != 11 || size < 2) return 0;
-  // The units of a state packet, in the order the board puts them.
-  constexpr struct {
-    uint8_t bit;
-    uint32_t regs;
-  } kUnits[] = {
-      {0x01, 1u << 1},  {0x02, 1u << 3},  {0x04, 1u << 6},
-      {0x08, 1u << 12}, {0x10, 1u << 18}, {0x20, (1u << 29) | (1u << 30)},
-  };
-  uint32_t regs = 0;
-  for (const auto& unit : kUnits)
-    if (body[1] & unit.bit) regs |= unit.regs;
-  return regs;
-}
-
 bool IsPollTraffic(int direction, const uint8_t* frame, int length) {
   const int size = BodySize(frame, length);
   if (size == 0) return false;
@@ -264,35 +241,6 @@ bool IsConfigWrite(const uint8_t* frame, int length) {
   if (code < 0x10 || code >= 0x50 || (code & 1) == 0) return false;
   Unit u;
   return ReadUnit(body + 1, size - 1, u) && HasTag(size, 1 + u.size) && body[size - 1] == kConfigTag;
-}
-
-bool ApplyReadReply(ReportedRegisters& reported, const uint8_t* frame, int length) {
-  const int size = BodySize(frame, length);
-  if (size < 3) return false;
-  const uint8_t* body = frame + 3;
-  const uint8_t type = body[0] & 0x7F;
-  if (type < 16 || type > 78 || (type & 1) != 0) return false;
-  if (body[2] & 0x80) return false;
-  Unit u;
-  if (!ReadUnit(body + 1, size - 1, u)) return false;
-  const int reg = (type - 16) >> 1;
-  int k = 0;
-  for (int w = 0; w < 8; ++w) {
-    if (!(u.mask & (1u << w))) continue;
-    uint32_t& word = reported.words[reg][w];
-    const uint32_t v = Value(u, k);
-    if (u.delta) {
-      word += static_cast<uint32_t>(Signed(u, k));
-    } else if (u.width == 4) {
-      word = v;
-    } else {
-      const uint32_t keep = u.width == 1 ? 0xFFFFFF00u : 0xFFFF0000u;
-      word = (word & keep) | v;
-    }
-    reported.seen[reg] = static_cast<uint8_t>(reported.seen[reg] | (1u << w));
-    if (k < u.count - 1) ++k;
-  }
-  return true;
 }
 
 }  // namespace voxactl

@@ -247,7 +247,6 @@ void Session::OnTrace(int direction, const uint8_t* frame, int length) {
         heartbeat_seen_ = true;
         last_heartbeat_ = Clock::now();
       }
-      if (ApplyReadReply(reported_, frame, length)) ++replies_[((frame[3] & 0x7F) - 16) >> 1];
     } else if (IsConfigWrite(frame, length)) {
       ++config_writes_;
     }
@@ -297,27 +296,6 @@ bool Session::WaitHeartbeat(Ms timeout) {
 bool Session::ReceivedWithin(Ms within) {
   std::lock_guard<std::mutex> g(mu_);
   return rx_seq_ > 0 && Clock::now() - last_rx_ <= within;
-}
-
-std::array<uint64_t, 32> Session::Replies() {
-  std::lock_guard<std::mutex> g(mu_);
-  return replies_;
-}
-
-bool Session::WaitReplies(uint32_t regs, const std::array<uint64_t, 32>& since, Ms timeout) {
-  std::unique_lock<std::mutex> g(mu_);
-  auto all = [&] {
-    for (int r = 0; r < 32; ++r)
-      if ((regs & (1u << r)) && replies_[r] <= since[r]) return false;
-    return true;
-  };
-  cv_.wait_for(g, timeout, [&] { return interrupted_ || all(); });
-  return !interrupted_ && all();
-}
-
-ReportedRegisters Session::Reported() {
-  std::lock_guard<std::mutex> g(mu_);
-  return reported_;
 }
 
 uint64_t Session::ConfigWrites() {

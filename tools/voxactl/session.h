@@ -2,7 +2,6 @@
 // about it, and the watch over Ctrl-C.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -76,13 +75,6 @@ class Session {
   // Waits until a heartbeat has arrived (the keep-alives go out every
   // 200 ms), the timeout passes or Ctrl-C; true when one has.
   bool WaitHeartbeat(Ms timeout);
-  ReportedRegisters Reported();
-  // The read replies traced so far, per register.
-  std::array<uint64_t, 32> Replies();
-  // Waits until a read reply of every register in `regs` (bit r: register
-  // r) has been traced since `since` (a value of Replies()): the trace comes
-  // after the library has taken the reply in. False at the timeout or Ctrl-C.
-  bool WaitReplies(uint32_t regs, const std::array<uint64_t, 32>& since, Ms timeout);
   uint64_t ConfigWrites();
   // Waits until the number of configuration writes differs from `seen`, the
   // deadline passes, `done` is set or Ctrl-C; returns the number.
@@ -117,8 +109,6 @@ class Session {
   Clock::time_point last_heartbeat_{};
   Clock::time_point last_rx_{};
   bool heartbeat_seen_ = false;
-  ReportedRegisters reported_;
-  std::array<uint64_t, 32> replies_{};
   uint64_t config_writes_ = 0;
   bool capture_ = false;
   bool skip_polls_ = false;

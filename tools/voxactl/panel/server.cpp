@@ -1,4 +1,6 @@
-#include "server.h"
+// The panel's live side: the board's state streamed to the pages, the frame
+// trace, the checks every request passes, and the run until Ctrl-C.
+#include "server_panel.h"
 
 #include <httplib.h>
 #include <pthread.h>
@@ -25,13 +27,10 @@
 #include "../frame_text.h"
 #include "../session.h"
 #include "gate.h"
-#include "panel_page.h"
 #include "voxa/voxa.h"
 
 namespace voxactl::panel {
 namespace {
-
-using Ms = std::chrono::milliseconds;
 
 constexpr int CHIPSTATUS = 1, AXISSTATUS = 3, CURPOS = 6, ENCPOS = 12, CURVEL = 18, SERVOIO = 28, GIO = 29;
 // The registers whose reports the page waits for.
@@ -51,23 +50,9 @@ constexpr Ms kQuietPush{500};
 constexpr Ms kKeepAlive{200};
 // The frame trace goes out in batches this far apart.
 constexpr Ms kTraceInterval{100};
-// A held jog lasts this long unless the page renews it.
-constexpr Ms kJogLease{750};
-// A browser that reads slower than this much behind is dropped.
-constexpr size_t kMaxBacklog = 8u << 20;
 constexpr int kServerThreads = 48;
 // The largest request body (a configuration file is some 20 KiB).
 constexpr size_t kMaxBody = 1u << 20;
-
-std::string Fmt(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Fmt(const char* fmt, ...) {
-  char buf[512];
-  va_list ap;
-  va_start(ap, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  return buf;
-}
 
 std::string RandomToken() {
   std::random_device rd;
@@ -117,436 +102,24 @@ bool IsIpv4Literal(const std::string& s) {
   return dots == 3;
 }
 
-// ---------------------------------------------------------------- streams
+}  // namespace
 
-// One browser's live stream: what is waiting to be written to it.
-struct Client {
-  uint64_t id = 0;
-  bool trace = false;
-  std::string out;
-  bool closed = false;
-};
+std::string Fmt(const char* fmt, ...) {
+  char buf[512];
+  va_list ap;
+  va_start(ap, fmt);
+  std::vsnprintf(buf, sizeof buf, fmt, ap);
+  va_end(ap);
+  return buf;
+}
 
-// The live streams. Events are queued per stream and written by the
-// server's thread of that stream.
-class Hub {
- public:
-  std::shared_ptr<Client> Add(bool trace) {
-    auto c = std::make_shared<Client>();
-    c->trace = trace;
-    std::lock_guard<std::mutex> g(mu_);
-    c->id = next_id_++;
-    c->closed = closed_;
-    clients_[c->id] = c;
-    return c;
-  }
-  void Remove(uint64_t id) {
-    std::lock_guard<std::mutex> g(mu_);
-    clients_.erase(id);
-  }
-  bool Has(uint64_t id) {
-    std::lock_guard<std::mutex> g(mu_);
-    auto it = clients_.find(id);
-    return it != clients_.end() && !it->second->closed;
-  }
-  bool HasTraceClients() {
-    std::lock_guard<std::mutex> g(mu_);
-    for (auto& [id, c] : clients_)
-      if (c->trace) return true;
-    return false;
-  }
-  // Queues an event for every stream (trace streams get trace events only).
-  void Send(const std::string& event, const std::string& data, bool trace = false) {
-    const std::string text = "event: " + event + "\ndata: " + data + "\n\n";
-    {
-      std::lock_guard<std::mutex> g(mu_);
-      for (auto& [id, c] : clients_) {
-        if (c->trace != trace) continue;
-        c->out += text;
-        if (c->out.size() > kMaxBacklog) c->closed = true;
-      }
-    }
-    cv_.notify_all();
-  }
-  void SendTo(Client& c, const std::string& event, const std::string& data) {
-    {
-      std::lock_guard<std::mutex> g(mu_);
-      c.out += "event: " + event + "\ndata: " + data + "\n\n";
-    }
-    cv_.notify_all();
-  }
-  // What to write to the stream next: the queued events, or a keep-alive
-  // comment after `wait`. False once the stream is to end.
-  bool Next(Client& c, std::string& chunk, Ms wait) {
-    std::unique_lock<std::mutex> g(mu_);
-    cv_.wait_for(g, wait, [&] { return c.closed || !c.out.empty(); });
-    if (c.closed) return false;
-    chunk.swap(c.out);
-    c.out.clear();
-    if (chunk.empty()) chunk = ":\n\n";
-    return true;
-  }
-  void CloseAll() {
-    {
-      std::lock_guard<std::mutex> g(mu_);
-      closed_ = true;
-      for (auto& [id, c] : clients_) c->closed = true;
-    }
-    cv_.notify_all();
-  }
-
- private:
-  std::mutex mu_;
-  std::condition_variable cv_;
-  std::map<uint64_t, std::shared_ptr<Client>> clients_;
-  uint64_t next_id_ = 1;
-  bool closed_ = false;
-};
-
-// ---------------------------------------------------------------- jogs
-
-// Held jogs, a dead-man switch each: a jog runs while its page renews it
-// and its stream is open, and is stopped when either ends.
-class Jogs {
- public:
-  // What the board last reported of an axis.
-  struct Seen {
-    bool link = false;      // the link is up
-    bool moving = false;    // the axis is reported in motion
-    bool board_moving = false;  // any axis is
-    uint64_t report_us = 0;  // when that report came (0: never)
-  };
-  struct Board {
-    std::function<bool(int axis)> send_stop;  // an immediate spindle stop; false when it did not go out
-    std::function<Seen(int axis)> seen;
-    std::function<void(const std::string&)> note;
-  };
-  enum class Press { kStart, kRenewed, kRefused };
-
-  explicit Jogs(Board board) : board_(std::move(board)), thread_([this] {
-    pthread_setname_np(pthread_self(), "panel-jogs");
-    Watch();
-  }) {}
-  ~Jogs() {
-    {
-      std::lock_guard<std::mutex> g(mu_);
-      quit_ = true;
-    }
-    cv_.notify_all();
-    thread_.join();
-  }
-  // A press of `client` holds `axis`: kStart when the jog is to be started
-  // (a new press), kRenewed when it runs already, kRefused when that press
-  // has ended (released, lapsed, its page gone, the link lost): a late
-  // renewal never starts a jog again.
-  Press Hold(int axis, int dir, uint64_t client, uint64_t press) {
-    std::lock_guard<std::mutex> g(mu_);
-    if (press <= ended_[client]) return Press::kRefused;
-    auto it = active_.find(axis);
-    if (it != active_.end() && it->second.client == client && it->second.press == press && it->second.dir == dir) {
-      it->second.until = Clock::now() + kJogLease;
-      return Press::kRenewed;
-    }
-    if (it != active_.end()) End(it->second);
-    // A new press takes over the axis from a stop still being confirmed.
-    stopping_.erase(axis);
-    active_[axis] = Jog{dir, client, press, Clock::now() + kJogLease};
-    poked_ = true;
-    cv_.notify_all();
-    return Press::kStart;
-  }
-  // The start did not go out: the press is over, nothing to stop.
-  void Failed(int axis, uint64_t client, uint64_t press) {
-    std::lock_guard<std::mutex> g(mu_);
-    auto it = active_.find(axis);
-    if (it != active_.end() && it->second.client == client && it->second.press == press) {
-      End(it->second);
-      active_.erase(it);
-    }
-  }
-  // The operator let go: the jog of `axis` stops, whichever press holds it.
-  void Release(int axis, uint64_t client, uint64_t press, const char* why) {
-    {
-      std::lock_guard<std::mutex> g(mu_);
-      if (client) ended_[client] = std::max(ended_[client], press);
-      auto it = active_.find(axis);
-      if (it != active_.end()) {
-        End(it->second);
-        active_.erase(it);
-      }
-      StopLocked(axis, why);
-    }
-    cv_.notify_all();
-  }
-  // Every jog stops (the panel ends, the link was lost).
-  void StopAll(const char* why) {
-    {
-      std::lock_guard<std::mutex> g(mu_);
-      for (auto& [axis, jog] : active_) {
-        End(jog);
-        StopLocked(axis, why);
-      }
-      active_.clear();
-    }
-    cv_.notify_all();
-  }
-  // The stream of `client` ended: its jogs stop now.
-  void Gone(uint64_t client) {
-    {
-      std::lock_guard<std::mutex> g(mu_);
-      for (auto it = active_.begin(); it != active_.end();) {
-        if (it->second.client == client) {
-          StopLocked(it->first, "its page's connection closed");
-          it = active_.erase(it);
-        } else {
-          ++it;
-        }
-      }
-      ended_[client] = UINT64_MAX;
-    }
-    cv_.notify_all();
-  }
-  // The board reported, or its link changed: stops are checked again; after
-  // a link change each unconfirmed stop goes out again.
-  void Poke(bool link_changed) {
-    {
-      std::lock_guard<std::mutex> g(mu_);
-      if (!stopping_.empty()) poked_ = true;
-      if (link_changed)
-        for (auto& [axis, s] : stopping_) s.resend = true;
-    }
-    cv_.notify_all();
-  }
-  // Waits until every stop is confirmed or the deadline passes; true when all are.
-  bool WaitSettled(Clock::time_point deadline) {
-    std::unique_lock<std::mutex> g(mu_);
-    return cv_.wait_until(g, deadline, [&] { return stopping_.empty(); });
-  }
-
- private:
-  struct Jog {
-    int dir;
-    uint64_t client;
-    uint64_t press;
-    Clock::time_point until;
-  };
-  // A stop not yet confirmed by the board.
-  struct Stop {
-    const char* why;
-    Clock::time_point asked;  // when the jog was to stop
-    uint64_t sent_us = 0;     // the last time the stop went out (0: not yet)
-    Clock::time_point next_send;
-    bool resend = true;
-    int sends = 0;
-    bool moved = false;  // the axis was seen in motion since
-  };
-  // Resent this often until the board reports the axis at rest.
-  static constexpr Ms kResend{500};
-  // A stop this old should show on the board.
-  static constexpr Ms kInFlight{150};
-  // After this long a stop is given up as unconfirmed (and said so).
-  static constexpr Ms kGiveUp{30000};
-
-  void End(const Jog& j) { ended_[j.client] = std::max(ended_[j.client], j.press); }
-  // Under mu_; the watch looks at it at once.
-  void StopLocked(int axis, const char* why) {
-    poked_ = true;
-    if (stopping_.count(axis)) {
-      stopping_[axis].resend = true;
-      return;
-    }
-    Stop s;
-    s.why = why;
-    s.asked = Clock::now();
-    s.next_send = s.asked;
-    stopping_[axis] = s;
-  }
-
-  void Watch() {
-    std::unique_lock<std::mutex> g(mu_);
-    while (!quit_) {
-      const auto now = Clock::now();
-      for (auto it = active_.begin(); it != active_.end();) {
-        if (it->second.until <= now) {
-          End(it->second);
-          StopLocked(it->first, "its page stopped holding it");
-          it = active_.erase(it);
-        } else {
-          ++it;
-        }
-      }
-      poked_ = false;
-      // Each stop: confirmed by a report taken after it went out, or sent
-      // (again) when due. The board is asked without the lock held.
-      std::map<int, Stop> work = stopping_;
-      g.unlock();
-      std::vector<int> done;
-      std::vector<std::pair<int, uint64_t>> sent;
-      std::vector<std::string> notes;
-      std::vector<int> moved;
-      for (auto& [axis, s] : work) {
-        const Seen seen = board_.seen(axis);
-        if (seen.moving) moved.push_back(axis);
-        // At rest in a report taken after the stop went out. A jog that
-        // never showed motion while other motion runs may still wait on the
-        // board to start: it is watched on until that motion ends.
-        if (s.sends > 0 && seen.link && !seen.moving && seen.report_us > s.sent_us &&
-            (s.moved || !seen.board_moving)) {
-          done.push_back(axis);
-          const auto ms = std::chrono::duration_cast<Ms>(Clock::now() - s.asked).count();
-          notes.push_back(Fmt("jog of axis %d stopped (%s): the board reports it at rest, %lld ms after", axis, s.why,
-                              static_cast<long long>(ms)));
-          continue;
-        }
-        if (Clock::now() - s.asked > kGiveUp) {
-          done.push_back(axis);
-          notes.push_back(Fmt("jog of axis %d (%s): the board never reported it at rest; check the machine", axis,
-                              s.why));
-          continue;
-        }
-        if (!seen.link) continue;  // goes out once the link is back
-        // Again when due, and soon when the axis is seen moving after the
-        // stop had time to arrive (a start the board held back has run).
-        const bool moving_late = seen.moving && seen.report_us > s.sent_us + kInFlight.count() * 1000;
-        if (s.resend || Clock::now() >= s.next_send || moving_late) {
-          const uint64_t at = NowUs();
-          const bool ok = board_.send_stop(axis);
-          sent.push_back({axis, ok ? at : 0});
-          if (s.sends == 0) notes.push_back(Fmt("jog of axis %d stopping: %s", axis, s.why));
-        }
-      }
-      for (const std::string& n : notes) board_.note(n);
-      g.lock();
-      for (int a : moved)
-        if (stopping_.count(a)) stopping_[a].moved = true;
-      for (int a : done) stopping_.erase(a);
-      for (auto& [axis, at] : sent) {
-        auto it = stopping_.find(axis);
-        if (it == stopping_.end()) continue;
-        it->second.resend = at == 0;  // not sent: again at the next report
-        if (at) it->second.sent_us = at;
-        ++it->second.sends;
-        it->second.next_send = Clock::now() + kResend;
-      }
-      if (!done.empty()) cv_.notify_all();
-      auto next = Clock::time_point::max();
-      for (auto& [axis, jog] : active_) next = std::min(next, jog.until);
-      // Besides the resend timer, every report wakes the watch (Poke).
-      for (auto& [axis, s] : stopping_) next = std::min(next, s.next_send);
-      const auto wake = [&] { return quit_ || poked_; };
-      if (next == Clock::time_point::max())
-        cv_.wait(g, wake);
-      else
-        cv_.wait_until(g, next, wake);
-    }
-  }
-
-  Board board_;
-  std::mutex mu_;
-  std::condition_variable cv_;
-  std::map<int, Jog> active_;
-  std::map<int, Stop> stopping_;
-  std::map<uint64_t, uint64_t> ended_;  // per page: the last press that ended
-  bool poked_ = false;
-  bool quit_ = false;
-  std::thread thread_;
-};
-
-// ---------------------------------------------------------------- the panel
-
-struct Answer {
-  int status = 200;
-  std::string text;
-};
-
-class Panel {
- public:
-  Panel(Session& s, Feed& feed, Options o, std::string board_text)
-      : session_(s), feed_(feed), opt_(std::move(o)), board_text_(std::move(board_text)),
-        jogs_(Jogs::Board{[this](int axis) { return StopJog(axis); }, [this](int axis) { return SeenAxis(axis); },
-                          [this](const std::string& text) { Note(text); }}) {
-    if (opt_.token.empty()) opt_.token = RandomToken();
-    start_us_ = NowUs();
-  }
-  int Run();
-
- private:
-  // ---- the board: every library call is made under board_mu_, because
-  //      the library's error flag belongs to the whole process ----
-  template <class F>
-  Answer Call(const char* what, F&& f) {
-    std::lock_guard<std::mutex> g(board_mu_);
-    return Immediate(what, f);
-  }
-  // Sends what f sends as immediate commands; board_mu_ is held.
-  template <class F>
-  Answer Immediate(const char* what, F& f) {
-    VOXA_Enter_ImCmd();
-    const bool ok = f();
-    const bool failed = !ok || VOXA_Is_Err();
-    const int code = failed ? VOXA_Get_LastErr() : 0;
-    VOXA_Leave_ImCmd();
-    if (failed) return Answer{409, Fmt("%s failed: error %d: %s", what, code, VOXA_Get_ErrText(code))};
-    return Answer{200, Fmt("%s: sent", what)};
-  }
-  // A call that moves an axis: refused, with the reason, while the board
-  // reports an emergency stop or an alarm, or does not answer.
-  template <class F>
-  Answer Motion(const char* what, F&& f) {
-    std::lock_guard<std::mutex> g(board_mu_);
-    if (!VOXA_Is_Link())
-      return Answer{409, Fmt("%s refused: the board does not answer (link down); nothing was sent", what)};
-    if (VOXA_Is_Alarm())
-      return Answer{409, Fmt("%s refused: the board reports %s; nothing was sent (Alarm reset clears it)", what,
-                             AlarmText().c_str())};
-    return Immediate(what, f);
-  }
-  // A move or home tagged with a command ID of its own, whose completion
-  // the pages are told of.
-  template <class F>
-  Answer TaggedMotion(const char* what, const std::string& kind, int mask, F&& f);
-  void ReportCompletions();
-  bool StopJog(int axis);
-  Jogs::Seen SeenAxis(int axis);
-  void Note(const std::string& text) { hub_.Send("note", "{\"text\":" + JsonString(text) + "}"); }
-  static std::string AlarmText();
-  std::string Snapshot(uint64_t report_us, const std::string& samples);
-  std::string Sample(uint64_t report_us);
-
-  void Publish();
-  void TraceFrames();
-
-  // ---- HTTP ----
-  void Routes(httplib::Server& svr);
-  bool Allowed(const httplib::Request& req, httplib::Response& res);
-  Answer Act(const std::string& name, const httplib::Request& req);
-  void Stream(const httplib::Request& req, httplib::Response& res, bool trace);
-  std::string CookieName() const { return "voxa_panel_" + std::to_string(port_); }
-  std::string Hello(uint64_t client);
-
-  Session& session_;
-  Feed& feed_;
-  Options opt_;
-  std::string board_text_;
-  int port_ = 0;
-  std::vector<std::string> hosts_;  // Host headers taken
-  bool any_ip_host_ = false;        // listening on every address: any IP literal
-  uint64_t start_us_ = 0;
-
-  std::mutex board_mu_;
-  // Moves and homes whose completion is awaited, by command ID (under board_mu_).
-  struct Pending {
-    std::string kind;
-    int mask;
-  };
-  std::map<int, Pending> pending_;
-  int next_id_ = 0;
-  Hub hub_;
-  Jogs jogs_;
-  std::atomic<bool> quit_{false};
-  std::atomic<uint64_t> seq_{0};
-  std::mutex load_mu_;  // one configuration load at a time
-};
+Panel::Panel(Session& s, Feed& feed, Options o, std::string board_text)
+    : session_(s), feed_(feed), opt_(std::move(o)), board_text_(std::move(board_text)),
+      jogs_(Jogs::Board{[this](int axis) { return StopJog(axis); }, [this](int axis) { return SeenAxis(axis); },
+                        [this](const std::string& text) { Note(text); }}) {
+  if (opt_.token.empty()) opt_.token = RandomToken();
+  start_us_ = NowUs();
+}
 
 bool Panel::StopJog(int axis) {
   return Call("VOXA_Spindle", [&] { return VOXA_Spindle(1 << axis, 0) != 0; }).status == 200;
@@ -573,26 +146,6 @@ std::string Panel::AlarmText() {
          axes;
 }
 
-// Command IDs 1..200 go round; the panel sends nothing else tagged.
-template <class F>
-Answer Panel::TaggedMotion(const char* what, const std::string& kind, int mask, F&& f) {
-  int id = 0;
-  Answer a = Motion(what, [&] {
-    id = next_id_ % 200 + 1;
-    next_id_ = id;
-    VOXA_Set_CmdID(id);
-    const bool ok = f();
-    VOXA_Set_CmdID(VOXA_CMDID_NONE);
-    return ok;
-  });
-  if (a.status == 200) {
-    std::lock_guard<std::mutex> g(board_mu_);
-    pending_[id] = Pending{kind, mask};
-    a.text += Fmt(" (command ID %d; its end is told on the live stream)", id);
-  }
-  return a;
-}
-
 // Completions reported since the last look: ended, or stopped by a stop of
 // the host before its end (not an arrival). Under board_mu_.
 void Panel::ReportCompletions() {
@@ -613,7 +166,7 @@ void Panel::ReportCompletions() {
   }
 }
 
-std::string NumberList(const int* v, int n) {
+static std::string NumberList(const int* v, int n) {
   std::string s;
   for (int i = 0; i < n; ++i) s += (i ? "," : "") + std::to_string(v[i]);
   return s;
@@ -790,113 +343,11 @@ bool Panel::Allowed(const httplib::Request& req, httplib::Response& res) {
   return true;
 }
 
-std::string JsonAnswer(const Answer& a) {
-  return "{\"ok\":" + std::string(a.status == 200 ? "true" : "false") + ",\"text\":" + JsonString(a.text) + "}";
-}
-
-std::optional<int> IntParam(const httplib::Request& req, const char* name, int lo, int hi) {
-  if (!req.has_param(name)) return std::nullopt;
-  const std::string v = req.get_param_value(name);
-  char* end = nullptr;
-  errno = 0;
-  const long long n = std::strtoll(v.c_str(), &end, 10);
-  if (v.empty() || *end != '\0' || errno != 0 || n < lo || n > hi) return std::nullopt;
-  return static_cast<int>(n);
-}
-
-Answer Panel::Act(const std::string& name, const httplib::Request& req) {
-  auto bad = [](const std::string& why) { return Answer{400, why}; };
-  const auto axis = IntParam(req, "axis", 0, 7);
-  const int mask = axis ? 1 << *axis : 0;
-  auto need_axis = [&]() { return axis.has_value(); };
-  if (name == "stop") return Call("VOXA_DecStop", [] { return VOXA_DecStop() != 0; });
-  if (name == "estop") return Call("VOXA_EStop", [] { return VOXA_EStop(1) != 0; });
-  if (name == "alarmreset") {
-    // Nothing asked for before (or during) the alarm runs once it is reset:
-    // both queues are cleared first.
-    Answer a = Call("the reset", [] { return VOXA_Clr_Queue() && VOXA_AlarmReset() && VOXA_Resume(); });
-    if (a.status == 200)
-      a.text = "queues cleared (the host's and the board's), then the alarm reset and execution resumed";
-    return a;
-  }
-  if (name == "resume") return Call("VOXA_Resume", [] { return VOXA_Resume() != 0; });
-  if (name == "jog") {
-    const auto dir = IntParam(req, "dir", -1, 1);
-    const auto vel = IntParam(req, "vel", 1, 1000000);
-    const auto client = IntParam(req, "client", 1, INT32_MAX);
-    const auto press = IntParam(req, "press", 1, INT32_MAX);
-    if (!need_axis() || !dir || *dir == 0 || !vel || !client || !press)
-      return bad("jog takes axis (0..7), dir (1 or -1), vel (1..1000000), client and press");
-    const auto c = static_cast<uint64_t>(*client), p = static_cast<uint64_t>(*press);
-    if (!hub_.Has(c)) return Answer{409, "jog refused: the page's live stream is closed"};
-    switch (jogs_.Hold(*axis, *dir, c, p)) {
-      case Jogs::Press::kRenewed: return Answer{200, "jog held"};
-      case Jogs::Press::kRefused: return Answer{409, "jog refused: this press has ended; press again"};
-      case Jogs::Press::kStart: break;
-    }
-    // The start goes out immediate, ahead of any queued motion.
-    Answer a = Motion("jog", [&] { return VOXA_Spindle(mask, *dir * *vel) != 0; });
-    if (a.status != 200) jogs_.Failed(*axis, c, p);
-    return a;
-  }
-  if (name == "jogstop") {
-    if (!need_axis()) return bad("jogstop takes axis (0..7), and the client and press it ends");
-    const auto client = IntParam(req, "client", 1, INT32_MAX);
-    const auto press = IntParam(req, "press", 1, INT32_MAX);
-    Answer a = Call("VOXA_Spindle", [&] { return VOXA_Spindle(mask, 0) != 0; });
-    // Sent again until the board reports the axis at rest.
-    jogs_.Release(*axis, client ? static_cast<uint64_t>(*client) : 0, press ? static_cast<uint64_t>(*press) : 0,
-                  "released");
-    return a;
-  }
-  if (name == "simfault") {
-    // Faults of the simulated board, to see what the panel does about them.
-    const auto silent = IntParam(req, "silent", 1, 60000);
-    if (!opt_.sim_fault) return Answer{404, "simfault: the board is not simulated"};
-    if (req.has_param("drop")) return Answer{200, opt_.sim_fault("drop", 0)};
-    if (silent) return Answer{200, opt_.sim_fault("silent", *silent)};
-    return bad("simfault takes drop=1 or silent=MS");
-  }
-  if (name == "move") {
-    const auto pos = IntParam(req, "pos", INT32_MIN, INT32_MAX);
-    const auto vel = IntParam(req, "vel", 1, 65535);
-    if (!need_axis() || !pos) return bad("move takes axis (0..7), pos and optionally vel (1..65535)");
-    int values[8] = {};
-    values[*axis] = *pos;
-    return TaggedMotion("VOXA_CMove", Fmt("move of axis %d to %d", *axis, *pos), mask, [&] {
-      return (!vel || VOXA_Set_DriveVelAxis(mask, *vel)) && VOXA_CMove(mask, values) != 0;
-    });
-  }
-  if (name == "home") {
-    const auto vel = IntParam(req, "vel", 1, 65535);
-    if (!need_axis()) return bad("home takes axis (0..7) and optionally vel (1..65535)");
-    return TaggedMotion("VOXA_Home", Fmt("home of axis %d", *axis), mask,
-                        [&] { return (!vel || VOXA_Set_HomeSeekVel(mask, *vel)) && VOXA_Home(mask, 0) != 0; });
-  }
-  if (name == "servo") {
-    const auto on = IntParam(req, "on", 0, 1);
-    if (!need_axis() || !on) return bad("servo takes axis (0..7) and on (0 or 1)");
-    return Call("VOXA_Set_ServoOn", [&] { return VOXA_Set_ServoOn(mask, *on) != 0; });
-  }
-  if (name == "output") {
-    const auto bit = IntParam(req, "bit", 0, 31);
-    const auto on = IntParam(req, "on", 0, 1);
-    if (!bit) return bad("output takes bit (0..31) and optionally on (0 or 1; toggles without)");
-    return Call("VOXA_Set_GOut", [&] {
-      const uint32_t now = static_cast<uint32_t>(VOXA_Get_GOut());
-      const uint32_t b = 1u << *bit;
-      const bool set = on ? *on == 1 : (now & b) == 0;
-      return VOXA_Set_GOut(static_cast<int>(set ? now | b : now & ~b)) != 0;
-    });
-  }
-  return Answer{404, "no action '" + name + "'"};
-}
-
 std::string Panel::Hello(uint64_t client) {
   char dll[64] = "";
   VOXA_Get_DllVer(dll, static_cast<int>(sizeof dll));
   return Fmt("{\"client\":%" PRIu64 ",\"board\":", client) + JsonString(board_text_) +
-         ",\"library\":" + JsonString(dll) + Fmt(",\"jogLeaseMs\":%d}", static_cast<int>(kJogLease.count()));
+         ",\"library\":" + JsonString(dll) + Fmt(",\"jogLeaseMs\":%d}", static_cast<int>(Jogs::kLease.count()));
 }
 
 void Panel::Stream(const httplib::Request&, httplib::Response& res, bool trace) {
@@ -921,102 +372,6 @@ void Panel::Stream(const httplib::Request&, httplib::Response& res, bool trace) 
         hub_.Remove(client->id);
         jogs_.Gone(client->id);
       });
-}
-
-void Panel::Routes(httplib::Server& svr) {
-  svr.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-    res.set_header("Cache-Control", "no-store");
-    res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("X-Frame-Options", "DENY");
-    res.set_header("Referrer-Policy", "no-referrer");
-    return Allowed(req, res) ? httplib::Server::HandlerResponse::Unhandled : httplib::Server::HandlerResponse::Handled;
-  });
-  svr.Get("/", [](const httplib::Request&, httplib::Response& res) {
-    res.set_header("Content-Security-Policy",
-                   "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; connect-src 'self'; "
-                   "img-src 'self' data: blob:; frame-ancestors 'none'; form-action 'none'; base-uri 'none'");
-    res.set_content(reinterpret_cast<const char*>(kPage), sizeof kPage - 1, "text/html; charset=utf-8");
-  });
-  svr.Get("/events", [this](const httplib::Request& req, httplib::Response& res) { Stream(req, res, false); });
-  svr.Get("/trace", [this](const httplib::Request& req, httplib::Response& res) { Stream(req, res, true); });
-  svr.Get("/api/status", [this](const httplib::Request&, httplib::Response& res) {
-    std::string json;
-    {
-      std::lock_guard<std::mutex> g(board_mu_);
-      json = Snapshot(NowUs(), "");
-    }
-    res.set_content(json, "application/json");
-  });
-  svr.Get("/api/config", [this](const httplib::Request&, httplib::Response& res) {
-    char path[] = "/tmp/voxa-panel-XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0) {
-      res.status = 500;
-      res.set_content(JsonAnswer({500, "cannot make a temporary file"}), "application/json");
-      return;
-    }
-    close(fd);
-    const Answer a = Call("VOXA_Save_ConfigFile", [&] { return VOXA_Save_ConfigFile(path) != 0; });
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream body;
-    body << in.rdbuf();
-    std::remove(path);
-    if (a.status != 200) {
-      res.status = a.status;
-      res.set_content(JsonAnswer(a), "application/json");
-      return;
-    }
-    res.set_header("Content-Disposition", "attachment; filename=\"board.ini\"");
-    res.set_content(body.str(), "text/plain; charset=utf-8");
-  });
-  svr.Post("/api/config", [this](const httplib::Request& req, httplib::Response& res) {
-    std::unique_lock<std::mutex> one(load_mu_, std::try_to_lock);
-    if (!one.owns_lock()) {
-      res.status = 409;
-      res.set_content(JsonAnswer({409, "a configuration load is already running"}), "application/json");
-      return;
-    }
-    char path[] = "/tmp/voxa-panel-XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0 || write(fd, req.body.data(), req.body.size()) != static_cast<ssize_t>(req.body.size())) {
-      if (fd >= 0) close(fd), std::remove(path);
-      res.status = 500;
-      res.set_content(JsonAnswer({500, "cannot write a temporary file"}), "application/json");
-      return;
-    }
-    close(fd);
-    // The load writes every register word: the pages see it go.
-    std::atomic<bool> done{false};
-    const uint64_t base = session_.ConfigWrites();
-    std::thread progress([&] {
-      uint64_t seen = base;
-      while (!done.load()) {
-        seen = session_.WaitConfigWrites(seen, done, Clock::now() + Ms(50));
-        const int percent = static_cast<int>(std::min<uint64_t>(99, (seen - base) * 100 / 256));
-        hub_.Send("load", Fmt("{\"percent\":%d}", percent));
-      }
-    });
-    const Answer a = Call("VOXA_Load_ConfigFile", [&] { return VOXA_Load_ConfigFile(path) != 0; });
-    done.store(true);
-    session_.WakeAll();
-    progress.join();
-    std::remove(path);
-    hub_.Send("load", Fmt("{\"percent\":%d}", a.status == 200 ? 100 : -1));
-    res.status = a.status;
-    res.set_content(JsonAnswer(a.status == 200 ? Answer{200, "configuration loaded"} : a), "application/json");
-  });
-  svr.Post(R"(/api/([a-z]+))", [this](const httplib::Request& req, httplib::Response& res) {
-    const Answer a = Act(req.matches[1], req);
-    res.status = a.status;
-    res.set_content(JsonAnswer(a), "application/json");
-  });
-  // Actions move machines: never on a GET.
-  svr.Get(R"(/api/([a-z]+))", [](const httplib::Request&, httplib::Response& res) {
-    res.status = 405;
-    res.set_header("Allow", "POST");
-    res.set_content(JsonAnswer({405, "actions are POST only"}), "application/json");
-  });
-  svr.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
 }
 
 int Panel::Run() {
@@ -1088,8 +443,6 @@ int Panel::Run() {
   tracer.join();
   return 0;
 }
-
-}  // namespace
 
 bool IsLoopbackHost(const std::string& host) {
   return host == "localhost" || host == "::1" || host == "[::1]" || host.rfind("127.", 0) == 0;
