@@ -16,18 +16,18 @@ ByteRing::ByteRing(uint32_t requested_size) {
 ByteRing::~ByteRing() { std::free(storage_); }
 
 uint32_t ByteRing::Count() {
-  platform::Locked g(lock_);
+  std::lock_guard<std::mutex> g(lock_);
   return storage_ != nullptr ? UsedLocked() : 0;
 }
 
 uint32_t ByteRing::Room() {
-  platform::Locked g(lock_);
+  std::lock_guard<std::mutex> g(lock_);
   return storage_ != nullptr ? size_ - 1 - UsedLocked() : 0;
 }
 
 void ByteRing::Clear() {
   {
-    platform::Locked g(lock_);
+    std::lock_guard<std::mutex> g(lock_);
     write_ = read_ = 0;
   }
   room_.Set();
@@ -35,7 +35,7 @@ void ByteRing::Clear() {
 
 void ByteRing::Restart() {
   {
-    platform::Locked g(lock_);
+    std::lock_guard<std::mutex> g(lock_);
     write_ = read_ = 0;
     ++stream_;
   }
@@ -80,7 +80,7 @@ bool ByteRing::Pop(uint8_t* b) { return PopBlock(b, 1) == 1; }
 
 bool ByteRing::PushBlock(const uint8_t* p, uint32_t n) {
   if (storage_ == nullptr || p == nullptr) return false;
-  platform::Locked g(lock_);
+  std::lock_guard<std::mutex> g(lock_);
   if (n > size_ - 1 - UsedLocked()) return false;
   PushLocked(p, n);
   return true;
@@ -88,7 +88,7 @@ bool ByteRing::PushBlock(const uint8_t* p, uint32_t n) {
 
 uint32_t ByteRing::PushSome(const uint8_t* p, uint32_t n) {
   if (storage_ == nullptr || p == nullptr) return 0;
-  platform::Locked g(lock_);
+  std::lock_guard<std::mutex> g(lock_);
   return PushLocked(p, n);
 }
 
@@ -96,7 +96,7 @@ uint32_t ByteRing::PopBlock(uint8_t* p, uint32_t max, uint32_t* stream) {
   if (storage_ == nullptr || p == nullptr) return 0;
   uint32_t n;
   {
-    platform::Locked g(lock_);
+    std::lock_guard<std::mutex> g(lock_);
     n = PeekLocked(p, max);
     DiscardLocked(n);
     if (stream != nullptr) *stream = stream_;
@@ -107,14 +107,14 @@ uint32_t ByteRing::PopBlock(uint8_t* p, uint32_t max, uint32_t* stream) {
 
 uint32_t ByteRing::Peek(uint8_t* p, uint32_t max) {
   if (storage_ == nullptr || p == nullptr) return 0;
-  platform::Locked g(lock_);
+  std::lock_guard<std::mutex> g(lock_);
   return PeekLocked(p, max);
 }
 
 void ByteRing::Discard(uint32_t n) {
   if (storage_ == nullptr || n == 0) return;
   {
-    platform::Locked g(lock_);
+    std::lock_guard<std::mutex> g(lock_);
     DiscardLocked(n);
   }
   room_.Set();

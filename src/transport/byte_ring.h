@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "platform/platform.h"
 
@@ -58,8 +59,9 @@ class ByteRing {
   uint32_t PeekLocked(uint8_t* p, uint32_t max) const;
   void DiscardLocked(uint32_t n);
 
-  // Guards the indices, the stream number and the bytes between them.
-  platform::CriticalSection lock_;
+  // Guards the indices, the stream number and the bytes between them;
+  // innermost: nothing is called while it is held.
+  std::mutex lock_;
   uint8_t* storage_ = nullptr;
   uint32_t size_ = 0;
   uint32_t write_ = 0;   // lock
