@@ -27,7 +27,9 @@ constexpr int kStateBacklog = 2048;
 // left out, so a handler that stopped returning cannot eat the memory.
 constexpr size_t kQueueLimit = 1u << 18;
 // The dispatch thread ends after this long with nothing queued.
-constexpr auto kIdleEnd = std::chrono::seconds(1);
+constexpr auto kIdleEnd = std::chrono::milliseconds(500);
+// The longest a dispatch thread serves before it hands over to a fresh one.
+constexpr auto kMaxServe = std::chrono::milliseconds(500);
 // At unload, a handler call still running is waited for this long; past
 // it the thread is left to finish on its own.
 constexpr auto kUnloadWait = std::chrono::seconds(2);
@@ -179,7 +181,17 @@ class Dispatcher {
   // timer tick meanwhile: one timed wait, then the end.
   void Run() {
     std::unique_lock<std::mutex> g(m_);
+    const auto born = std::chrono::steady_clock::now();
     for (;;) {
+      // A thread that has served a while ends at the first empty queue and
+      // the next post starts a fresh one: a runtime that waits at its exit
+      // for every thread that ran its code (mono does) is not held up by
+      // a board whose packets never let the thread go idle.
+      if (q_.empty() && !shut_ && std::chrono::steady_clock::now() - born >= kMaxServe) {
+        running_ = false;
+        done_cv_.notify_all();
+        return;
+      }
       if (q_.empty() && !shut_) {
         idle_ = true;
         const auto until = std::chrono::steady_clock::now() + kIdleEnd;

@@ -5,7 +5,8 @@
 // the order they were posted. No library lock is held while a handler runs
 // and no close ever waits for this thread, so a handler may call any
 // export, VOXA_Close included, and may wait for a thread that is itself
-// closing a board. The thread ends after a second with nothing to do and
+// closing a board. The thread ends after half a second with nothing to do, or
+// at the first empty queue once it has served half a second, and
 // starts again with the next post, so an idle library keeps no thread of
 // its own alive. Where the application set no handler, the system's own
 // service stands in (platform.h): window messages, error boxes, the beep,

@@ -110,3 +110,32 @@ TEST_F(DispatchStates, ThreadEndsWhenIdleAndTheNextNoteStartsItAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+std::mutex g_ids_lock;
+std::vector<std::thread::id> g_ids;  // the threads that delivered, in order
+
+void VOXA_CALL OnStateThread(int, uint32_t, uint64_t) {
+  std::lock_guard<std::mutex> g(g_ids_lock);
+  if (g_ids.empty() || g_ids.back() != std::this_thread::get_id()) g_ids.push_back(std::this_thread::get_id());
+}
+
+// Notes every 10 ms never leave the thread idle; it still hands over to a
+// fresh one after a short while, so that a runtime waiting at its exit for
+// every thread that ran its code is not held up. Nothing is lost meanwhile.
+TEST(DispatchThread, HandsOverToAFreshThreadUnderSteadyNotes) {
+  voxa::dispatch::SetStateHandler(&OnStateThread);
+  StateBatch batch;
+  for (int i = 0; i < 150; ++i) {
+    batch.Add(2, 1, static_cast<uint64_t>(i));
+    batch.Flush(2, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  voxa::dispatch::Drain();
+  voxa::dispatch::SetStateHandler(nullptr);
+  std::lock_guard<std::mutex> g(g_ids_lock);
+  EXPECT_GE(g_ids.size(), 2u);
+}
+
+}  // namespace
