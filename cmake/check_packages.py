@@ -20,11 +20,11 @@ CMAKE_PACKAGE = ["lib/cmake/voxa/voxaConfig.cmake", "lib/cmake/voxa/voxaConfigVe
                  "lib/cmake/voxa/voxaTargets.cmake", "lib/cmake/voxa/voxaTargets-*.cmake", "lib/pkgconfig/voxa.pc"]
 WINDOWS_SDK = (["README-windows.txt", "bin/voxa.dll", "bin/voxactl.exe", "bin/voxa-sim.exe",
                 "lib/voxa.lib", "lib/voxa.def", "lib/libvoxa.dll.a", "doc/README.md", "doc/guide.md",
-                "doc/threads.md", "doc/*.png"] + HEADERS + CMAKE_PACKAGE)
+                "doc/threads.md", "doc/architecture.md", "doc/*.png"] + HEADERS + CMAKE_PACKAGE)
 WINDOWS_DEBUG = ["bin/voxa.dll.debug", "bin/voxactl.exe.debug", "bin/voxa-sim.exe.debug"]
 LINUX = (["lib/libvoxa.so", "lib/libvoxa.so.1", "lib/libvoxa.so.1.*", "lib/libvoxa_sim.so", "bin/voxactl",
           "bin/voxa-sim", "include/voxa/sim_c.h", "share/man/man1/voxactl.1", "share/man/man1/voxa-sim.1",
-          "share/doc/voxa/README.md", "share/doc/voxa/guide.md", "share/doc/voxa/threads.md",
+          "share/doc/voxa/README.md", "share/doc/voxa/guide.md", "share/doc/voxa/threads.md", "share/doc/voxa/architecture.md",
           "share/doc/voxa/*.png", "lib/python3/dist-packages/voxa/*"] + HEADERS + CMAKE_PACKAGE)
 STRIPPED = {"bin/voxa.dll", "bin/voxactl.exe", "bin/voxa-sim.exe", "lib/libvoxa.so.1.*", "bin/voxactl", "bin/voxa-sim",
             "lib/libvoxa_sim.so"}
