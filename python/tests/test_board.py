@@ -627,6 +627,32 @@ class SafeOperationTest(SimTestCase):
         b.cmove({0: 0}, cmd_id=2)
         self.assertEqual(b.wait_motion(2, 5).status, "complete", "the next command is judged on its own")
 
+    def test_no_motion_under_an_emergency_stop_until_reset(self):
+        sim, b = self.open_sim()
+        b.estop()
+        for _ in range(50):  # the board reports it within a tick or two
+            if b.refresh() and b.is_estop:
+                break
+        self.assertTrue(b.is_estop)
+        frames = sim.frame_count
+        for move in (lambda: b.line({0: 500}), lambda: b.cmove({1: 500}), lambda: b.imove({2: 500}),
+                     lambda: b.home([3]), lambda: b.spindle([4], 1000),
+                     lambda: b.arc_cw({0: 100, 1: 0}, {0: 200, 1: 0})):
+            with self.assertRaises(voxa.MotionRefused) as e:
+                move()
+            self.assertEqual(e.exception.reason, "estop")
+        self.assertIn("emergency stop", str(e.exception))
+        b.spindle([4], 0)  # a stop is never refused
+        self.assertTrue(b.refresh())
+        sent = [sim.frame(n)["code"] for n in range(frames, sim.frame_count)]
+        self.assertNotIn(0x5B, sent, "no line reached the board")
+        b.reset()
+        b.alarm_reset()
+        self.assertTrue(b.refresh())
+        b.cmove({1: 300}, cmd_id=3)
+        self.assertEqual(b.wait_motion(3, 5).status, "complete")
+        self.assertEqual([sim.position(a) for a in range(5)], [0, 300, 0, 0, 0])
+
     def test_a_refused_open_says_why(self):
         with self.assertRaises(voxa.LinkError) as e:
             voxa.Board.tcp("127.0.0.1", free_port())

@@ -23,14 +23,14 @@ from .board import (ANY_ID, COMPARATOR_MESSAGE, COMPLETE_MESSAGE, IDLE_ID, NO_ID
                     STATE_CONTENTS, AxisSnapshot, Board, Frame, Snapshot, StopReason, WaitResult, WaitStatus, dll_version, reg_name, reg_names, reg_number)
 from .errors import (ERR_ARGUMENT, ERR_BOARD_ID, ERR_CONFIG_LOAD, ERR_CONFIG_SAVE, ERR_NO_SLOT,  # noqa: E402
                      ERR_NOT_OPEN, ERR_OPEN, ERR_SOFT_QUEUE, ArgumentError, ArgumentTypeError, ConfigFileError,
-                     LinkError, NotOpenError, VoxaError, error_text)
+                     LinkError, MotionRefused, NotOpenError, VoxaError, error_text)
 from .live import Recording  # noqa: E402
 from .sim import SimBoard  # noqa: E402
 
 __all__ = [
     "ANY_ID", "ArgumentError", "AxisSnapshot", "Snapshot", "StopReason", "WaitStatus", "ArgumentTypeError", "Board", "COMPARATOR_MESSAGE", "COMPLETE_MESSAGE",
     "ConfigFileError", "ERR_ARGUMENT", "ERR_BOARD_ID", "ERR_CONFIG_LOAD", "ERR_CONFIG_SAVE", "ERR_NO_SLOT",
-    "ERR_NOT_OPEN", "ERR_OPEN", "ERR_SOFT_QUEUE", "Frame", "IDLE_ID", "LibraryNotFound", "LinkError", "NO_ID",
+    "ERR_NOT_OPEN", "ERR_OPEN", "ERR_SOFT_QUEUE", "Frame", "IDLE_ID", "LibraryNotFound", "LinkError", "MotionRefused", "NO_ID",
     "NotOpenError", "Recording", "REFRESH_STATUS", "STATE_CONTENTS", "SimBoard", "VoxaError", "WaitResult", "__version__",
     "dll_version", "error_text", "reg_name", "reg_names", "reg_number", "sim_library", "voxa_library",
 ]

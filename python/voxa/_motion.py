@@ -6,6 +6,7 @@ import time
 from typing import Iterable, List, Literal, Mapping, Optional, Union
 
 from ._base import BoardCalls
+from .errors import MotionRefused
 from ._checks import Axes, Register, _argument, _cmd_id, _int32, _mask, _targets, _timeout, reg_number
 
 log = logging.getLogger("voxa")
@@ -135,6 +136,13 @@ class BoardMotion(BoardCalls):
         host's queue, also while another thread waits on the board."""
         with self.immediate():
             self._call("VOXA_ImStop" if immediate else "VOXA_DecStop")
+
+    def estop(self) -> None:
+        """Emergency stop: every axis stops at once, ahead of the host's
+        queue; the board then reports an emergency stop (an alarm) and
+        refuses motion until reset()."""
+        with self.immediate():
+            self._call("VOXA_EStop", 1)
 
     def delay(self, ms: int, cmd_id: Optional[int] = None) -> None:
         """A delay of ms milliseconds in the board's command stream."""
@@ -338,21 +346,35 @@ class BoardMotion(BoardCalls):
         return bool(self._call("VOXA_Is_CompleteAxis", _mask(axes)))
 
     # ------------------------------------------------------------ motion commands
+    # Every command that moves an axis is refused, and nothing is sent, while
+    # the board reports an emergency stop or an alarm (MotionRefused), as
+    # voxactl and the panel refuse it.
+
+    def _motion(self, name: str, *args: object, cmd_id: Optional[int] = None) -> None:
+        with self._lock:
+            if self._call("VOXA_Is_Alarm"):
+                code = self._int("VOXA_Get_Alarm") & 0xFFFF
+                estop = bool(self._call("VOXA_Is_EStop"))
+                what = "an emergency stop" if estop else f"an alarm (code 0x{code:04X})"
+                error = MotionRefused(0, name, f"the board reports {what}; nothing was sent, reset() clears it")
+                error.reason, error.alarm_code = ("estop" if estop else "alarm"), code
+                raise error
+            self._command(name, *args, cmd_id=cmd_id)
 
     def line(self, targets: Mapping[int, int], cmd_id: Optional[int] = None) -> None:
         """Linear interpolation to absolute positions: board.line({0: 1000, 1: 2000})."""
         mask, values = _targets(targets)
-        self._command("VOXA_Line", mask, values, cmd_id=cmd_id)
+        self._motion("VOXA_Line", mask, values, cmd_id=cmd_id)
 
     def cmove(self, targets: Mapping[int, int], cmd_id: Optional[int] = None) -> None:
         """Each axis moves on its own to an absolute position."""
         mask, values = _targets(targets)
-        self._command("VOXA_CMove", mask, values, cmd_id=cmd_id)
+        self._motion("VOXA_CMove", mask, values, cmd_id=cmd_id)
 
     def imove(self, offsets: Mapping[int, int], cmd_id: Optional[int] = None) -> None:
         """Each axis moves on its own by a relative distance."""
         mask, values = _targets(offsets, "offsets")
-        self._command("VOXA_IMove", mask, values, cmd_id=cmd_id)
+        self._motion("VOXA_IMove", mask, values, cmd_id=cmd_id)
 
     def arc_cw(self, centre: Mapping[int, int], end: Mapping[int, int], cmd_id: Optional[int] = None) -> None:
         """Clockwise arc around centre to end ({axis: position} each, the
@@ -369,12 +391,16 @@ class BoardMotion(BoardCalls):
         emask, evalues = _targets(end, "end")
         if cmask != emask:
             raise _argument("centre and end must name the same axes")
-        self._command(name, emask, cvalues, evalues, cmd_id=cmd_id)
+        self._motion(name, emask, cvalues, evalues, cmd_id=cmd_id)
 
     def home(self, axes: Axes, value: int = 0, cmd_id: Optional[int] = None) -> None:
         """Home return of the axes; their position becomes value at home."""
-        self._command("VOXA_Home", _mask(axes), _int32(value), cmd_id=cmd_id)
+        self._motion("VOXA_Home", _mask(axes), _int32(value), cmd_id=cmd_id)
 
     def spindle(self, axes: Axes, velocity: int, cmd_id: Optional[int] = None) -> None:
         """Turns the axes at a signed velocity until stopped (0 stops)."""
-        self._command("VOXA_Spindle", _mask(axes), _int32(velocity, "velocity"), cmd_id=cmd_id)
+        velocity = _int32(velocity, "velocity")
+        if velocity == 0:  # a stop is never refused
+            self._command("VOXA_Spindle", _mask(axes), 0, cmd_id=cmd_id)
+        else:
+            self._motion("VOXA_Spindle", _mask(axes), velocity, cmd_id=cmd_id)

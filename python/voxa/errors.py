@@ -5,7 +5,8 @@
     │   └── ArgumentTypeError   an argument of the wrong type (also a TypeError)
     ├── NotOpenError            no board, or a board that was closed
     ├── LinkError               the link could not be opened (also a ConnectionError)
-    └── ConfigFileError         a configuration file could not be saved or loaded (also an OSError)
+    ├── ConfigFileError         a configuration file could not be saved or loaded (also an OSError)
+    └── MotionRefused           a motion refused while the board reports an emergency stop or an alarm
 
 VoxaError(code, ...) builds the class that fits the library's error code, so
 `except voxa.LinkError` catches a failed open wherever it is raised. Waits
@@ -126,6 +127,25 @@ def open_error(lib: Any, function: str, description: str) -> LinkError:
 
 class ConfigFileError(VoxaError, OSError):
     """A configuration file could not be written (-40) or loaded (-41)."""
+
+
+class MotionRefused(VoxaError):
+    """A command that would move an axis, refused before anything was sent
+    because the board reports an emergency stop or an alarm (code 0: the
+    library was not called). reason is "estop" or "alarm" (as in WaitResult);
+    alarm_code the board's alarm code. reset() clears the state."""
+
+    reason: str
+    alarm_code: int
+
+    def __init__(self, code: int = 0, function: Optional[str] = None, detail: Optional[str] = None) -> None:
+        self.code, self.function, self.detail = int(code), function, detail
+        self.meaning = "motion refused"
+        text = f"{function}: motion refused" if function else "motion refused"
+        if detail:
+            text += f" ({detail})"
+        Exception.__init__(self, text)
+        self.args = (text,)
 
 
 _BY_CODE: Dict[int, Type[VoxaError]] = {

@@ -51,6 +51,27 @@ namespace Voxa.Tests
         }
 
         [Fact]
+        public void NoMotionUnderAnEmergencyStopUntilReset()
+        {
+            _board.EStop();
+            // The board reports the emergency stop within a tick or two.
+            for (int i = 0; i < 50 && !_board.IsEStop; i++) _board.Refresh();
+            Assert.True(_board.IsEStop);
+            var e = Assert.Throws<MotionRefusedException>(() => _board.Line(3, (0, 500)));
+            Assert.Equal(StopReason.EStop, e.Reason);
+            Assert.Contains("emergency stop", e.Message);
+            Assert.Throws<MotionRefusedException>(() => _board.Home(1));
+            _board.Reset();
+            _board.AlarmReset();
+            Assert.True(_board.Refresh());
+            _board.CMove(new Dictionary<int, int> { [1] = 300 }, cmdId: 4);
+            var r = _board.WaitMotion(4, Long);
+            Assert.True(r.Completed, r.ToString());
+            Assert.Equal(0, _sim.Position(0));
+            Assert.Equal(300, _sim.Position(1));
+        }
+
+        [Fact]
         public void FailuresCarryTheCodeAndTheLibrarysText()
         {
             var e = Assert.Throws<VoxaException>(() => _board.Invoke(() => Native.VOXA_Set_PulseMode(1, 7)));

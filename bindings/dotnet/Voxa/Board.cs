@@ -109,7 +109,7 @@ namespace Voxa
                 // A WaitMotion must not run to its timeout because the board keeps
                 // its completions to itself. Immediate: a reset or a queue clear
                 // right after the open must not throw the switch away.
-                board.Immediate(() => board.Call(Native.VOXA_Enable_CompleteStatePacket(1), "VOXA_Enable_CompleteStatePacket"));
+                board.Immediate(() => board.Call(() => Native.VOXA_Enable_CompleteStatePacket(1), "VOXA_Enable_CompleteStatePacket"));
             }
             catch
             {
@@ -148,7 +148,7 @@ namespace Voxa
 
         // The result of an export called after Select(): the thread's own error
         // state tells whether it failed.
-        private T Call<T>(T result, string function)
+        private static T Checked<T>(T result, string function)
         {
             if (Native.VOXA_Is_Err() != 0) throw new VoxaException(Native.VOXA_Get_LastErr(), function);
             return result;
@@ -157,7 +157,14 @@ namespace Voxa
         private int Call(Func<int> f, string function)
         {
             Select();
-            return Call(f(), function);
+            return Checked(f(), function);
+        }
+
+        private void Call(Action f, string function)
+        {
+            Select();
+            f();
+            Checked(0, function);
         }
 
         /// <summary>Runs calls of the generated declarations (Voxa.Interop.Native)
@@ -170,7 +177,7 @@ namespace Voxa
             lock (_lock)
             {
                 Select();
-                return Call(calls(), "Invoke");
+                return Checked(calls(), "Invoke");
             }
         }
 
@@ -202,6 +209,23 @@ namespace Voxa
                 Call(() => Native.VOXA_Set_CmdID(id), "VOXA_Set_CmdID");
                 try { Call(command, function); }
                 finally { Call(() => Native.VOXA_Set_CmdID(previous), "VOXA_Set_CmdID"); }
+            }
+        }
+
+        // Every command that moves an axis is refused, and nothing is sent,
+        // while the board reports an emergency stop or an alarm, as voxactl
+        // and the panel refuse it.
+        private void Motion(Func<int> command, string function, int? cmdId)
+        {
+            lock (_lock)
+            {
+                if (IsAlarm)
+                {
+                    bool estop = IsEStop;
+                    int code = AlarmCode;
+                    throw new MotionRefusedException(function, estop ? StopReason.EStop : StopReason.Alarm, code);
+                }
+                Command(command, function, cmdId);
             }
         }
 
@@ -305,6 +329,10 @@ namespace Voxa
             if (Call(Native.VOXA_Is_CompleteStatePacket, "VOXA_Is_CompleteStatePacket") != 0)
                 Call(() => Native.VOXA_Enable_CompleteStatePacket(1), "VOXA_Enable_CompleteStatePacket");
         });
+        /// <summary>Emergency stop: every axis stops at once, ahead of the host's
+        /// queue; the board then reports an emergency stop and motion is refused
+        /// until Reset().</summary>
+        public void EStop() => Immediate(() => Call(() => Native.VOXA_EStop(1), "VOXA_EStop"));
         public void AlarmReset() => Call(Native.VOXA_AlarmReset, "VOXA_AlarmReset");
 
         /// <summary>The command ID following commands carry (0xFE: none).</summary>
@@ -320,7 +348,7 @@ namespace Voxa
         public void Line(IEnumerable<KeyValuePair<int, int>> targets, int? cmdId = null)
         {
             var (mask, values) = Targets(targets);
-            Command(() => Native.VOXA_Line(mask, values), "VOXA_Line", cmdId);
+            Motion(() => Native.VOXA_Line(mask, values), "VOXA_Line", cmdId);
         }
 
         /// <summary>board.Line(1, (0, 1000), (1, 2000)): to (1000, 2000) on axes 0 and 1, command ID 1.</summary>
@@ -330,19 +358,19 @@ namespace Voxa
         public void CMove(IEnumerable<KeyValuePair<int, int>> targets, int? cmdId = null)
         {
             var (mask, values) = Targets(targets);
-            Command(() => Native.VOXA_CMove(mask, values), "VOXA_CMove", cmdId);
+            Motion(() => Native.VOXA_CMove(mask, values), "VOXA_CMove", cmdId);
         }
 
         /// <summary>Each axis moves on its own by a relative distance.</summary>
         public void IMove(IEnumerable<KeyValuePair<int, int>> offsets, int? cmdId = null)
         {
             var (mask, values) = Targets(offsets);
-            Command(() => Native.VOXA_IMove(mask, values), "VOXA_IMove", cmdId);
+            Motion(() => Native.VOXA_IMove(mask, values), "VOXA_IMove", cmdId);
         }
 
         /// <summary>Home return of an axis; its position becomes value at home.</summary>
         public void Home(int axis, int value = 0, int? cmdId = null) =>
-            Command(() => Native.VOXA_Home(AxisMask(axis), value), "VOXA_Home", cmdId);
+            Motion(() => Native.VOXA_Home(AxisMask(axis), value), "VOXA_Home", cmdId);
 
         // ------------------------------------------------------------ waits
 

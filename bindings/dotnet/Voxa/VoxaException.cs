@@ -29,7 +29,7 @@ namespace Voxa
         public VoxaException(int code, string? function = null, string? detail = null)
             : this(code, Library.ErrorText(code), function, detail) { }
 
-        private VoxaException(int code, string meaning, string? function, string? detail)
+        protected VoxaException(int code, string meaning, string? function, string? detail)
             : base(Text(code, meaning, function, detail))
         {
             Code = code;
@@ -45,6 +45,27 @@ namespace Voxa
             s.Append("error ").Append(code).Append(": ").Append(meaning);
             if (!string.IsNullOrEmpty(detail)) s.Append(" (").Append(detail).Append(')');
             return s.ToString();
+        }
+    }
+
+    /// <summary>A command that would move an axis, refused before anything was
+    /// sent because the board reports an emergency stop or an alarm (Code 0: the
+    /// library was not called). Reset() clears the state.</summary>
+    public sealed class MotionRefusedException : VoxaException
+    {
+        /// <summary>EStop or Alarm.</summary>
+        public StopReason Reason { get; }
+        /// <summary>The board's alarm code.</summary>
+        public int AlarmCode { get; }
+
+        public MotionRefusedException(string function, StopReason reason, int alarmCode)
+            : base(0, "motion refused", function,
+                   (reason == StopReason.EStop ? "the board reports an emergency stop"
+                                               : $"the board reports an alarm (code 0x{alarmCode:X4})") +
+                   "; nothing was sent, Reset() clears it")
+        {
+            Reason = reason;
+            AlarmCode = alarmCode;
         }
     }
 
