@@ -51,6 +51,18 @@ namespace Voxa.Tests
         }
 
         [Fact]
+        public void AStopGoesOutAtOnceAheadOfQueuedMotion()
+        {
+            _sim.HoldQueue();
+            for (int i = 0; i < 3; i++) _board.IMove(new Dictionary<int, int> { [0] = 100 });
+            long from = _sim.FrameCount;
+            _board.Stop();
+            long stop = _sim.WaitFrame(0x51, from);
+            Assert.True(stop >= 0, "the stop reached the board");
+            Assert.Equal(0xD1, _sim.FrameOpcode(stop));  // immediate
+        }
+
+        [Fact]
         public void NoMotionUnderAnEmergencyStopUntilReset()
         {
             _board.EStop();

@@ -44,6 +44,16 @@ namespace Voxa
         public void DropConnection() => Sim.voxa_sim_drop_connection(H);
         public void GoSilent(int ms) => Sim.voxa_sim_go_silent(H, (uint)ms);
 
+        /// <summary>Frames received from the host so far.</summary>
+        public long FrameCount => Sim.voxa_sim_frame_count(H);
+        /// <summary>Waits for the first frame from fromSeq on whose code (opcode
+        /// without the immediate flag) is code (-1: any); its seq, or -1 at the timeout.</summary>
+        public long WaitFrame(int code, long fromSeq = 0, int timeoutMs = 2000) =>
+            Sim.voxa_sim_wait_frame(H, code, fromSeq, (uint)timeoutMs);
+        /// <summary>The opcode of frame seq as received (0x80: immediate), or -1
+        /// when it is no longer kept.</summary>
+        public int FrameOpcode(long seq) => Sim.voxa_sim_get_frame(H, seq, out var f) != 0 ? f.Opcode : -1;
+
         private static int Code(bool? v) => v is bool b ? (b ? 1 : 0) : -1;
 
         /// <summary>Stops the board and frees it.</summary>
@@ -53,8 +63,23 @@ namespace Voxa
             if (h != IntPtr.Zero) Sim.voxa_sim_stop(h);
         }
 
+        [StructLayout(LayoutKind.Sequential)]
+        private struct Frame
+        {
+            public long Seq;
+            public uint TimeMs;
+            public byte Opcode, Code, Kind, Mask, Descriptor;
+            public sbyte Reg;
+            public short Tag;
+            public int Count;
+            [MarshalAs(UnmanagedType.ByValArray, SizeConst = 8)] public uint[] Values;
+        }
+
         private static class Sim
         {
+            [DllImport(LibraryName)] public static extern long voxa_sim_frame_count(IntPtr sim);
+            [DllImport(LibraryName)] public static extern long voxa_sim_wait_frame(IntPtr sim, int code, long fromSeq, uint timeoutMs);
+            [DllImport(LibraryName)] public static extern int voxa_sim_get_frame(IntPtr sim, long seq, out Frame frame);
             [DllImport(LibraryName)] public static extern IntPtr voxa_sim_start_tcp(int port);
             [DllImport(LibraryName)] public static extern void voxa_sim_stop(IntPtr sim);
             [DllImport(LibraryName)] public static extern int voxa_sim_port(IntPtr sim);
