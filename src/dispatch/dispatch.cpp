@@ -432,30 +432,22 @@ void Log(int board, const char* text) {
 void LogNow(int board, const char* text) { D().log.load()(board, text ? text : ""); }
 void Beep(unsigned type) { D().beep.load()(type); }
 
-void SetMessageHandler(VOXA_MessageHandler h) {
-  D().message.store(h);
-  D().AwaitCallsOf(Kind::kMessage);
+// A new handler takes effect for every call after this returns: the old
+// one's running calls are awaited.
+template <class Handler>
+void Replace(std::atomic<Handler>& slot, Handler h, Kind kind) {
+  slot.store(h);
+  D().AwaitCallsOf(kind);
 }
-void SetBoardMessageHandler(VOXA_BoardMessageHandler h) {
-  D().board_message.store(h);
-  D().AwaitCallsOf(Kind::kMessage);
-}
-void SetTraceHandler(VOXA_TraceHandler h) {
-  D().trace.store(h);
-  D().AwaitCallsOf(Kind::kTrace);
-}
+
+void SetMessageHandler(VOXA_MessageHandler h) { Replace(D().message, h, Kind::kMessage); }
+void SetBoardMessageHandler(VOXA_BoardMessageHandler h) { Replace(D().board_message, h, Kind::kMessage); }
+void SetTraceHandler(VOXA_TraceHandler h) { Replace(D().trace, h, Kind::kTrace); }
 void SetErrorReportHandler(VOXA_ErrorReportHandler h) {
-  D().error_report.store(h ? h : &SystemErrorReport);
-  D().AwaitCallsOf(Kind::kErrorReport);
+  Replace<VOXA_ErrorReportHandler>(D().error_report, h ? h : &SystemErrorReport, Kind::kErrorReport);
 }
-void SetStateHandler(VOXA_StateHandler h) {
-  D().state.store(h);
-  D().AwaitCallsOf(Kind::kState);
-}
-void SetLinkHandler(VOXA_LinkHandler h) {
-  D().link.store(h);
-  D().AwaitCallsOf(Kind::kLink);
-}
+void SetStateHandler(VOXA_StateHandler h) { Replace(D().state, h, Kind::kState); }
+void SetLinkHandler(VOXA_LinkHandler h) { Replace(D().link, h, Kind::kLink); }
 
 void SetBeepHandler(VOXA_BeepHandler h) { D().beep.store(h ? h : &SystemBeep); }
 void SetLogHandler(VOXA_LogHandler h) { D().log.store(h ? h : &SystemLog); }
