@@ -102,6 +102,7 @@ namespace Voxa.Tests
             Assert.Equal(OpenFailure.System, open.Reason);
             Assert.NotEqual(0, open.OsError);
             Assert.Contains($"127.0.0.1:{port}", open.Sentence);
+            Assert.Equal(OpenFailure.Address, Assert.Throws<VoxaOpenException>(() => Board.Tcp("300.1.1.1")).Reason);
 
             _board.Dispose();
             Assert.Equal(VoxaException.ErrNotOpen, Assert.Throws<VoxaException>(() => _board.CurPos(0)).Code);

@@ -63,7 +63,13 @@ namespace Voxa
         /// The host may be an IPv4 address or a name.</summary>
         public static Board Tcp(string host, int port = 1000, int rate = 0)
         {
-            uint address = Ipv4(host);
+            uint address;
+            try { address = Ipv4(host); }
+            catch (SocketException e)
+            {
+                throw new VoxaOpenException("VOXA_Open_Tcp", OpenFailure.Address, e.ErrorCode,
+                                            $"the address {host} does not resolve: {e.Message}");
+            }
             return Open(() => Native.VOXA_Open_Tcp(address, port, rate), "VOXA_Open_Tcp", $"tcp {host}:{port}");
         }
 

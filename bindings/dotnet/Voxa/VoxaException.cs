@@ -79,6 +79,8 @@ namespace Voxa
         NoAnswer = Native.VOXA_OPEN_NO_ANSWER,
         /// <summary>The board serves another host and turned this one away.</summary>
         Held = Native.VOXA_OPEN_HELD,
+        /// <summary>The host name does not resolve (found before the library was called).</summary>
+        Address = -1,
     }
 
     /// <summary>A link that could not be opened (-30): the library's sentence
