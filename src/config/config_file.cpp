@@ -19,7 +19,8 @@ constexpr uint32_t kAfterRegistersWaitMs = 100;
 constexpr uint32_t kPidSetupWaitMs = 10;
 constexpr uint32_t kPidResetWaitMs = 20;
 constexpr uint32_t kCommandWaitMs = 10;
-// A save waits this long per PID controller.
+// A save waits this long per PID controller (dispatching messages, as the
+// load does).
 constexpr uint32_t kSavePidWaitMs = 10;
 
 constexpr uint32_t kMainLinkAlarm = 0x8000000;  // CHIPSET word 1 bit 27
@@ -78,7 +79,7 @@ bool SaveWords(Controller& c, const std::string& path, const uint32_t* image) {
 
   for (int ch = 0; ch < kPidControllers; ++ch) {
     const PidSetupRecord record = family::io::StoredPidSetup(c, ch);
-    platform::SleepMs(kSavePidWaitMs);
+    platform::SleepDispatching(kSavePidWaitMs);
     for (int k = 0; k < 8; ++k) doc.Set(kConfigSection, PidKey(ch, k), Decimal(record.words[k]));
   }
 

@@ -158,6 +158,29 @@ TEST_F(MotionCommands, MiModeSwitchesByActionOnly) {
   ExpectNothing();
 }
 
+// The spindle and the per-axis home have their own actions; the BPU value
+// shares PULSEOFFSET word 1 with the bit-pattern count.
+TEST_F(MotionCommands, SpindleHomeAndTheBpuValue) {
+  const int values[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  Immediate();
+  ASSERT_EQ(VOXA_Spindle(0x06, -300), 1);
+  EXPECT_EQ(ExpectWrite(CAL0, 0x06), (std::vector<uint32_t>{0xFFFFFED4, 0xFFFFFED4}));
+  ExpectAction(0x5F, 0x06);
+  ASSERT_EQ(VOXA_IHome(0x09, values), 1);
+  EXPECT_EQ(ExpectWrite(CAL0, 0x09), (std::vector<uint32_t>{1, 4}));
+  ExpectAction(0x61, 0x09);
+  Queued();
+
+  SetImage(PULSEOFFSET, 1, 0x00300000);  // a bit-pattern count of 0x30
+  ASSERT_EQ(VOXA_Set_BPU(0x12345), 1);
+  EXPECT_EQ(ExpectWrite(PULSEOFFSET, 0x02).at(0), 0x00302345u);
+  EXPECT_EQ(VOXA_Get_BPU(), 0x2345);
+  ASSERT_EQ(VOXA_Enable_MI(0), 1);
+  ExpectAction(0x65, 0);
+  EXPECT_EQ(VOXA_Is_MI(), 0);
+  ExpectNothing();
+}
+
 TEST_F(HomeReturn, DeviationIsStoredAsTheLargestStepNotAboveIt) {
   const struct {
     int requested, stored;

@@ -56,8 +56,9 @@ int GetPidSetup(Board& c, int ch, uint8_t* setup) {
   Require(IoState::ValidPid(ch) && setup != nullptr);
   PidCommand(c, ch, kPidReportSetup);
   // A fixed wait for the board's report; no lock is held, so the receive
-  // path meanwhile updates the register image.
-  platform::SleepMs(kPidReportWaitMs);
+  // path meanwhile updates the register image. A window thread keeps
+  // dispatching its messages through it.
+  platform::SleepDispatching(kPidReportWaitMs);
   SetupFromRecord(ReadPidSetup(c, ch), setup);
   return 1;
 }
