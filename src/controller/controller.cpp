@@ -278,9 +278,10 @@ void Controller::PostEvent(int event, uint32_t payload_word) {
   }
   // The state notes of the packets before this one go first.
   state_batch_.Flush(board_index_, false);
-  // wParam identifies the board: the address of its controller.
+  // wParam identifies the board: the address of its controller; lParam is
+  // the payload word's value (0x80000007 stays 0x80000007 in a 64-bit lParam).
   dispatch::Message(board_index_, e.window, e.message, reinterpret_cast<uintptr_t>(this),
-                    static_cast<intptr_t>(static_cast<int32_t>(payload_word)));
+                    static_cast<intptr_t>(payload_word));
 }
 
 void Controller::ReceiveThreadMain() {

@@ -63,6 +63,10 @@ TEST(Reopen, CountersSwitchesMessagesAndTheImageAreKept) {
   EXPECT_TRUE(Eventually([] { return g_messages.load() == 1; }, 1s));
   EXPECT_EQ(g_lparam.load(), 7);
   EXPECT_EQ(VOXA_Get_CompleteStatePacketCount(), 12);
+  // lParam carries the payload word's value, not its sign.
+  again.SendPacket(14, {0x08, 0, 0, 0x80});
+  EXPECT_TRUE(Eventually([] { return g_messages.load() == 2; }, 1s));
+  EXPECT_EQ(static_cast<uint64_t>(g_lparam.load()), uint64_t{0x80000008} & UINTPTR_MAX);
   VOXA_Unregister_Complete_Message();
   VOXA_Set_MessageHandler(nullptr);
 }
