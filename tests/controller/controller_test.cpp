@@ -207,6 +207,11 @@ TEST(Controller, ACompletionReportedBeforeTheWaitIsNotLost) {
   // A new command with the same ID forgets the old report.
   VOXA_Notify_Complete(0x21);
   EXPECT_EQ(VOXA_WaitMotion(0x21, 30), 0);
+  // A report of an ID this host never sent ends no later wait.
+  const int reports = VOXA_Get_CompleteStatePacketCount();
+  peer.SendComplete(0x31);
+  ASSERT_TRUE(voxa::test::Eventually([&] { return VOXA_Get_CompleteStatePacketCount() > reports; }, 1000ms));
+  EXPECT_EQ(VOXA_WaitMotion(0x31, 30), 0);
   VOXA_Leave_ImCmd();
 }
 
@@ -308,6 +313,10 @@ TEST(Controller, LoopbackLinkOpensWithoutAPeerAndCountsAsLinked) {
   EXPECT_EQ(VOXA_Change_Comm_Baudrate(9600), 0);
   VOXA_Close();
   EXPECT_FALSE(voxa::api::BoardAt(id).IsOpen());
+  // A TCP open of the slot leaves its port number as it was.
+  FakeBoard peer;
+  ASSERT_EQ(peer.Open(), id);
+  EXPECT_EQ(voxa::api::BoardAt(id).PortNumber(), 0xFFFF);
 }
 
 }  // namespace
