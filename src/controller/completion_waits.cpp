@@ -117,8 +117,11 @@ void CompletionWaits::TakeCompletion(uint8_t c) {
     awaited_id_ = kNoTag;
     // Taken by the wait in progress; with none in progress (it timed out)
     // the report is remembered for the next wait.
-    if (waiters_ == 0) reported_[c] = 1;
-  } else {
+    if (waiters_ == 0 && sent_[c]) reported_[c] = 1;
+  } else if (sent_[c]) {
+    // Only a report of an ID this host sent on this link is kept for a later
+    // wait: a report of any other ID (another program's marker, a command of
+    // an earlier link) ends no wait that starts after it.
     reported_[c] = 1;
   }
 }

@@ -28,6 +28,12 @@ Controller::~Controller() {
 // ---------------------------------------------------------------- open and close
 
 int Controller::OpenComm(uint16_t port, uint32_t baud) {
+  const int ok = LinkPort(port, baud);
+  if (ok) port_number_.store(port);
+  return ok;
+}
+
+int Controller::LinkPort(uint16_t port, uint32_t baud) {
   int ok;
   if (port == kLoopbackPort) {
     link_name_ = "127.0.0.1:1000";
@@ -53,7 +59,6 @@ int Controller::OpenComm(uint16_t port, uint32_t baud) {
     serial_.SetTarget(device, platform::SerialSettings{baud, 8, 0, 0});
     ok = StartLink(serial_);
   }
-  if (ok) port_number_.store(port);
   return ok;
 }
 
@@ -69,7 +74,8 @@ int Controller::OpenDevice(const char* path, uint32_t baud) {
 int Controller::OpenTcpLink(uint32_t address, int port, uint32_t rate) {
   board_address_ = address;
   board_tcp_port_ = port & 0xFFFF;
-  return OpenComm(kStoredTcpPort, rate);
+  // The port number stays that of the last serial open.
+  return LinkPort(kStoredTcpPort, rate);
 }
 
 int Controller::OpenLink(Link& link, const std::string& name) {

@@ -108,6 +108,9 @@ class Controller final : public BoardParts,
   void OnReceived() override;
   void OnLinkState(int state, int reason, int os_error) override;
 
+  // Opens by port number (a serial port, the loopback port or the stored TCP
+  // address) without noting the port number.
+  int LinkPort(uint16_t port, uint32_t baud);
   // Opens the link and starts the board's threads; the loopback port's link
   // counts as linked without heartbeats.
   int StartLink(Link& link, bool loopback_port = false);

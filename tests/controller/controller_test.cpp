@@ -140,6 +140,45 @@ TEST(Controller, SoftQueueDrainsAtTheBoardsPace) {
   EXPECT_EQ(VOXA_Get_SoftQueueSize(), 0xA00000);
 }
 
+TEST(Controller, ExecutionStatusAndBusySizeReadTheirBits) {
+  FakeBoard peer;
+  ASSERT_GE(peer.Open(), 0);
+  auto& c = Current();
+  // Percent to the board's four steps, sent as CHIPSET word 0 bits 11-12.
+  const int sizes[][3] = {{-5, 0, 25}, {37, 0, 25}, {38, 0x800, 50}, {62, 0x800, 50},
+                          {63, 0x1000, 75}, {87, 0x1000, 75}, {88, 0x1800, 100}};
+  for (const auto& s : sizes) {
+    EXPECT_EQ(VOXA_Set_BusySize(s[0]), 1);
+    EXPECT_EQ(VOXA_Get_BusySize(), s[2]) << s[0];
+    auto w = peer.NextFrame();
+    ASSERT_TRUE(w);
+    EXPECT_TRUE(w->is_write(voxa::CHIPSET) && w->mask == 0x01) << s[0];
+    EXPECT_EQ(w->values.at(0) & 0x1800u, static_cast<uint32_t>(s[1])) << s[0];
+  }
+  // CHIPSTATUS as the board reports it.
+  c.SetRegWord(voxa::CHIPSTATUS, 0, 0x2000 | 0x8000 | 0x40);
+  c.SetRegWord(voxa::CHIPSTATUS, 1, 0xAABB05CC);
+  c.SetRegWord(voxa::CHIPSTATUS, 5, 0xFF123456);
+  EXPECT_EQ(VOXA_Get_CmdState(), 2);
+  EXPECT_EQ(VOXA_Is_PreparedCmd(), 1);
+  EXPECT_EQ(VOXA_Is_OnMotion(), 1);
+  EXPECT_EQ(VOXA_Is_Busy(), 0);
+  EXPECT_EQ(VOXA_Get_ScanTime(), 0xCC);
+  EXPECT_EQ(VOXA_Get_EngineQueueLeftCmd(), 5);
+  EXPECT_EQ(VOXA_Get_ReadyCmdID(), 0xBB);
+  EXPECT_EQ(VOXA_Get_ExeCmdID(), 0xAA);
+  EXPECT_EQ(VOXA_Get_CurDelayTime(), 0x123456);
+  c.SetRegWord(voxa::AXISSTATUS, 0, 0x800000);
+  EXPECT_EQ(VOXA_Is_CompleteAxis(0x05), 0);
+  c.SetRegWord(voxa::AXISSTATUS, 2, 0x800000);
+  EXPECT_EQ(VOXA_Is_CompleteAxis(0x05), 1);
+  EXPECT_EQ(VOXA_Is_CompleteAxis(0), 1);
+  c.SetRegWord(voxa::CHIPSTATUS, 0, 0);
+  c.SetRegWord(voxa::CHIPSTATUS, 1, 0);
+  c.SetRegWord(voxa::AXISSTATUS, 0, 0);
+  c.SetRegWord(voxa::AXISSTATUS, 2, 0);
+}
+
 TEST(Controller, ClearQueueAndResetOvertakeQueuedCommands) {
   FakeBoard peer;
   ASSERT_GE(peer.Open(), 0);
@@ -207,6 +246,11 @@ TEST(Controller, ACompletionReportedBeforeTheWaitIsNotLost) {
   // A new command with the same ID forgets the old report.
   VOXA_Notify_Complete(0x21);
   EXPECT_EQ(VOXA_WaitMotion(0x21, 30), 0);
+  // A report of an ID this host never sent ends no later wait.
+  const int reports = VOXA_Get_CompleteStatePacketCount();
+  peer.SendComplete(0x31);
+  ASSERT_TRUE(voxa::test::Eventually([&] { return VOXA_Get_CompleteStatePacketCount() > reports; }, 1000ms));
+  EXPECT_EQ(VOXA_WaitMotion(0x31, 30), 0);
   VOXA_Leave_ImCmd();
 }
 
@@ -308,6 +352,10 @@ TEST(Controller, LoopbackLinkOpensWithoutAPeerAndCountsAsLinked) {
   EXPECT_EQ(VOXA_Change_Comm_Baudrate(9600), 0);
   VOXA_Close();
   EXPECT_FALSE(voxa::api::BoardAt(id).IsOpen());
+  // A TCP open of the slot leaves its port number as it was.
+  FakeBoard peer;
+  ASSERT_EQ(peer.Open(), id);
+  EXPECT_EQ(voxa::api::BoardAt(id).PortNumber(), 0xFFFF);
 }
 
 }  // namespace
