@@ -259,7 +259,7 @@ VOXA_API void VOXA_CALL VOXA_Get_wDllVer(VOXA_WCHAR* buf, int len); /* the same,
  * VOXA_Get_DllVer. */
 VOXA_API void VOXA_CALL VOXA_Get_EngineVer(char* buf, int len);
 /* Opens the first free slot over serial port `port` (low 16 bits; on
- * Windows n = \\.\COMn, elsewhere 1 = /dev/ttyS0) at `baud` bit/s and
+ * Windows COMn, from 5 on \\.\COMn; elsewhere 1 = /dev/ttyS0) at `baud` bit/s and
  * selects it: the board id; -1 with -20 (eight open) or -30 (the port
  * cannot be opened). */
 VOXA_API int  VOXA_CALL VOXA_Open_Comm(int port, int baud);

@@ -196,7 +196,7 @@ void Controller::OnLinkState(int state, int reason, int os_error) {
     // user and may close the board, which joins the link's thread.
     char caption[64];
     char text[256];
-    std::snprintf(caption, sizeof caption, "TCP ERROR-(%d)", os_error);
+    std::snprintf(caption, sizeof caption, "TCP ERROR-(%d)", platform::SystemErrorCode(os_error));
     dispatch::ErrorReport(caption, platform::SystemErrorText(os_error, text, sizeof text));
     return;
   }

@@ -139,6 +139,9 @@ WindowPoster SystemWindowPoster();
 void SystemLog(const char* text);
 // The text of a system error number (the system's message for it).
 const char* SystemErrorText(int err, char* buf, size_t len);
+// The number the system itself gives an error (a Winsock code such as 10061
+// on Windows, where the library carries errno values; the same elsewhere).
+int SystemErrorCode(int err);
 int LastSystemError();
 
 }  // namespace voxa::platform

@@ -15,10 +15,12 @@ struct SerialSettings {
   uint8_t parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
 };
 
-// The device of serial port number n (1-based): /dev/ttyS<n-1>. Empty for 0.
+// The device of serial port number n (1-based): /dev/ttyS<n-1> on Linux;
+// COMn below 5 and \\.\COMn from 5 on, on Windows. Empty for 0.
 std::string SerialDeviceName(uint16_t port);
 
-// True when the rate is one the platform can set on a tty.
+// True when the rate is one the platform can set on a tty (Linux). A
+// Windows port hands any rate to its driver, which decides.
 bool SerialBaudSupported(uint32_t baud);
 
 class SerialPort {

@@ -20,7 +20,7 @@ class SerialLink final : public Link {
   ~SerialLink() override;
 
   // The device the next open uses: a path (port n is /dev/ttyS<n-1> on Linux,
-  // \\.\COMn on Windows; an empty path fails the open with ENODEV). Data
+  // COMn or \\.\COMn on Windows; an empty path fails the open with ENODEV). Data
   // bits 5..8; stop-bit code 0 one, 1 one and a half, 2 two; parity code 0
   // none, 1 odd, 2 even, 3 mark, 4 space. A rate the platform cannot set
   // fails the open.

@@ -38,6 +38,14 @@ TEST_F(SystemControl, FlagsCountTheirWholeValueOrOnlyTheLowByte) {
   EXPECT_EQ(ExpectWrite(CHIPSET, 0x02).at(0), 1u << 27);
   EXPECT_EQ(VOXA_Is_MainLinkAlarmOn(), 1);
   EXPECT_EQ(VOXA_Is_RestrictedImCmd(), 0);
+  // The auxiliary port's three switches and the start mode of velocity mode 3.
+  ASSERT_EQ(VOXA_Enable_AuxPortStateTimer(0x100), 1);
+  ASSERT_EQ(VOXA_Enable_AuxPortStatePacket(1), 1);
+  ASSERT_EQ(VOXA_Enable_AuxPortAllCommand(1), 1);
+  ASSERT_EQ(VOXA_Set_VelMode3StartMode(1), 1);
+  for (int k = 0; k < 3; ++k) ExpectWrite(CHIPSET, 0x02);
+  EXPECT_EQ(ExpectWrite(CHIPSET, 0x02).at(0), (1u << 13) | (1u << 14) | (1u << 15) | (1u << 26) | (1u << 27));
+  EXPECT_EQ(VOXA_Get_VelMode3StartMode(), 1);
 }
 
 TEST_F(SystemControl, BaudRatesAreTwoBitCodesAndUnknownRatesChangeNothing) {
@@ -62,6 +70,9 @@ TEST_F(SystemControl, FieldsKeepOnlyTheirBits) {
   EXPECT_EQ(ExpectWrite(CHIPSET, 0x08).at(0), 0xA5000301u);
   EXPECT_EQ(VOXA_Get_InportMode(), 3);
   EXPECT_EQ(VOXA_Get_GIOMap(), 0xA5);
+  ASSERT_EQ(VOXA_Set_OutportMode(0x106), 1);
+  EXPECT_EQ(ExpectWrite(CHIPSET, 0x08).at(0), 0xA5000B01u);
+  EXPECT_EQ(VOXA_Get_OutportMode(), 2);
 
   ASSERT_EQ(VOXA_Set_ImStopDec(70000), 1);
   EXPECT_EQ(ExpectWrite(VELAUXSET, 0x02).at(0) & 0xFFFF, 4464u);

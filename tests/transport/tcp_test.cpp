@@ -1,6 +1,7 @@
 // The TCP link against a loopback peer standing in for the board.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <mutex>
 #include <string>
 
@@ -177,6 +178,17 @@ TEST_F(Tcp, CloseDuringReconnectReturnsAtOnce) {
   }
   comm.Close();
   EXPECT_EQ(Reports(), 0u);
+}
+
+// The caption of a TCP error report carries the number the system gives the
+// error (TCP ERROR-(10061) for a refused connection on Windows).
+TEST(TcpErrorReport, CarriesTheSystemsOwnErrorNumber) {
+#ifdef _WIN32
+  EXPECT_EQ(platform::SystemErrorCode(ECONNREFUSED), 10061);
+  EXPECT_EQ(platform::SystemErrorCode(EMFILE), 10024);
+#else
+  EXPECT_EQ(platform::SystemErrorCode(ECONNREFUSED), ECONNREFUSED);
+#endif
 }
 
 }  // namespace

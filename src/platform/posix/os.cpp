@@ -59,6 +59,8 @@ WindowPoster SystemWindowPoster() { return nullptr; }
 
 int LastSystemError() { return errno; }
 
+int SystemErrorCode(int err) { return err; }
+
 const char* SystemErrorText(int err, char* buf, size_t len) {
   if (len == 0) return buf;
   // The GNU strerror_r may return a static string instead of filling buf.

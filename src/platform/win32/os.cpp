@@ -206,7 +206,7 @@ void SystemBeep(unsigned type) { MessageBeep(type); }
 
 void SystemErrorReport(const char* caption, const char* text) {
   MessageBoxW(nullptr, win32::Widen(text ? text : "").c_str(), win32::Widen(caption ? caption : "").c_str(),
-              MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+              MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
 namespace {
@@ -218,6 +218,12 @@ void PostToWindow(void* window, unsigned message, uintptr_t wparam, intptr_t lpa
 WindowPoster SystemWindowPoster() { return &PostToWindow; }
 
 int LastSystemError() { return win32::ErrnoFromSystem(GetLastError()); }
+
+int SystemErrorCode(int err) {
+  for (const auto& e : win32::kSocketErrors)
+    if (e.err == err) return e.wsa;
+  return err;
+}
 
 const char* SystemErrorText(int err, char* buf, size_t len) {
   if (len == 0) return buf;

@@ -58,8 +58,13 @@ long Finish(HANDLE h, OVERLAPPED* ov, bool wait) {
 
 std::string SerialDeviceName(uint16_t port) {
   if (port == 0) return {};
+  // COM1..COM4 by their plain names, COM5 and up by their device-namespace
+  // names.
   char name[32];
-  std::snprintf(name, sizeof name, "\\\\.\\COM%u", static_cast<unsigned>(port));
+  if (port < 5)
+    std::snprintf(name, sizeof name, "COM%u", static_cast<unsigned>(port));
+  else
+    std::snprintf(name, sizeof name, "\\\\.\\COM%u", static_cast<unsigned>(port));
   return name;
 }
 
@@ -72,8 +77,9 @@ bool SerialBaudSupported(uint32_t baud) {
 int SerialPort::Open(const char* path, const SerialSettings& settings) {
   Close();
   if (path == nullptr || *path == '\0') return ENOENT;
-  if (!SerialBaudSupported(settings.baud) || settings.byte_size < 5 || settings.byte_size > 8 ||
-      settings.stop_bits > 2 || settings.parity > 4)
+  // The rate goes to the driver as it is: the driver decides what it can
+  // set (SetCommState fails otherwise).
+  if (settings.byte_size < 5 || settings.byte_size > 8 || settings.stop_bits > 2 || settings.parity > 4)
     return EINVAL;
   HANDLE h = CreateFileW(win32::Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
@@ -128,7 +134,6 @@ int SerialPort::Open(const char* path, const SerialSettings& settings) {
 
 int SerialPort::SetBaud(uint32_t baud) {
   if (fd_ == -1) return EBADF;
-  if (!SerialBaudSupported(baud)) return EINVAL;
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(H(fd_), &dcb)) return win32::ErrnoFromSystem(GetLastError());
