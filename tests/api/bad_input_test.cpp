@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -27,6 +28,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "api/board_table.h"
 #include "support/library_exports.h"
 #include "support/peer.h"
 #include "voxa/voxa.h"
@@ -504,6 +506,49 @@ TEST_F(BadInput, ExtremeIntegersStayInsideTheExportsData) {
   EXPECT_EQ(VOXA_Line(0x03, line), 1);
   EXPECT_TRUE(peer_.NextFrameWithCode(0x5B, 2000).has_value());
   VOXA_Leave_ImCmd();
+}
+
+// Every board export without a board to act on: before any open (-10) and on
+// a slot that is not open (-21), each fails with its failure value (-1 for
+// the getters whose values may be 0, no value for some, else 0) and the error
+// flag set; a later success clears the flag and keeps the code.
+TEST(GuardFailures, EveryBoardExportFailsWithItsFailureValue) {
+  const std::set<std::string> unguarded = {
+      "VOXA_Is_Err", "VOXA_Get_LastErr", "VOXA_Enable_ErrBeep", "VOXA_Get_DllVer", "VOXA_Get_wDllVer",
+      "VOXA_Sleep", "VOXA_Close", "VOXA_Set_BoardID", "VOXA_Set_ThreadBoardID", "VOXA_Get_ErrText",
+      "VOXA_Get_OpenError", "VOXA_Get_RegName", "VOXA_Init_Capture", "VOXA_Open_Comm", "VOXA_Open_Tcp",
+      "VOXA_Open_CommDevice"};
+  const std::set<std::string> minus_one = {
+      "VOXA_Get_BoardID", "VOXA_Get_ImStopDec", "VOXA_Get_ExtEmgStopMode", "VOXA_Get_CmdID",
+      "VOXA_Get_ExeCmdID", "VOXA_Get_ReadyCmdID", "VOXA_Get_BusySize", "VOXA_Get_InterruptMode",
+      "VOXA_Get_ProcCmdNo", "VOXA_Get_CurDelayTime", "VOXA_Get_CmdState", "VOXA_Get_PosDispMode",
+      "VOXA_Get_PosMode", "VOXA_Get_StateTimer", "VOXA_Get_PulseMode", "VOXA_Get_SoftLimitMode",
+      "VOXA_Get_VelMode", "VOXA_Get_DwellTime", "VOXA_Get_DwellTimeAxis", "VOXA_Get_VelCtrlHz",
+      "VOXA_Get_EncZCount", "VOXA_Get_GearRatio", "VOXA_Get_HomeMode", "VOXA_Get_HomeDev",
+      "VOXA_Get_HomeSeekOffsetPulse", "VOXA_Get_ServoOnMode",
+      // extensions
+      "VOXA_Get_RegAge", "VOXA_Get_InDoubtFrames", "VOXA_Get_WaitReason", "VOXA_Get_CompleteReason"};
+  VOXA_Set_BeepHandler(&QuietBeep);
+  std::atomic<int32_t>& current = voxa::api::CurrentBoard();
+  const int32_t before = current.load();
+  int closed = 7;
+  while (closed > 0 && VOXA_Set_BoardID(closed) == 1) --closed;
+  for (const auto& [board, code] : {std::pair{-1, VOXA_ERR_BOARD_ID}, std::pair{closed, VOXA_ERR_NOT_OPEN}}) {
+    current.store(board);
+    for (const Export& e : AllExports()) {
+      if (e.name.rfind("VOXA_Set_", 0) == 0 && e.name.find("Handler") != std::string::npos) continue;
+      if (unguarded.count(e.name)) continue;
+      EXPECT_EQ(e.with_nulls(), minus_one.count(e.name) ? -1 : 0) << e.name << " on board " << board;
+      EXPECT_EQ(VOXA_Is_Err(), 1) << e.name;
+      EXPECT_EQ(VOXA_Get_LastErr(), code) << e.name;
+      // The unguarded queries leave the error state alone.
+      char text[4];
+      VOXA_Get_DllVer(text, 4);
+      EXPECT_EQ(VOXA_Is_Err(), 1) << e.name;
+    }
+  }
+  current.store(before);
+  VOXA_Set_BeepHandler(nullptr);
 }
 
 // Leaving a command mode that was never entered, and entering past the
