@@ -15,7 +15,7 @@ extern "C" {
  * does not exist (no error) or cannot be loaded (error -41; nothing is
  * changed or sent). A null path fails like a path that names no file
  * (-40 for saves, 0 for loads). 16-bit paths are
- * UTF-16; 8-bit paths are in the ANSI code page on Windows, UTF-8
+ * UTF-16; 8-bit paths are in the calling thread's ANSI code page on Windows, UTF-8
  * elsewhere. A load says "ok...file exist\n" (and
  * VOXA_Load_wConfigFile "file not exist\n" for a missing file) through the
  * log handler (VOXA_Set_LogHandler). A save waits about 40 ms. A load (about

@@ -33,9 +33,9 @@ bool ReplaceWholeFile(const std::string& path, const uint8_t* data, size_t size)
 bool PathExists(const std::string& path);
 
 // An application's 8-bit text in the system's 8-bit code page, as UTF-8:
-// on Windows the ANSI code page, as the system's own 8-bit functions read
-// it. nullopt where the system has no such code page (Linux: 8-bit names
-// are the file system's own bytes).
+// on Windows the calling thread's ANSI code page (its locale's). nullopt
+// where the system has no such code page (Linux: 8-bit names are the file
+// system's own bytes).
 std::optional<std::string> AnsiToUtf8(const char* text);
 
 }  // namespace voxa::platform

@@ -111,7 +111,7 @@ bool PathExists(const std::string& path) {
 }
 
 std::optional<std::string> AnsiToUtf8(const char* text) {
-  return win32::Narrow(Widen(text, CP_ACP).c_str(), CP_UTF8);
+  return win32::Narrow(Widen(text, CP_THREAD_ACP).c_str(), CP_UTF8);
 }
 
 }  // namespace voxa::platform
