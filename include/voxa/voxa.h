@@ -183,10 +183,14 @@ typedef void (VOXA_CALL *VOXA_LinkHandler)(int board, int state, int reason, int
 /* A diagnostic line of the library, as text (with its own newlines): "file
  * not exist\n" and "ok...file exist\n" from VOXA_Load_wConfigFile and
  * VOXA_Load_ConfigFile, and "\n QLM207.CmdQueue_SendTxPacket>Error! Pop ..."
- * when a queued frame cannot be taken from the soft queue. board: the board
- * it concerns. Default: the text on standard output, flushed. Called on the
- * caller's thread for a load, on the dispatch thread for the soft queue,
- * never with a library lock held; it may call any export. */
+ * when a queued frame cannot be taken from the soft queue; besides these,
+ * one line each for what the link handler also reports (queued frames in
+ * doubt after a lost link, a restarted board, its settings written back)
+ * and for an open turned away because another host holds the board
+ * ("open failed: ..."). board: the board it concerns. Default: the text on
+ * standard output, flushed. Called on the caller's thread for a load or an
+ * open, on the dispatch thread otherwise, never with a library lock held;
+ * it may call any export. */
 typedef void (VOXA_CALL *VOXA_LogHandler)(int board, const char* text);
 
 VOXA_API void VOXA_CALL VOXA_Set_BeepHandler(VOXA_BeepHandler handler);         /* null: the default */
