@@ -86,6 +86,36 @@ TEST_F(FrameExports, ErrorFlagAgainstLastCodeAndBeeps) {
   EXPECT_EQ(g_beeps.size(), 2u);
 }
 
+// A beep handler may call exports: what the beeping call leaves in the error
+// state is still its own result.
+std::vector<int> g_seen_codes;
+void VOXA_CALL BeepCallingExports(unsigned type) {
+  static thread_local bool inside = false;
+  if (inside) return;
+  inside = true;
+  g_seen_codes.push_back(VOXA_Get_LastErr());  // the code is there for the handler
+  if (type == 16) {
+    VOXA_Get_BoardID();  // a success
+  } else {
+    VOXA_Set_BoardID(8);  // a failure
+  }
+  inside = false;
+}
+
+TEST_F(FrameExports, ABeepHandlerCallingExportsLeavesTheCallsResult) {
+  voxa::test::FakeBoard peer;
+  VOXA_Set_BeepHandler(&BeepCallingExports);
+  VOXA_Enable_ErrBeep(1);
+  g_seen_codes.clear();
+  ASSERT_GE(peer.Open(), 0);  // beeps 0; the handler's call fails
+  EXPECT_EQ(VOXA_Is_Err(), 0);
+  EXPECT_EQ(VOXA_Get_StateTimer(0), -1);  // beeps 16; the handler's call succeeds
+  EXPECT_EQ(VOXA_Is_Err(), 1);
+  EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_ARGUMENT);
+  ASSERT_EQ(g_seen_codes.size(), 2u);
+  EXPECT_EQ(g_seen_codes[1], VOXA_ERR_ARGUMENT);
+}
+
 TEST_F(FrameExports, OpeningAndClosingSelectBoards) {
   std::vector<std::unique_ptr<voxa::test::FakeBoard>> peers;
   for (int k = 0; k < 8; ++k) {
