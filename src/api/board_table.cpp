@@ -86,26 +86,15 @@ void CloseBoard(int id) {
   }
 }
 
-// The beep handler runs with the call's result already in the error state
-// and may call exports itself; what it leaves there is put back after it,
-// so that the call's own result is what the application reads.
 void Fail(int code) {
   ErrorState& e = CallerErrors();
   e.last.store(code);
   e.flag.store(1);
-  if (!g_errors.beep.load()) return;
-  dispatch::Beep(16);
-  e.last.store(code);
-  e.flag.store(1);
+  if (g_errors.beep.load()) KeepingErrorState([] { dispatch::Beep(16); });
 }
 
 void SuccessBeep() {
-  if (!g_errors.beep.load()) return;
-  ErrorState& e = CallerErrors();
-  const int32_t last = e.last.load();
-  dispatch::Beep(0);
-  e.last.store(last);
-  e.flag.store(0);
+  if (g_errors.beep.load()) KeepingErrorState([] { dispatch::Beep(0); });
 }
 
 Controller* Begin() {

@@ -42,6 +42,20 @@ int32_t SelectedBoard();
 // process-wide one. The beep switch is always process-wide.
 ErrorState& CallerErrors();
 
+// Runs an application's handler on the calling thread within an export (the
+// beep handler, the log handler): the handler sees the call's error state
+// and may call exports itself, and the call's error state is put back after
+// it, so that the application reads the call's own result.
+template <class Handler>
+void KeepingErrorState(Handler&& handler) {
+  ErrorState& e = CallerErrors();
+  const int32_t flag = e.flag.load();
+  const int32_t last = e.last.load();
+  handler();
+  e.last.store(last);
+  e.flag.store(flag);
+}
+
 // Records a failure: last code, flag, and the beep when it is switched on.
 void Fail(int code);
 // Beeps 0 for a success that beeps (opens, a live link query, config files).

@@ -21,9 +21,15 @@ int Save(Controller& c, const std::optional<std::string>& path, bool reported = 
   return 1;
 }
 
+// A line of a load for the log handler.
+void Say(const char* text) {
+  const int board = SelectedBoard();
+  KeepingErrorState([&] { dispatch::LogNow(board, text); });
+}
+
 // The load of a file known to exist.
 int LoadExisting(Controller& c, const std::string& path) {
-  dispatch::LogNow(VOXA_Get_BoardID(), "ok...file exist\n");
+  Say("ok...file exist\n");
   if (!config::LoadConfig(c, path)) {
     Fail(VOXA_ERR_CONFIG_LOAD);
     return 0;
@@ -52,7 +58,7 @@ VOXA_API int VOXA_CALL VOXA_Load_wConfigFile(const VOXA_WCHAR* path) {
   return Guard(0, [&](Controller& c) {
     const std::optional<std::string> p = config::PathFromWide(Wide(path));
     if (!p || !platform::PathExists(*p)) {
-      dispatch::LogNow(VOXA_Get_BoardID(), "file not exist\n");
+      Say("file not exist\n");
       return 0;
     }
     return LoadExisting(c, *p);

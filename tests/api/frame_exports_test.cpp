@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -102,6 +103,8 @@ void VOXA_CALL BeepCallingExports(unsigned type) {
   inside = false;
 }
 
+void VOXA_CALL LogCallingExports(int, const char*) { VOXA_Set_BoardID(8); }
+
 TEST_F(FrameExports, ABeepHandlerCallingExportsLeavesTheCallsResult) {
   voxa::test::FakeBoard peer;
   VOXA_Set_BeepHandler(&BeepCallingExports);
@@ -114,6 +117,13 @@ TEST_F(FrameExports, ABeepHandlerCallingExportsLeavesTheCallsResult) {
   EXPECT_EQ(VOXA_Get_LastErr(), VOXA_ERR_ARGUMENT);
   ASSERT_EQ(g_seen_codes.size(), 2u);
   EXPECT_EQ(g_seen_codes[1], VOXA_ERR_ARGUMENT);
+  // So may the log handler a load calls: a missing file is no failure.
+  VOXA_Set_LogHandler(&LogCallingExports);
+  const char* missing = "no-such-dir/no-such-file.ini";
+  std::vector<VOXA_WCHAR> wide(missing, missing + std::strlen(missing) + 1);
+  EXPECT_EQ(VOXA_Load_wConfigFile(wide.data()), 0);
+  EXPECT_EQ(VOXA_Is_Err(), 0);
+  VOXA_Set_LogHandler(nullptr);
 }
 
 TEST_F(FrameExports, OpeningAndClosingSelectBoards) {
