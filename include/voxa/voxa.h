@@ -118,7 +118,9 @@ extern "C" {
  * (to null or another one) returns only once a running call of the one it
  * replaces has returned, unless it is set from within a handler; after that
  * the application may free what the old handler used. The beep handler runs
- * on the thread whose call failed (or succeeded, for the success beeps). */
+ * on the thread whose call failed (or succeeded, for the success beeps), with
+ * that call's result in the error state; exports it calls (as those the log
+ * handler calls during a load) leave the call's result as it was. */
 /* type: 16 for a failure, 0 for a success (open, live link, configuration
  * file). Default: MessageBeep(type) on Windows; elsewhere BEL on standard
  * error when it is a terminal. */
