@@ -19,6 +19,10 @@ class Switches : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_GE(peer.Open(), 0);
+    // A slot keeps its switches across a close: start from all off.
+    for (auto off : {VOXA_Enable_BusyStatePacket, VOXA_Enable_CompleteStatePacket, VOXA_Enable_EventStatePacket,
+                     VOXA_Enable_InterruptStatePacket})
+      off(0);
     VOXA_Enter_ImCmd();
     ASSERT_TRUE(peer.NextFrameWithCode(0x0C));
   }
@@ -33,7 +37,7 @@ TEST_F(Switches, EnablesTestTheirFlagsDifferently) {
   ASSERT_TRUE(f);
   EXPECT_EQ(f->opcode, 0x91);
   EXPECT_EQ(f->mask, 0x01);
-  EXPECT_EQ(f->values[0], 0x10000000u);
+  EXPECT_EQ(f->values[0] & 0xF0000000u, 0x10000000u);  // the other bits are earlier tests'
   VOXA_Enable_CompleteStatePacket(1);
   EXPECT_EQ(VOXA_Is_CompleteStatePacket(), 1);
   VOXA_Enable_CompleteStatePacket(0x100);  // only the low byte counts: off
@@ -42,7 +46,7 @@ TEST_F(Switches, EnablesTestTheirFlagsDifferently) {
   EXPECT_EQ(VOXA_Is_CompleteStatePacket(), 1);
   VOXA_Enable_EventStatePacket(1);
   VOXA_Enable_InterruptStatePacket(1);
-  EXPECT_EQ(Chipset(0), 0xF0000000u);
+  EXPECT_EQ(Chipset(0) & 0xF0000000u, 0xF0000000u);
 }
 
 TEST_F(Switches, StateTimerPeriodContentsAndCustomRegister) {

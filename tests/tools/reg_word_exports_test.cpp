@@ -73,11 +73,12 @@ TEST(RegWordExports, RejectOutOfRangeNumbersAndANullValueSendingNothing) {
 }
 
 TEST(RegWordExports, NamesNeedNoBoard) {
+  const int err = VOXA_Is_Err();  // an earlier test's; the names leave it alone
   EXPECT_STREQ(VOXA_Get_RegName(0), "CHIPSET");
   EXPECT_STREQ(VOXA_Get_RegName(6), "CURPOS");
   EXPECT_STREQ(VOXA_Get_RegName(31), "CUSTOM");
   for (int r : {-1, 32, INT_MIN, INT_MAX}) EXPECT_EQ(VOXA_Get_RegName(r), nullptr) << r;
-  EXPECT_EQ(VOXA_Is_Err(), 0);
+  EXPECT_EQ(VOXA_Is_Err(), err);
 }
 
 }  // namespace
