@@ -19,9 +19,8 @@ struct SerialSettings {
 // COMn below 5 and \\.\COMn from 5 on, on Windows. Empty for 0.
 std::string SerialDeviceName(uint16_t port);
 
-// True when the rate is one the platform can set on a tty (Linux). A
-// Windows port hands any rate to its driver, which decides.
-bool SerialBaudSupported(uint32_t baud);
+// A Linux port opens only at a rate it has a speed constant for; a Windows
+// port hands any rate to its driver, which decides.
 
 class SerialPort {
  public:

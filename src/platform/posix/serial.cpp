@@ -61,11 +61,6 @@ std::string SerialDeviceName(uint16_t port) {
   return name;
 }
 
-bool SerialBaudSupported(uint32_t baud) {
-  speed_t s;
-  return SpeedOf(baud, &s);
-}
-
 int SerialPort::Open(const char* path, const SerialSettings& settings) {
   Close();
   if (path == nullptr || *path == '\0') return ENOENT;

@@ -28,11 +28,6 @@ struct SerialPort::Io {
 
 namespace {
 
-constexpr uint32_t kRates[] = {50,     75,     110,    134,     150,     200,     300,     600,
-                               1200,   1800,   2400,   4800,    9600,    19200,   38400,   57600,
-                               115200, 230400, 460800, 500000,  576000,  921600,  1000000, 1152000,
-                               1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
-
 constexpr DWORD kQueueBytes = 32768;
 
 HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
@@ -66,12 +61,6 @@ std::string SerialDeviceName(uint16_t port) {
   else
     std::snprintf(name, sizeof name, "\\\\.\\COM%u", static_cast<unsigned>(port));
   return name;
-}
-
-bool SerialBaudSupported(uint32_t baud) {
-  for (uint32_t r : kRates)
-    if (r == baud) return true;
-  return false;
 }
 
 int SerialPort::Open(const char* path, const SerialSettings& settings) {
